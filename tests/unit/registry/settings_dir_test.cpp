@@ -1,0 +1,51 @@
+// Where the settings directory is, and that it is created on demand.
+#include "platform/registry/registry.h"
+#include "test_env.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+using registry_test::ScopedEnv;
+using registry_test::TempDir;
+
+TEST(SettingsDirectory, FollowsTarnholdHomeThenXdgThenHome) {
+    ScopedEnv home("HOME", "/home/someone");
+    {
+        ScopedEnv own("TARNHOLD_HOME", "/tmp/machine-a");
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg");
+        EXPECT_EQ(registry::SettingsDirectory(), "/tmp/machine-a");
+    }
+    {
+        ScopedEnv own("TARNHOLD_HOME", "");
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg");
+        EXPECT_EQ(registry::SettingsDirectory(), "/xdg/tarnhold");
+    }
+    {
+        ScopedEnv own("TARNHOLD_HOME", std::nullopt);
+        ScopedEnv xdg("XDG_CONFIG_HOME", "relative/config");
+        EXPECT_EQ(registry::SettingsDirectory(), "/home/someone/.config/tarnhold");
+    }
+    {
+        ScopedEnv own("TARNHOLD_HOME", std::nullopt);
+        ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
+        EXPECT_EQ(registry::SettingsDirectory(), "/home/someone/.config/tarnhold");
+    }
+}
+
+TEST(SettingsDirectory, EnsureCreatesNestedDirectoryAndRefusesAFile) {
+    TempDir temp;
+    const auto wanted = temp.path() / "a" / "b";
+    {
+        ScopedEnv own("TARNHOLD_HOME", wanted.string());
+        EXPECT_FALSE(std::filesystem::exists(wanted)); // resolving alone creates nothing
+        EXPECT_EQ(registry::SettingsDirectory(), wanted);
+        EXPECT_FALSE(std::filesystem::exists(wanted));
+        EXPECT_EQ(registry::EnsureSettingsDirectory(), wanted);
+        EXPECT_TRUE(std::filesystem::is_directory(wanted));
+        EXPECT_EQ(registry::EnsureSettingsDirectory(), wanted); // idempotent
+    }
+    const auto file = temp.path() / "plain-file";
+    std::ofstream(file) << "x";
+    ScopedEnv own("TARNHOLD_HOME", file.string());
+    EXPECT_THROW(registry::EnsureSettingsDirectory(), std::filesystem::filesystem_error);
+}
