@@ -2,12 +2,32 @@
 //
 // Index
 //   1. Settings directory: where this machine's settings, lock and log live.
+//   2. Keys, value types and settings.
+//   3. The .reg text format: parse and format a whole store.
+//   4. Store: EnsureKey, ReadSetting, WriteSetting on one registry file.
+//   5. The machine's store: the same operations on <settings directory>/registry.reg.
 //
 // The settings directory stands for "this machine": two processes with two settings
-// directories behave as two machines. Nothing here knows about the game.
+// directories behave as two machines. The store is one text file in the registry export
+// format:
+//
+//     Windows Registry Editor Version 5.00
+//
+//     [HKEY_LOCAL_MACHINE\Software\Vesk-Soft\Tarnhold]
+//     "Login"="someone"
+//     "Killer"=dword:0000000c
+//
+// Key paths and value names compare case-insensitively (ASCII), and keep the spelling they
+// were first written with. Text is stored as the bytes given (the game writes UTF-8 or ASCII).
+// Nothing here knows about the game.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 namespace registry {
 
@@ -23,5 +43,140 @@ std::filesystem::path SettingsDirectory();
 // SettingsDirectory(), created with its parents when missing. Throws
 // std::filesystem::filesystem_error when it cannot be created or exists as a non-directory.
 std::filesystem::path EnsureSettingsDirectory();
+
+// ---------------------------------------------------------------------------------------------
+// 2. Keys, value types and settings
+// ---------------------------------------------------------------------------------------------
+
+// The predefined root keys; a key path names a key below one of them.
+enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
+
+// "HKEY_LOCAL_MACHINE" and so on, as written in section headers.
+std::string_view RootKeyName(RootKey root);
+
+// The value types the store reads and writes; the numbers are the registry's type codes.
+enum class ValueType : int {
+    Text = 1,   // a text
+    Number = 4, // a 32-bit number
+};
+
+// A value read from the store: empty (missing key, missing value, other type), a text or a
+// 32-bit number.
+class Setting {
+public:
+    Setting() = default; // empty
+    static Setting FromText(std::string text);
+    static Setting FromNumber(std::int32_t number);
+
+    bool IsEmpty() const { return std::holds_alternative<std::monostate>(value_); }
+    bool IsText() const { return std::holds_alternative<std::string>(value_); }
+    bool IsNumber() const { return std::holds_alternative<std::int32_t>(value_); }
+
+    // The text of a text value; "" for the other kinds.
+    const std::string& Text() const;
+    // The number of a number value; 0 for the other kinds.
+    std::int32_t Number() const;
+    // What a caller converting to text sees: the text, the number in decimal, or "".
+    std::string ToText() const;
+
+    friend bool operator==(const Setting&, const Setting&) = default;
+
+private:
+    std::variant<std::monostate, std::string, std::int32_t> value_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// 3. The .reg text format
+// ---------------------------------------------------------------------------------------------
+
+// One named value of a key. Values of other types than text and number ("hex:…", "hex(7):…")
+// are kept as their raw text after '=' so that rewriting the file preserves them.
+struct RegValue {
+    enum class Kind { Text, Number, Other };
+    std::string name; // "" is the key's default value, written "@"
+    Kind kind = Kind::Text;
+    std::string text;         // Kind::Text: the value; Kind::Other: the raw data text
+    std::uint32_t number = 0; // Kind::Number
+    friend bool operator==(const RegValue&, const RegValue&) = default;
+};
+
+// One key: a section of the file. `path` has no leading or trailing backslash and no empty
+// component; "" is the root key itself.
+struct RegKey {
+    RootKey root = RootKey::LocalMachine;
+    std::string path;
+    std::vector<RegValue> values; // in file order, names unique (case-insensitively)
+    friend bool operator==(const RegKey&, const RegKey&) = default;
+};
+
+// A whole store. Keys are unique (case-insensitively); sections repeated in a file merge, and
+// a value repeated in a key keeps its last data.
+struct RegDocument {
+    std::vector<RegKey> keys;
+    // One entry per part of the text that did not parse ("line 7: …"); empty for a clean file.
+    std::vector<std::string> problems;
+};
+
+// Parses a .reg text. Never fails: what does not parse is skipped and listed in `problems`,
+// everything else is kept. Lines may end in LF or CR LF; a UTF-8 byte order mark is skipped.
+RegDocument ParseRegText(std::string_view text);
+
+// The .reg text of a document (header, one section per key, LF line ends). Parsing the result
+// gives the same keys back.
+std::string FormatRegText(const RegDocument& document);
+
+// ---------------------------------------------------------------------------------------------
+// 4. Store
+// ---------------------------------------------------------------------------------------------
+
+// The operations on one registry file. Every operation reads the file afresh and, when it
+// changes something, replaces it atomically: the new text goes to a temporary file in the same
+// directory, is flushed to disk and renamed over the old one, so a crash at any moment leaves
+// either the old or the new file. A missing file is an empty store. A file that exists but
+// cannot be read is never replaced (writes fail). A file with parts that do not parse is
+// replaced by what parsed plus the change, and its old text is first saved beside it as
+// "<file>.bad", so nothing is lost silently.
+class Store {
+public:
+    explicit Store(std::filesystem::path file) : file_(std::move(file)) {}
+
+    const std::filesystem::path& File() const { return file_; }
+
+    // Creates the key, and every missing key above it, unless it exists. Returns false when
+    // the path is malformed (empty component, control character) or the file cannot be
+    // read or written.
+    bool EnsureKey(RootKey root, std::string_view keyPath) const;
+
+    // The value `name` of the key: a text, a number, or empty for a missing file, key or
+    // value, a value of another type, or a file that cannot be read. Never throws.
+    Setting ReadSetting(RootKey root, std::string_view keyPath, std::string_view name) const;
+
+    // Stores `value` under `name` in an existing key. Type Text stores the text as given;
+    // type Number stores the decimal text `value` as a 32-bit number (-2147483648..4294967295).
+    // Returns false, changing nothing, when the key does not exist, the text holds a line
+    // break or a zero character (the file format cannot hold them), the number does not
+    // parse, the type is not Text or Number, or the file cannot be read or written.
+    bool WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
+                      std::string_view value, ValueType type) const;
+
+    // The whole store as parsed now (for tools and tests).
+    RegDocument Load() const;
+
+private:
+    std::filesystem::path file_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// 5. The machine's store
+// ---------------------------------------------------------------------------------------------
+
+// SettingsDirectory() / "registry.reg".
+std::filesystem::path RegistryFile();
+
+// The Store operations on RegistryFile(); writing creates the settings directory on demand.
+bool EnsureKey(RootKey root, std::string_view keyPath);
+Setting ReadSetting(RootKey root, std::string_view keyPath, std::string_view name);
+bool WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
+                  std::string_view value, ValueType type);
 
 } // namespace registry

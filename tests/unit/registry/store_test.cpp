@@ -1,0 +1,233 @@
+// The store's operations on a real file: types, missing values, case rules, corrupt and
+// unreadable files, atomic replacement, and one store per settings directory.
+#include "platform/registry/registry.h"
+#include "test_env.h"
+
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using registry::RootKey;
+using registry::Setting;
+using registry::Store;
+using registry::ValueType;
+using registry_test::ScopedEnv;
+using registry_test::TempDir;
+
+namespace {
+
+constexpr const char* kGameKey = "Software\\Vesk-Soft\\Tarnhold";
+constexpr const char* kAccountKey = "Software\\Vesk-Soft";
+constexpr RootKey kMachine = RootKey::LocalMachine;
+
+std::string ReadText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteText(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+} // namespace
+
+TEST(Store, TextAndNumberValuesReadBackAndMissingOnesAreEmpty) {
+    TempDir temp;
+    const Store store(temp.path() / "sub" / "registry.reg");
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Skin").IsEmpty()); // no file yet
+    EXPECT_FALSE(std::filesystem::exists(store.File()));                  // reading made none
+
+    ASSERT_TRUE(store.EnsureKey(kMachine, kGameKey));
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Skin").IsEmpty()); // no such value
+    EXPECT_TRUE(store.ReadSetting(kMachine, "Software\\Other", "Skin").IsEmpty());
+
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Skin", "C:\\a \"b\"", ValueType::Text));
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Killer", "12", ValueType::Number));
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Neg", "-1", ValueType::Number));
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Empty", "", ValueType::Text));
+    // The parent of the game key exists too, as it does in the registry.
+    ASSERT_TRUE(store.WriteSetting(kMachine, kAccountKey, "Id", "42", ValueType::Text));
+
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Skin"), Setting::FromText("C:\\a \"b\""));
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer"), Setting::FromNumber(12));
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Neg"), Setting::FromNumber(-1));
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Empty"), Setting::FromText(""));
+    EXPECT_EQ(store.ReadSetting(kMachine, kAccountKey, "Id").ToText(), "42");
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer").ToText(), "12");
+    // Other roots are other keys.
+    EXPECT_TRUE(store.ReadSetting(RootKey::CurrentUser, kGameKey, "Skin").IsEmpty());
+
+    // A value turned from number to text by a later write is read as text.
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Killer", "13", ValueType::Text));
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer"), Setting::FromText("13"));
+
+    const std::string file = ReadText(store.File());
+    EXPECT_EQ(file.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+    EXPECT_NE(file.find("[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\n"),
+              std::string::npos);
+    EXPECT_NE(file.find("\"Skin\"=\"C:\\\\a \\\"b\\\"\"\n"), std::string::npos);
+    EXPECT_NE(file.find("\"Neg\"=dword:ffffffff\n"), std::string::npos);
+    EXPECT_NE(file.find("\"Killer\"=\"13\"\n"), std::string::npos);
+}
+
+TEST(Store, ReadsValuesWrittenByOtherTools) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    WriteText(store.File(), "REGEDIT4\r\n\r\n"
+                            "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\r\n"
+                            "\"Killer\"=dword:0000000c\r\n"
+                            "\"Bin\"=hex:01,02\r\n"
+                            "\"Multi\"=hex(7):41,00,00,00\r\n");
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer"), Setting::FromNumber(12));
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Bin").IsEmpty()); // other type
+    // Rewriting keeps values of other types as they were.
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Killer", "12", ValueType::Text));
+    const std::string file = ReadText(store.File());
+    EXPECT_NE(file.find("\"Bin\"=hex:01,02\n"), std::string::npos);
+    EXPECT_NE(file.find("\"Multi\"=hex(7):41,00,00,00\n"), std::string::npos);
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer"), Setting::FromText("12"));
+}
+
+TEST(Store, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    ASSERT_TRUE(store.EnsureKey(kMachine, "Software\\Vesk-Soft"));
+    ASSERT_TRUE(store.EnsureKey(kMachine, "SOFTWARE\\VESK-SOFT\\Tarnhold\\")); // trailing '\'
+    ASSERT_TRUE(store.WriteSetting(kMachine, "software\\vesk-soft\\tarnhold", "Login", "me",
+                                   ValueType::Text));
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "LOGIN", "you", ValueType::Text));
+    EXPECT_EQ(store.ReadSetting(kMachine, "SOFTWARE\\vesk-soft\\TARNHOLD", "login").Text(), "you");
+
+    const registry::RegDocument document = store.Load();
+    ASSERT_EQ(document.keys.size(), 4u); // root, Software, Vesk-Soft, Tarnhold
+    EXPECT_EQ(document.keys[3].path, "Software\\Vesk-Soft\\Tarnhold");
+    ASSERT_EQ(document.keys[3].values.size(), 1u);
+    EXPECT_EQ(document.keys[3].values[0].name, "Login");
+}
+
+TEST(Store, RefusedWritesChangeNothing) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    // The key must exist first, as with the registry's open-then-set.
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Skin", "x", ValueType::Text));
+    EXPECT_FALSE(std::filesystem::exists(store.File()));
+
+    ASSERT_TRUE(store.EnsureKey(kMachine, kGameKey));
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Skin", "kept", ValueType::Text));
+    const std::string before = ReadText(store.File());
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Skin", "two\nlines", ValueType::Text));
+    EXPECT_FALSE(
+        store.WriteSetting(kMachine, kGameKey, "Skin", std::string("nul\0", 4), ValueType::Text));
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Skin", "12x", ValueType::Number));
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Skin", "4294967296", ValueType::Number));
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Skin", "", ValueType::Number));
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Skin", "1", static_cast<ValueType>(3)));
+    EXPECT_FALSE(store.EnsureKey(kMachine, "Software\\\\Empty"));
+    EXPECT_FALSE(store.EnsureKey(kMachine, "Soft\nware"));
+    EXPECT_EQ(ReadText(store.File()), before);
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Skin").Text(), "kept");
+}
+
+TEST(Store, CorruptFileKeepsWhatParsesAndSavesTheOriginal) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    const std::string corrupt = "Windows Registry Editor Version 5.00\n"
+                                "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\n"
+                                "\"Login\"=\"me\"\n"
+                                "\x01\x02 binary junk \"=\n"
+                                "\"Killer\"=dword:00000005\n"
+                                "\"Cut\"=\"no end";
+    WriteText(store.File(), corrupt);
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Login").Text(), "me");
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer").Number(), 5);
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Cut").IsEmpty());
+
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Skin", "1", ValueType::Text));
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Login").Text(), "me");
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer").Number(), 5);
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Skin").Text(), "1");
+    EXPECT_TRUE(store.Load().problems.empty());
+    EXPECT_EQ(ReadText(temp.path() / "registry.reg.bad"), corrupt);
+
+    // An unchanged value still rewrites a corrupt file into a clean one.
+    WriteText(store.File(), corrupt);
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Login", "me", ValueType::Text));
+    EXPECT_TRUE(store.Load().problems.empty());
+}
+
+TEST(Store, UnreadableFileIsEmptyAndNeverReplaced) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    std::filesystem::create_directory(store.File()); // exists, but cannot be read as a file
+    WriteText(store.File() / "inside", "precious");
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Login").IsEmpty());
+    EXPECT_FALSE(store.EnsureKey(kMachine, kGameKey));
+    EXPECT_EQ(ReadText(store.File() / "inside"), "precious");
+}
+
+TEST(Store, ReplacementIsAtomicWhenTheWriterIsKilled) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    ASSERT_TRUE(store.EnsureKey(kMachine, kGameKey));
+    // A big file makes every write long enough for a kill to land inside it.
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Filler", std::string(400000, 'f'),
+                                   ValueType::Text));
+    for (int round = 0; round < 16; ++round) {
+        int acks[2];
+        ASSERT_EQ(pipe(acks), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(acks[0]);
+            for (int i = 1; i < 100000; ++i) {
+                if (!store.WriteSetting(kMachine, kGameKey, "Counter", std::to_string(i),
+                                        ValueType::Number))
+                    _exit(2);
+                if (write(acks[1], &i, sizeof i) != sizeof i) _exit(3);
+            }
+            _exit(0);
+        }
+        close(acks[1]);
+        int confirmed = 0;
+        const int stopAfter = 2 + round % 4;
+        while (confirmed < stopAfter && read(acks[0], &confirmed, sizeof confirmed) > 0) {
+        }
+        usleep(static_cast<useconds_t>(round * 400)); // land the kill at varied points
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(acks[0]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "writer failed with status " << status;
+
+        const registry::RegDocument document = store.Load();
+        ASSERT_TRUE(document.problems.empty()) << document.problems.front();
+        EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Filler").Text().size(), 400000u);
+        EXPECT_GE(store.ReadSetting(kMachine, kGameKey, "Counter").Number(), confirmed);
+    }
+    // Left-over temporary files of killed writers do not disturb the store.
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Counter", "0", ValueType::Number));
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Counter").Number(), 0);
+}
+
+TEST(Store, EachSettingsDirectoryIsOneMachine) {
+    TempDir a, b;
+    {
+        ScopedEnv home("TARNHOLD_HOME", (a.path() / "machine").string());
+        EXPECT_EQ(registry::RegistryFile(), a.path() / "machine" / "registry.reg");
+        ASSERT_TRUE(registry::EnsureKey(kMachine, kGameKey)); // creates the directory
+        ASSERT_TRUE(registry::WriteSetting(kMachine, kGameKey, "Login", "alice", ValueType::Text));
+    }
+    {
+        ScopedEnv home("TARNHOLD_HOME", b.path().string());
+        EXPECT_TRUE(registry::ReadSetting(kMachine, kGameKey, "Login").IsEmpty());
+        ASSERT_TRUE(registry::EnsureKey(kMachine, kGameKey));
+        ASSERT_TRUE(registry::WriteSetting(kMachine, kGameKey, "Login", "bob", ValueType::Text));
+    }
+    ScopedEnv home("TARNHOLD_HOME", (a.path() / "machine").string());
+    EXPECT_EQ(registry::ReadSetting(kMachine, kGameKey, "Login").Text(), "alice");
+}
