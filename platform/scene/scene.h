@@ -18,7 +18,7 @@
 // - Left-handed, y up, +z forward. A frame's direction is its +z axis, its up its +y axis.
 // - Matrices are GLM column-vector matrices; a frame's local transform maps its coordinates into
 //   its parent's: p_parent = transform * p_local. "Scene coordinates" of a frame are those of the
-//   root of its tree (the ancestor without a parent).
+//   root of its tree (the ancestor without a parent); a root's own transform does not move them.
 // - "Relative to frame R" means expressed in R's coordinates, R's scale included. A null reference
 //   frame means the frame's parent (its local space); for a root frame that is its own space.
 // - Rotations use the ordinary matrices (AddRotation about z by +90 degrees takes +x to +y).

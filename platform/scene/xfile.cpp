@@ -1,0 +1,286 @@
+// platform/scene/xfile.cpp — DirectX .x files (text and binary) through Assimp, into one mesh
+// builder or into a frame hierarchy.
+//
+// Assimp's .x importer converts what it reads to a right-handed space: it negates z, reverses
+// each face's corner order and flips v. Running its MakeLeftHanded, FlipWindingOrder and
+// FlipUVs steps afterwards undoes exactly those three, so coordinates, winding and texture
+// coordinates come out as written in the file. No triangulation: polygons keep their corners.
+// The importer splits a mesh by material and gives every face corner its own vertex; corners
+// with equal position and texture coordinates are welded back into one vertex here.
+#include "platform/scene/scene.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/material.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <map>
+
+namespace scene {
+
+namespace {
+
+constexpr unsigned kImportFlags = aiProcess_MakeLeftHanded | aiProcess_FlipWindingOrder |
+                                  aiProcess_FlipUVs | aiProcess_ValidateDataStructure;
+
+glm::mat4 ToGlm(const aiMatrix4x4& a) {
+    // aiMatrix4x4 is row-major with column-vector semantics (translation in a4, b4, c4).
+    glm::mat4 m;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            m[c][r] = a[r][c];
+    return m;
+}
+
+// Materials and textures of one file, converted once and shared by every face that uses them.
+class MaterialTable {
+public:
+    MaterialTable(const aiScene& s, const TextureCallback& callback) {
+        for (unsigned i = 0; i < s.mNumMaterials; ++i)
+            entries_.push_back(Convert(*s.mMaterials[i], callback));
+    }
+    struct Entry {
+        std::shared_ptr<Material> material;
+        std::shared_ptr<Texture> texture;
+        glm::vec4 color{1.0f};
+    };
+    const Entry* Get(unsigned index) const {
+        return index < entries_.size() ? &entries_[index] : nullptr;
+    }
+
+private:
+    Entry Convert(const aiMaterial& m, const TextureCallback& callback) {
+        Entry e;
+        e.material = Material::Create();
+        aiString name;
+        if (m.Get(AI_MATKEY_NAME, name) == AI_SUCCESS) e.material->name = name.C_Str();
+        float power = 0.0f;
+        if (m.Get(AI_MATKEY_SHININESS, power) == AI_SUCCESS) e.material->power = power;
+        aiColor4D c;
+        if (m.Get(AI_MATKEY_COLOR_SPECULAR, c) == AI_SUCCESS)
+            e.material->specular = {c.r, c.g, c.b};
+        if (m.Get(AI_MATKEY_COLOR_EMISSIVE, c) == AI_SUCCESS)
+            e.material->emissive = {c.r, c.g, c.b};
+        if (m.Get(AI_MATKEY_COLOR_DIFFUSE, c) == AI_SUCCESS) e.color = {c.r, c.g, c.b, c.a};
+        aiString tex;
+        if (m.GetTexture(aiTextureType_DIFFUSE, 0, &tex) == AI_SUCCESS && tex.length > 0) {
+            const std::string texName = tex.C_Str();
+            auto it = textures_.find(texName);
+            if (it == textures_.end())
+                it = textures_.emplace(texName, callback ? callback(texName) : nullptr).first;
+            e.texture = it->second;
+        }
+        return e;
+    }
+    std::vector<Entry> entries_;
+    std::map<std::string, std::shared_ptr<Texture>> textures_; // callback result per name
+};
+
+// Appends the meshes of one node to `mb`, positions and normals carried by `transform`.
+class MeshAppender {
+public:
+    explicit MeshAppender(MeshBuilder& mb) : mb_(mb) {}
+
+    void AppendNode(const aiScene& s, const aiNode& node, const glm::mat4& transform,
+                    const MaterialTable& materials) {
+        const glm::mat3 normalMatrix = glm::transpose(glm::inverse(glm::mat3(transform)));
+        for (unsigned k = 0; k < node.mNumMeshes; ++k) {
+            if (node.mMeshes[k] >= s.mNumMeshes) continue;
+            const aiMesh& mesh = *s.mMeshes[node.mMeshes[k]];
+            AppendMesh(mesh, transform, normalMatrix, materials.Get(mesh.mMaterialIndex));
+        }
+    }
+
+private:
+    struct VertexKey {
+        glm::vec3 p;
+        glm::vec2 uv;
+        bool operator<(const VertexKey& o) const {
+            if (p.x != o.p.x) return p.x < o.p.x;
+            if (p.y != o.p.y) return p.y < o.p.y;
+            if (p.z != o.p.z) return p.z < o.p.z;
+            if (uv.x != o.uv.x) return uv.x < o.uv.x;
+            return uv.y < o.uv.y;
+        }
+    };
+    struct NormalKey {
+        glm::vec3 n;
+        bool operator<(const NormalKey& o) const {
+            if (n.x != o.n.x) return n.x < o.n.x;
+            if (n.y != o.n.y) return n.y < o.n.y;
+            return n.z < o.n.z;
+        }
+    };
+
+    void AppendMesh(const aiMesh& mesh, const glm::mat4& transform, const glm::mat3& normalMatrix,
+                    const MaterialTable::Entry* material) {
+        std::vector<uint32_t> vertexOf(mesh.mNumVertices), normalOf(mesh.mNumVertices);
+        for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
+            const aiVector3D& a = mesh.mVertices[v];
+            const glm::vec3 p = glm::vec3(transform * glm::vec4(a.x, a.y, a.z, 1.0f));
+            glm::vec2 uv(0.0f);
+            if (mesh.mTextureCoords[0])
+                uv = {mesh.mTextureCoords[0][v].x, mesh.mTextureCoords[0][v].y};
+            auto [it, added] = vertices_.try_emplace(VertexKey{p, uv}, 0u);
+            if (added) {
+                it->second = mb_.AddVertex(p);
+                mb_.SetTextureCoordinates(it->second, uv.x, uv.y);
+            }
+            vertexOf[v] = it->second;
+            glm::vec3 n(0.0f);
+            if (mesh.mNormals) {
+                n = normalMatrix *
+                    glm::vec3(mesh.mNormals[v].x, mesh.mNormals[v].y, mesh.mNormals[v].z);
+                const float len = glm::length(n);
+                if (len > 0.0f) n /= len;
+            }
+            auto [nit, nadded] = normals_.try_emplace(NormalKey{n}, 0u);
+            if (nadded) nit->second = mb_.AddNormal(n);
+            normalOf[v] = nit->second;
+        }
+        for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+            const aiFace& face = mesh.mFaces[f];
+            if (face.mNumIndices < 3) continue; // points and lines are not surfaces
+            Face out;
+            bool valid = true;
+            for (unsigned c = 0; c < face.mNumIndices; ++c) {
+                const unsigned idx = face.mIndices[c];
+                if (idx >= mesh.mNumVertices) {
+                    valid = false;
+                    break;
+                }
+                out.vertices.push_back(vertexOf[idx]);
+                out.normals.push_back(normalOf[idx]);
+            }
+            if (!valid) continue;
+            if (material) {
+                out.material = material->material;
+                out.texture = material->texture;
+                out.color = material->color;
+            }
+            mb_.AddFace(std::move(out));
+        }
+    }
+
+    MeshBuilder& mb_;
+    std::map<VertexKey, uint32_t> vertices_;
+    std::map<NormalKey, uint32_t> normals_;
+};
+
+void MergeNode(const aiScene& s, const aiNode& node, const glm::mat4& parent,
+               const MaterialTable& materials, MeshAppender& appender, int depth) {
+    if (depth > 256) return; // hierarchy deeper than any real file
+    const glm::mat4 m = parent * ToGlm(node.mTransformation);
+    appender.AppendNode(s, node, m, materials);
+    for (unsigned i = 0; i < node.mNumChildren; ++i)
+        if (node.mChildren[i]) MergeNode(s, *node.mChildren[i], m, materials, appender, depth + 1);
+}
+
+std::shared_ptr<Frame> BuildFrames(const aiScene& s, const aiNode& node,
+                                   const MaterialTable& materials, int depth) {
+    std::shared_ptr<Frame> frame = Frame::Create();
+    frame->SetName(node.mName.C_Str());
+    frame->AddTransform(Combine::Replace, ToGlm(node.mTransformation));
+    if (node.mNumMeshes > 0) {
+        // The importer splits one file mesh by material into several; they share the node, so
+        // they become one mesh builder again.
+        std::shared_ptr<MeshBuilder> mb = MeshBuilder::Create();
+        mb->SetName(node.mName.C_Str());
+        MeshAppender appender(*mb);
+        appender.AppendNode(s, node, glm::mat4(1.0f), materials);
+        frame->AddVisual(mb);
+    }
+    if (depth < 256)
+        for (unsigned i = 0; i < node.mNumChildren; ++i)
+            if (node.mChildren[i])
+                frame->AddChild(BuildFrames(s, *node.mChildren[i], materials, depth + 1));
+    return frame;
+}
+
+// Reads a file or a memory block; null with `status` filled on failure.
+const aiScene* Read(Assimp::Importer& importer, const std::string* file,
+                    std::span<const uint8_t> bytes, std::string_view label, LoadStatus& status) {
+    const aiScene* s = nullptr;
+    try {
+        if (file)
+            s = importer.ReadFile(*file, kImportFlags);
+        else if (!bytes.empty())
+            s = importer.ReadFileFromMemory(bytes.data(), bytes.size(), kImportFlags, "x");
+    } catch (...) {
+        s = nullptr;
+    }
+    if (!s || !s->mRootNode || (s->mFlags & AI_SCENE_FLAGS_INCOMPLETE)) {
+        const char* why = importer.GetErrorString();
+        status = {false, std::string(label) + ": cannot read .x file" +
+                             (why && *why ? std::string(" (") + why + ")" : std::string())};
+        return nullptr;
+    }
+    status = {true, {}};
+    return s;
+}
+
+bool ResolveFile(std::string_view name, const SearchPath* path, std::string& file,
+                 LoadStatus& status) {
+    SearchPath none;
+    file = (path ? path : &none)->Resolve(name);
+    if (file.empty()) status = {false, std::string(name) + ": file not found"};
+    return !file.empty();
+}
+
+LoadStatus IntoBuilder(MeshBuilder& builder, const std::string* file,
+                       std::span<const uint8_t> bytes, std::string_view label,
+                       const TextureCallback& callback) {
+    Assimp::Importer importer;
+    LoadStatus status;
+    const aiScene* s = Read(importer, file, bytes, label, status);
+    if (!s) return status;
+    MaterialTable materials(*s, callback);
+    MeshAppender appender(builder);
+    MergeNode(*s, *s->mRootNode, glm::mat4(1.0f), materials, appender, 0);
+    return status;
+}
+
+LoadStatus AsFrames(Frame& parent, const std::string* file, std::span<const uint8_t> bytes,
+                    std::string_view label, const TextureCallback& callback,
+                    std::shared_ptr<Frame>* loaded) {
+    Assimp::Importer importer;
+    LoadStatus status;
+    const aiScene* s = Read(importer, file, bytes, label, status);
+    if (!s) return status;
+    MaterialTable materials(*s, callback);
+    std::shared_ptr<Frame> top = BuildFrames(*s, *s->mRootNode, materials, 0);
+    parent.AddChild(top);
+    if (loaded) *loaded = top;
+    return status;
+}
+
+} // namespace
+
+LoadStatus LoadXIntoMeshBuilder(MeshBuilder& builder, std::string_view name, const SearchPath* path,
+                                const TextureCallback& callback) {
+    std::string file;
+    LoadStatus status;
+    if (!ResolveFile(name, path, file, status)) return status;
+    return IntoBuilder(builder, &file, {}, name, callback);
+}
+
+LoadStatus LoadXAsFrames(Frame& parent, std::string_view name, const SearchPath* path,
+                         const TextureCallback& callback, std::shared_ptr<Frame>* loaded) {
+    std::string file;
+    LoadStatus status;
+    if (!ResolveFile(name, path, file, status)) return status;
+    return AsFrames(parent, &file, {}, name, callback, loaded);
+}
+
+LoadStatus LoadXIntoMeshBuilderFromMemory(MeshBuilder& builder, std::span<const uint8_t> bytes,
+                                          const TextureCallback& callback) {
+    return IntoBuilder(builder, nullptr, bytes, "(memory)", callback);
+}
+
+LoadStatus LoadXAsFramesFromMemory(Frame& parent, std::span<const uint8_t> bytes,
+                                   const TextureCallback& callback,
+                                   std::shared_ptr<Frame>* loaded) {
+    return AsFrames(parent, nullptr, bytes, "(memory)", callback, loaded);
+}
+
+} // namespace scene
