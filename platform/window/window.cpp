@@ -1,0 +1,496 @@
+// platform/window/window.cpp — SDL window, ImGui, screens, the pump, pointer, beep, pictures.
+//
+// Index
+//   1. State
+//   2. Window life
+//   3. Screens
+//   4. The pump
+//   5. Pointer and beep
+//   6. Pictures and screenshots
+//   7. Widgets
+#include "platform/window/window.h"
+
+#include "platform/input/input.h"
+#include "platform/window/automation.h"
+#include "platform/window/automation_local.h"
+#include "platform/window/system.h"
+
+#include <SDL.h>
+#include <epoxy/gl.h>
+#include <imgui.h>
+#include <imgui_impl_opengl3.h>
+#include <imgui_impl_sdl.h>
+#include <imgui_internal.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace window {
+
+// ---------------------------------------------------------------------------------------------
+// 1. State
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+struct State {
+    bool open = false;
+    bool headless = true;
+    SDL_Window* sdlWindow = nullptr;
+    SDL_GLContext gl = nullptr;
+    int width = 640;
+    int height = 480;
+    bool quit = false;
+    bool drawing = false; // inside DrawScreens
+    uint64_t frame = 0;
+    uint64_t lastTicks = 0;
+    std::vector<std::shared_ptr<Screen>> screens; // open screens, in opening order
+    std::function<void()> backgroundHook;
+    Pointer pointer = Pointer::Normal;
+    SDL_Cursor* arrowCursor = nullptr;
+    SDL_Cursor* waitCursor = nullptr;
+    SDL_AudioDeviceID beepDevice = 0;
+    bool beepTried = false;
+};
+
+State& W() {
+    static State state;
+    return state;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// 2. Window life
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+bool CreateGlWindow(const std::string& title) {
+    State& w = W();
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    w.sdlWindow =
+        SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w.width,
+                         w.height, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
+    if (w.sdlWindow == nullptr) return false;
+    w.gl = SDL_GL_CreateContext(w.sdlWindow);
+    if (w.gl == nullptr) {
+        sys::Log(std::string("window: no OpenGL 3.3 context (") + SDL_GetError() +
+                 "), running headless");
+        SDL_DestroyWindow(w.sdlWindow);
+        w.sdlWindow = nullptr;
+        return false;
+    }
+    SDL_GL_MakeCurrent(w.sdlWindow, w.gl);
+    SDL_GL_SetSwapInterval(1);
+    return true;
+}
+
+void InitImGui() {
+    State& w = W();
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr; // screens place themselves; nothing is saved between runs
+    io.LogFilename = nullptr;
+    io.ConfigFlags |= ImGuiConfigFlags_NoMouseCursorChange; // SetPointer owns the cursor
+    ImGui::StyleColorsDark();
+    if (!w.headless) {
+        ImGui_ImplSDL2_InitForOpenGL(w.sdlWindow, w.gl);
+        ImGui_ImplOpenGL3_Init("#version 330 core");
+    } else {
+        // No renderer: the font atlas is built on the CPU so frames can run.
+        unsigned char* pixels = nullptr;
+        int atlasWidth = 0;
+        int atlasHeight = 0;
+        io.Fonts->GetTexDataAsRGBA32(&pixels, &atlasWidth, &atlasHeight);
+        io.DisplaySize = ImVec2(static_cast<float>(w.width), static_cast<float>(w.height));
+    }
+}
+
+} // namespace
+
+bool Init(const std::string& title, int width, int height) {
+    State& w = W();
+    if (w.open) return true;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
+        sys::Log(std::string("window: SDL video cannot start: ") + SDL_GetError());
+        return false;
+    }
+    w.width = std::max(width, 1);
+    w.height = std::max(height, 1);
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const bool dummy = driver != nullptr && std::strcmp(driver, "dummy") == 0;
+    w.headless = dummy || !CreateGlWindow(title);
+    w.open = true;
+    w.quit = false;
+    w.lastTicks = SDL_GetTicks64();
+    InitImGui();
+    input::AttachWindow(w.sdlWindow);
+    w.arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+    w.waitCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAIT);
+    return true;
+}
+
+void Shutdown() {
+    State& w = W();
+    if (!w.open) return;
+    while (!w.screens.empty())
+        CloseScreen(*w.screens.back());
+    if (!w.headless) {
+        ImGui_ImplOpenGL3_Shutdown();
+        ImGui_ImplSDL2_Shutdown();
+    }
+    ImGui::DestroyContext();
+    input::AttachWindow(nullptr);
+    if (w.arrowCursor != nullptr) SDL_FreeCursor(w.arrowCursor);
+    if (w.waitCursor != nullptr) SDL_FreeCursor(w.waitCursor);
+    if (w.beepDevice != 0) SDL_CloseAudioDevice(w.beepDevice);
+    if (w.gl != nullptr) SDL_GL_DeleteContext(w.gl);
+    if (w.sdlWindow != nullptr) SDL_DestroyWindow(w.sdlWindow);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
+    if (w.beepTried) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    const uint64_t frame = w.frame;
+    w = State{};
+    w.frame = frame; // the frame counter never goes back within a process
+}
+
+bool IsOpen() {
+    return W().open;
+}
+bool IsHeadless() {
+    return W().headless;
+}
+SDL_Window* NativeWindow() {
+    return W().sdlWindow;
+}
+
+void SetTitle(const std::string& title) {
+    if (W().sdlWindow != nullptr) SDL_SetWindowTitle(W().sdlWindow, title.c_str());
+}
+
+void SetSize(int width, int height) {
+    State& w = W();
+    w.width = std::max(width, 1);
+    w.height = std::max(height, 1);
+    if (w.sdlWindow != nullptr) SDL_SetWindowSize(w.sdlWindow, w.width, w.height);
+}
+
+void GetSize(int& width, int& height) {
+    State& w = W();
+    if (w.sdlWindow != nullptr) SDL_GetWindowSize(w.sdlWindow, &w.width, &w.height);
+    width = w.width;
+    height = w.height;
+}
+
+bool QuitRequested() {
+    return W().quit;
+}
+void RequestQuit() {
+    W().quit = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// 3. Screens
+// ---------------------------------------------------------------------------------------------
+
+void OpenScreen(const std::shared_ptr<Screen>& screen) {
+    if (!screen || screen->open_) return;
+    screen->open_ = true;
+    W().screens.push_back(screen);
+    sys::Log("screen open: " + screen->Name());
+}
+
+void ShowModal(const std::shared_ptr<Screen>& screen) {
+    if (!screen) return;
+    screen->modal_ = true;
+    OpenScreen(screen);
+    while (screen->IsOpen() && !W().quit && W().open)
+        Yield();
+    CloseScreen(*screen);
+}
+
+void CloseScreen(Screen& screen) {
+    if (!screen.open_) return;
+    screen.open_ = false;
+    screen.OnClose();
+    // While the screens are being drawn the list is pruned after the pass.
+    if (!W().drawing) {
+        std::erase_if(W().screens,
+                      [&](const std::shared_ptr<Screen>& s) { return s.get() == &screen; });
+    }
+    sys::Log("screen closed: " + screen.Name());
+}
+
+bool IsScreenOpen(std::string_view name) {
+    for (const auto& screen : W().screens)
+        if (screen->Name() == name) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// 4. The pump
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+void PumpEvents() {
+    State& w = W();
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        const bool scripted = input::IsInjectedOnly();
+        const bool userInput = event.type == SDL_KEYDOWN || event.type == SDL_KEYUP ||
+                               event.type == SDL_TEXTINPUT || event.type == SDL_MOUSEMOTION ||
+                               event.type == SDL_MOUSEBUTTONDOWN ||
+                               event.type == SDL_MOUSEBUTTONUP || event.type == SDL_MOUSEWHEEL;
+        if (!w.headless && !(scripted && userInput)) ImGui_ImplSDL2_ProcessEvent(&event);
+        input::ProcessEvent(event);
+        if (event.type == SDL_QUIT) w.quit = true;
+        if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) {
+            w.quit = true;
+        }
+    }
+}
+
+void DrawScreens() {
+    State& w = W();
+    // Screens before the last modal one are shown but do not react.
+    size_t firstActive = 0;
+    for (size_t i = 0; i < w.screens.size(); ++i)
+        if (w.screens[i]->IsModal()) firstActive = i;
+    w.drawing = true;
+    // Screens opened by a Draw() are appended and drawn in this same pass; closed ones stay in
+    // the list, skipped, until the pass ends.
+    for (size_t i = 0; i < w.screens.size(); ++i) {
+        const std::shared_ptr<Screen> screen = w.screens[i];
+        if (!screen->IsOpen()) continue;
+        const bool disabled = i < firstActive;
+        if (disabled) ImGui::BeginDisabled(true);
+        screen->Draw();
+        if (disabled) ImGui::EndDisabled();
+    }
+    w.drawing = false;
+    std::erase_if(w.screens, [](const std::shared_ptr<Screen>& s) { return !s->IsOpen(); });
+}
+
+} // namespace
+
+void Yield() {
+    State& w = W();
+    ++w.frame;
+    if (w.open) PumpEvents();
+    automation::detail::Step(w.frame);
+    Timers().FireDue();
+    if (!w.open) return;
+
+    const uint64_t now = SDL_GetTicks64();
+    ImGuiIO& io = ImGui::GetIO();
+    if (w.headless) {
+        io.DisplaySize = ImVec2(static_cast<float>(w.width), static_cast<float>(w.height));
+        io.DeltaTime = std::max(static_cast<float>(now - w.lastTicks) / 1000.0f, 0.001f);
+    } else {
+        ImGui_ImplOpenGL3_NewFrame();
+        ImGui_ImplSDL2_NewFrame();
+    }
+    w.lastTicks = now;
+    ImGui::NewFrame();
+    DrawScreens();
+    ImGui::Render();
+
+    if (!w.headless) {
+        int width = 0;
+        int height = 0;
+        SDL_GL_GetDrawableSize(w.sdlWindow, &width, &height);
+        glViewport(0, 0, width, height);
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        if (w.backgroundHook) w.backgroundHook();
+        ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    }
+    if (const std::string* path = automation::detail::PendingScreenshot()) {
+        if (w.headless)
+            sys::Log("[script] screenshot skipped (headless): " + *path);
+        else if (Screenshot(*path))
+            sys::Log("[script] screenshot: " + *path);
+        else
+            sys::Log("[script] screenshot failed: " + *path);
+        automation::detail::ScreenshotTaken();
+    }
+    if (!w.headless) {
+        SDL_GL_SwapWindow(w.sdlWindow);
+    } else {
+        SDL_Delay(1); // nothing waits for a display: keep a headless loop from spinning
+    }
+}
+
+uint64_t FrameNumber() {
+    return W().frame;
+}
+
+void SetBackgroundHook(std::function<void()> hook) {
+    W().backgroundHook = std::move(hook);
+}
+
+// ---------------------------------------------------------------------------------------------
+// 5. Pointer and beep
+// ---------------------------------------------------------------------------------------------
+
+void SetPointer(Pointer pointer) {
+    State& w = W();
+    w.pointer = pointer;
+    SDL_Cursor* cursor = pointer == Pointer::Hourglass ? w.waitCursor : w.arrowCursor;
+    if (cursor != nullptr) SDL_SetCursor(cursor);
+}
+
+Pointer GetPointer() {
+    return W().pointer;
+}
+
+void Beep() {
+    State& w = W();
+    if (!w.beepTried) {
+        w.beepTried = true;
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+            SDL_AudioSpec want{};
+            want.freq = 22050;
+            want.format = AUDIO_F32SYS;
+            want.channels = 1;
+            want.samples = 512;
+            w.beepDevice = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+            if (w.beepDevice != 0) SDL_PauseAudioDevice(w.beepDevice, 0);
+        }
+    }
+    if (w.beepDevice == 0) return;
+    // 120 ms of 880 Hz with a short fade at both ends so it does not click.
+    constexpr int kRate = 22050;
+    constexpr int kSamples = kRate * 120 / 1000;
+    constexpr int kFade = kRate * 5 / 1000;
+    static float tone[kSamples];
+    static bool built = false;
+    if (!built) {
+        for (int i = 0; i < kSamples; ++i) {
+            const float edge = static_cast<float>(std::min({i, kSamples - 1 - i, kFade})) / kFade;
+            tone[i] = 0.3f * edge * std::sin(2.0f * 3.14159265f * 880.0f * i / kRate);
+        }
+        built = true;
+    }
+    if (SDL_GetQueuedAudioSize(w.beepDevice) == 0) SDL_QueueAudio(w.beepDevice, tone, sizeof(tone));
+}
+
+// ---------------------------------------------------------------------------------------------
+// 6. Pictures and screenshots
+// ---------------------------------------------------------------------------------------------
+
+Picture::~Picture() {
+    if (texture_ != 0 && W().gl != nullptr) {
+        const GLuint name = texture_;
+        glDeleteTextures(1, &name);
+    }
+}
+
+void* Picture::TextureId() const {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(texture_));
+}
+
+std::shared_ptr<Picture> LoadPicture(const std::string& path) {
+    SDL_Surface* loaded = SDL_LoadBMP(path.c_str());
+    if (loaded == nullptr) return nullptr;
+    SDL_Surface* rgba = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ABGR8888, 0);
+    SDL_FreeSurface(loaded);
+    if (rgba == nullptr || rgba->w <= 0 || rgba->h <= 0) {
+        if (rgba != nullptr) SDL_FreeSurface(rgba);
+        return nullptr;
+    }
+    auto picture = std::make_shared<Picture>();
+    picture->width_ = rgba->w;
+    picture->height_ = rgba->h;
+    if (W().gl != nullptr) {
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        glBindTexture(GL_TEXTURE_2D, name);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, rgba->pitch / 4);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, rgba->w, rgba->h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     rgba->pixels);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        picture->texture_ = name;
+    }
+    SDL_FreeSurface(rgba);
+    return picture;
+}
+
+bool Screenshot(const std::string& path) {
+    State& w = W();
+    if (w.headless || w.sdlWindow == nullptr) return false;
+    int width = 0;
+    int height = 0;
+    SDL_GL_GetDrawableSize(w.sdlWindow, &width, &height);
+    if (width <= 0 || height <= 0) return false;
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    // GL rows go bottom-up; files go top-down.
+    const size_t stride = static_cast<size_t>(width) * 4;
+    std::vector<uint8_t> flipped(pixels.size());
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&flipped[static_cast<size_t>(y) * stride],
+                    &pixels[static_cast<size_t>(height - 1 - y) * stride], stride);
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+        flipped.data(), width, height, 32, static_cast<int>(stride), SDL_PIXELFORMAT_ABGR8888);
+    if (surface == nullptr) return false;
+    SDL_Surface* rgb = SDL_ConvertSurfaceFormat(surface, SDL_PIXELFORMAT_RGB24, 0);
+    SDL_FreeSurface(surface);
+    if (rgb == nullptr) return false;
+    const bool saved = SDL_SaveBMP(rgb, path.c_str()) == 0;
+    SDL_FreeSurface(rgb);
+    return saved;
+}
+
+// ---------------------------------------------------------------------------------------------
+// 7. Widgets
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+bool ItemDisabled() {
+    return (GImGui->CurrentItemFlags & ImGuiItemFlags_Disabled) != 0;
+}
+
+} // namespace
+
+bool Button(const char* label, float width, float height) {
+    const bool clicked = ImGui::Button(label, ImVec2(width, height));
+    if (!ItemDisabled() && automation::detail::TakePress(label)) return true;
+    return clicked;
+}
+
+bool InputLine(const char* label, std::string& text, size_t maxLength, bool takeFocus) {
+    // A fixed buffer per call keeps drawing free of allocation; 1 KiB bounds any line.
+    static char buffer[1024];
+    maxLength = std::min(maxLength, sizeof(buffer) - 1);
+    const size_t length = std::min(text.size(), maxLength);
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    if (takeFocus) ImGui::SetKeyboardFocusHere();
+    const bool entered =
+        ImGui::InputText(label, buffer, maxLength + 1, ImGuiInputTextFlags_EnterReturnsTrue);
+    if (text != buffer) text.assign(buffer);
+    bool scriptedEnter = false;
+    if (!ItemDisabled() && automation::detail::TakeType(label, text, scriptedEnter)) {
+        if (text.size() > maxLength) text.resize(maxLength);
+        return scriptedEnter;
+    }
+    return entered;
+}
+
+} // namespace window
