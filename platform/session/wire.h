@@ -1,0 +1,174 @@
+// platform/session/wire.h — the datagrams of the session service, encoded and decoded.
+// Used by the service and by its tests and fuzz target; game code includes session.h only.
+//
+// Every datagram is untrusted: Decode* never read past the end, bound every length and count,
+// and return nullopt for unknown kinds, bad lengths or trailing garbage. Integers are
+// little-endian; strings are a 16-bit byte count and the bytes, at most kMaxNameBytes.
+//
+// Session datagrams (ENet packets) start with a Kind byte. Discovery datagrams (plain UDP) start
+// with a 4-byte magic: "THq1" (request) or "THr1" (reply).
+#pragma once
+
+#include "platform/session/session.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace session::wire {
+
+constexpr size_t kMaxMembers = kMaxPlayersLimit + 4; // roster entries, joiners included
+
+enum class Kind : uint8_t {
+    JoinRequest = 1,
+    JoinAccept = 2,
+    JoinRefuse = 3,
+    Rejoin = 4,
+    RejoinAccept = 5,
+    CreatePlayer = 6,
+    CreatePlayerReply = 7,
+    DestroyPlayer = 8,
+    PlayerAdded = 9,
+    PlayerRemoved = 10,
+    MemberAdded = 11,
+    MemberRemoved = 12,
+    Data = 13,
+};
+
+struct PlayerInfo {
+    uint32_t id = 0;
+    std::string friendly;
+    std::string formal;
+    bool operator==(const PlayerInfo&) const = default;
+};
+
+// One machine in the session. seq orders members by join time (the host that created the
+// session is 0). ip/port: its ENet address as the host sees it (ip 0 = "the address you reach
+// the sender of this roster at"), IPv4 in network byte order.
+struct MemberInfo {
+    uint32_t seq = 0;
+    uint32_t ip = 0;
+    uint16_t port = 0;
+    std::optional<PlayerInfo> player;
+    bool operator==(const MemberInfo&) const = default;
+};
+
+struct Roster {
+    uint32_t hostSeq = 0;
+    uint32_t nextSeq = 1;
+    uint32_t nextId = 1;
+    std::vector<MemberInfo> members;
+    bool operator==(const Roster&) const = default;
+};
+
+struct JoinRequest {
+    Guid application;
+    std::string password;
+    bool operator==(const JoinRequest&) const = default;
+};
+struct JoinAccept {
+    uint32_t yourSeq = 0;
+    uint64_t token = 0; // session secret presented when reconnecting to a new host
+    uint64_t instance = 0;
+    uint8_t maxPlayers = 0;
+    uint32_t flags = 0;
+    std::string name;
+    Roster roster;
+    bool operator==(const JoinAccept&) const = default;
+};
+struct JoinRefuse {
+    uint8_t reason = 0; // an Error value
+    bool operator==(const JoinRefuse&) const = default;
+};
+struct Rejoin {
+    uint64_t token = 0;
+    uint32_t seq = 0;
+    std::optional<PlayerInfo> player;
+    bool operator==(const Rejoin&) const = default;
+};
+struct RejoinAccept {
+    Roster roster;
+    bool operator==(const RejoinAccept&) const = default;
+};
+struct CreatePlayer {
+    std::string friendly;
+    std::string formal;
+    bool operator==(const CreatePlayer&) const = default;
+};
+struct CreatePlayerReply {
+    uint32_t id = 0; // 0: refused
+    bool operator==(const CreatePlayerReply&) const = default;
+};
+struct DestroyPlayer {
+    uint32_t id = 0;
+    bool operator==(const DestroyPlayer&) const = default;
+};
+struct PlayerAdded {
+    uint32_t seq = 0; // owning member
+    PlayerInfo player;
+    uint32_t nextId = 0;
+    bool operator==(const PlayerAdded&) const = default;
+};
+struct PlayerRemoved {
+    uint32_t id = 0;
+    bool operator==(const PlayerRemoved&) const = default;
+};
+struct MemberAdded {
+    MemberInfo member;
+    uint32_t nextSeq = 0;
+    bool operator==(const MemberAdded&) const = default;
+};
+struct MemberRemoved {
+    uint32_t seq = 0;
+    bool operator==(const MemberRemoved&) const = default;
+};
+// An application message; body views the decoded datagram and lives as long as it.
+struct Data {
+    uint32_t from = 0;
+    uint32_t to = 0;
+    std::span<const uint8_t> body;
+    bool operator==(const Data& o) const {
+        return from == o.from && to == o.to &&
+               std::equal(body.begin(), body.end(), o.body.begin(), o.body.end());
+    }
+};
+
+using Packet = std::variant<JoinRequest, JoinAccept, JoinRefuse, Rejoin, RejoinAccept, CreatePlayer,
+                            CreatePlayerReply, DestroyPlayer, PlayerAdded, PlayerRemoved,
+                            MemberAdded, MemberRemoved, Data>;
+
+// Appends the encoding of p to out (out is cleared first).
+void Encode(const Packet& p, std::vector<uint8_t>& out);
+// Writes the Data header (kind, from, to) before body bytes; total = kDataHeaderBytes + body.
+constexpr size_t kDataHeaderBytes = 9;
+void EncodeDataHeader(uint32_t from, uint32_t to, uint8_t* out);
+std::optional<Packet> Decode(std::span<const uint8_t> datagram);
+
+// ---- Discovery ----
+struct EnumRequest {
+    Guid application;
+    uint32_t nonce = 0;
+    bool operator==(const EnumRequest&) const = default;
+};
+struct EnumReply {
+    uint32_t nonce = 0;
+    Guid application;
+    uint64_t instance = 0;
+    uint16_t sessionPort = 0; // the host's ENet port
+    uint8_t maxPlayers = 0;
+    uint8_t currentPlayers = 0;
+    uint8_t flags = 0; // bit 0: password protected, bit 1: host migration
+    std::string name;
+    bool operator==(const EnumReply&) const = default;
+};
+constexpr size_t kMaxDiscoveryBytes = 512;
+
+void EncodeEnumRequest(const EnumRequest& r, std::vector<uint8_t>& out);
+void EncodeEnumReply(const EnumReply& r, std::vector<uint8_t>& out);
+std::optional<EnumRequest> DecodeEnumRequest(std::span<const uint8_t> datagram);
+std::optional<EnumReply> DecodeEnumReply(std::span<const uint8_t> datagram);
+
+} // namespace session::wire
