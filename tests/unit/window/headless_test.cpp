@@ -1,0 +1,149 @@
+// The window pump headless (SDL's dummy video driver): screens, dialogs, widgets and timers
+// driven by a script, exactly as a scripted test run of the game drives them.
+#include "platform/input/input.h"
+#include "platform/window/automation.h"
+#include "platform/window/window.h"
+
+#include <gtest/gtest.h>
+#include <imgui.h>
+
+#include <cstdlib>
+
+namespace {
+
+class TestScreen : public window::Screen {
+public:
+    explicit TestScreen(std::string name) : window::Screen(std::move(name)) {}
+    int goPressed = 0;
+    int nameEntered = 0;
+    std::string name;
+    int closed = 0;
+
+    void Draw() override {
+        ImGui::Begin(Name().c_str());
+        if (window::Button("Go##button")) ++goPressed;
+        if (window::InputLine("##Name", name, 8)) ++nameEntered;
+        ImGui::End();
+    }
+    void OnClose() override { ++closed; }
+};
+
+class HeadlessWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+        ASSERT_TRUE(window::Init("test", 640, 480));
+        ASSERT_TRUE(window::IsHeadless());
+    }
+    void TearDown() override {
+        automation::Stop();
+        window::Shutdown();
+    }
+    static void Run(const char* text) { automation::Start(automation::ParseScript(text, "t")); }
+    static void YieldUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 200 && !done(); ++i)
+            window::Yield();
+        ASSERT_TRUE(done());
+    }
+};
+
+TEST_F(HeadlessWindow, ScriptPressesButtonsAndTypesIntoLinesByLabel) {
+    auto screen = std::make_shared<TestScreen>("test screen");
+    window::OpenScreen(screen);
+    Run("waitscreen \"test screen\"\n"
+        "press Go\n"
+        "type Name \"Bob Builder\" ENTER\n"
+        "type Name \"Al\"\n"
+        "log done\n");
+    YieldUntil([&] { return automation::IsFinished(); });
+    EXPECT_EQ(screen->goPressed, 1);
+    EXPECT_EQ(screen->nameEntered, 1) << "only the typing with ENTER submits";
+    EXPECT_EQ(screen->name, "Al");
+    window::Yield();
+    EXPECT_EQ(screen->goPressed, 1) << "a press is taken once";
+
+    // Typing is bounded by the line's length.
+    Run("type Name \"much too long a name\"\n");
+    YieldUntil([&] { return automation::IsFinished(); });
+    EXPECT_EQ(screen->name, "much too");
+
+    window::CloseScreen(*screen);
+    EXPECT_FALSE(window::IsScreenOpen("test screen"));
+    EXPECT_EQ(screen->closed, 1);
+}
+
+TEST_F(HeadlessWindow, MessageAndInputBoxesAreAnsweredByCaption) {
+    Run("answer Other YES\n"
+        "answer Question NO\n"
+        "input Ask \"typed text\"\n"
+        "cancel *\n");
+    EXPECT_EQ(window::MsgBox("Really?", "Question", window::Buttons::YesNo), window::Answer::No);
+    EXPECT_EQ(window::InputBox("Your name?", "Ask", "default"), "typed text");
+    EXPECT_EQ(window::InputBox("Again?", "Anything", "default"), std::nullopt);
+    EXPECT_EQ(window::MsgBox("Sure?", "Other", window::Buttons::YesNoCancel), window::Answer::Yes);
+
+    // The box waits, with the program running, until the script gets to its answer.
+    Run("wait 5\nanswer Late CANCEL\n");
+    const uint64_t before = window::FrameNumber();
+    EXPECT_EQ(window::MsgBox("Slow", "Late", window::Buttons::OkCancel), window::Answer::Cancel);
+    EXPECT_GE(window::FrameNumber() - before, 5u);
+}
+
+TEST_F(HeadlessWindow, WithoutAScriptHeadlessBoxesTakeTheirDefault) {
+    automation::Stop();
+    EXPECT_EQ(window::MsgBox("text", "caption", window::Buttons::YesNo), window::Answer::Yes);
+    EXPECT_EQ(window::MsgBox("text", "caption", window::Buttons::OkCancel), window::Answer::Ok);
+    EXPECT_EQ(window::InputBox("prompt", "caption", "kept"), "kept");
+}
+
+TEST_F(HeadlessWindow, ScreensUnderAModalBoxDoNotReact) {
+    auto screen = std::make_shared<TestScreen>("below");
+    window::OpenScreen(screen);
+    Run("answer * OK\npress Go\n");
+    EXPECT_EQ(window::MsgBox("Modal", "Box"), window::Answer::Ok);
+    EXPECT_EQ(screen->goPressed, 0) << "the button was drawn disabled while the box was up";
+    window::Yield();
+    EXPECT_EQ(screen->goPressed, 1);
+
+    // A modal screen ends its loop when the program is asked to quit.
+    auto modal = std::make_shared<TestScreen>("modal");
+    Run("waitscreen modal\nquit\n");
+    window::ShowModal(modal);
+    EXPECT_TRUE(window::QuitRequested());
+    EXPECT_FALSE(modal->IsOpen());
+}
+
+TEST_F(HeadlessWindow, ScriptedKeysAndFramesFollowTheYieldCount) {
+    Run("wait 2\nkey press 200\nkey down 57\nwait 2\nkey up 57\nmouse down left\n");
+    // `wait 2` counts from the frame it runs in: the keys go down at the third Yield.
+    window::Yield();
+    window::Yield();
+    EXPECT_FALSE(input::IsKeyDown(input::DIK_UP));
+    window::Yield();
+    EXPECT_TRUE(input::IsKeyDown(input::DIK_UP));
+    EXPECT_TRUE(input::IsKeyDown(input::DIK_SPACE));
+    window::Yield();
+    EXPECT_FALSE(input::IsKeyDown(input::DIK_UP)) << "press releases at the next frame";
+    EXPECT_TRUE(input::IsKeyDown(input::DIK_SPACE));
+    window::Yield();
+    EXPECT_FALSE(input::IsKeyDown(input::DIK_SPACE));
+    EXPECT_TRUE(input::IsMouseButtonDown(input::MouseButton::Left));
+
+    // `frame N` is absolute: a frame already past does not wait.
+    Run(("frame " + std::to_string(window::FrameNumber()) + "\nkey down 1\n").c_str());
+    window::Yield();
+    EXPECT_TRUE(input::IsKeyDown(input::DIK_ESCAPE));
+}
+
+TEST_F(HeadlessWindow, WindowTimersFireOnlyInsideYield) {
+    int fired = 0;
+    window::Timer timer(window::Timers(), 0, window::TimerMode::OneShot, [&] { ++fired; });
+    timer.Enable();
+    EXPECT_EQ(fired, 0);
+    window::Yield();
+    EXPECT_EQ(fired, 1);
+    window::Yield();
+    EXPECT_EQ(fired, 1);
+}
+
+} // namespace
