@@ -589,9 +589,9 @@ struct Service::Impl {
 
     // The connection to the host (or to the candidate host) is gone.
     void ClientOnHostLost() {
-        if (joinState == JoinState::Waiting) {
+        if (joinState == JoinState::Waiting || joinState == JoinState::Refused) {
+            if (joinState == JoinState::Waiting) joinError = Error::NoSuchSession;
             joinState = JoinState::Refused;
-            joinError = Error::NoSuchSession;
             hostPeer = nullptr;
             answered.notify_all();
             return;
@@ -615,7 +615,11 @@ struct Service::Impl {
 
     // The member that joined earliest becomes host; everyone computes the same answer.
     void ElectHost() {
-        const Member& first = members.front(); // members is never empty: it holds us
+        if (members.empty()) { // cannot happen once joined: the roster holds us
+            role = Role::Lost;
+            return;
+        }
+        const Member& first = members.front();
         if (first.info.seq == mySeq) {
             BecomeHost();
             return;

@@ -1,0 +1,356 @@
+// Sessions between services in one process over loopback: join rules, players, delivery.
+#include "platform/session/session.h"
+
+#include <gtest/gtest.h>
+
+#include <enet/enet.h>
+
+#include <chrono>
+#include <functional>
+#include <random>
+#include <thread>
+
+using namespace session;
+using namespace std::chrono_literals;
+
+namespace {
+
+const Guid kApp = *Guid::Parse("{AC330441-9B71-11D2-9AAB-0020781461AC}");
+const Guid kOtherApp = *Guid::Parse("{11111111-2222-3333-4444-555555555555}");
+
+// A discovery range of 4 ports that is free now (starts at a port the kernel just gave out).
+ServiceConfig FreshConfig() {
+    enet_initialize();
+    ENetSocket s = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+    ENetAddress a{ENET_HOST_ANY, 0};
+    enet_socket_bind(s, &a);
+    enet_socket_get_address(s, &a);
+    enet_socket_destroy(s);
+    ServiceConfig c;
+    c.discoveryPort = a.port > 65000 ? 40000 + a.port % 20000 : a.port;
+    c.discoveryPortCount = 4;
+    return c;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        if (done()) return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return done();
+}
+
+struct Received {
+    uint32_t from = 0, to = 0;
+    Message body;
+};
+
+// Waits for the next message of svc.
+std::optional<Received> Next(Service& svc) {
+    Received r;
+    if (!WaitUntil([&] { return svc.WaitingCount() > 0; })) return std::nullopt;
+    svc.Receive(r.from, r.to, r.body);
+    return r;
+}
+
+SessionDesc HostDesc(const std::string& name) {
+    SessionDesc d;
+    d.application = kApp;
+    d.maxPlayers = 4;
+    d.name = name;
+    d.flags = kSessionMigrateHost;
+    return d;
+}
+
+std::vector<SessionDesc> List(const ServiceConfig& c, const Guid& app, uint32_t flags = 0) {
+    Service probe(c);
+    EXPECT_EQ(probe.Initialize(ProviderKind::Internet, {"127.0.0.1", 0}), Error::Ok);
+    SessionDesc filter;
+    filter.application = app;
+    std::vector<SessionDesc> out;
+    EXPECT_EQ(probe.EnumSessions(filter, 300, flags, out), Error::Ok);
+    return out;
+}
+
+} // namespace
+
+TEST(Session, JoinRulesPlayersAndSystemEvents) {
+    const ServiceConfig cfg = FreshConfig();
+    Service host(cfg);
+    SessionDesc d = HostDesc("Dust (dust)");
+    d.password = "pw";
+    ASSERT_EQ(host.Open(d, OpenMode::Create), Error::Ok);
+    EXPECT_TRUE(host.IsHost());
+    uint32_t hostId = 0;
+    ASSERT_EQ(host.CreatePlayer("Ann", "0ter", hostId), Error::Ok);
+    EXPECT_NE(hostId, 0u);
+    uint32_t again = 0;
+    EXPECT_EQ(host.CreatePlayer("Ann2", "0", again), Error::PlayerExists);
+
+    // The session is listed once, with 1 of 4 players and the password flag; other GUIDs see
+    // nothing.
+    auto found = List(cfg, kApp);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, "Dust (dust)");
+    EXPECT_EQ(found[0].currentPlayers, 1);
+    EXPECT_EQ(found[0].maxPlayers, 4);
+    EXPECT_TRUE(found[0].passwordProtected);
+    EXPECT_TRUE(List(cfg, kOtherApp).empty());
+
+    SessionDesc target = found[0];
+    Service wrong(cfg);
+    target.password = "nope";
+    EXPECT_EQ(wrong.Open(target, OpenMode::Join), Error::WrongPassword);
+    EXPECT_FALSE(wrong.IsOpen());
+    target.password = "pw";
+    target.application = kOtherApp;
+    EXPECT_EQ(wrong.Open(target, OpenMode::Join), Error::WrongGuid);
+    target.application = kApp;
+
+    // Three more players fill the session; a fifth is refused.
+    std::vector<std::unique_ptr<Service>> guests;
+    std::vector<uint32_t> ids = {hostId};
+    for (int i = 0; i < 3; ++i) {
+        guests.push_back(std::make_unique<Service>(cfg));
+        ASSERT_EQ(guests.back()->Open(target, OpenMode::Join), Error::Ok) << i;
+        EXPECT_FALSE(guests.back()->IsHost());
+        uint32_t id = 0;
+        ASSERT_EQ(
+            guests.back()->CreatePlayer("P" + std::to_string(i), std::to_string(i + 1) + "s", id),
+            Error::Ok);
+        for (uint32_t other : ids)
+            EXPECT_NE(id, other) << "ids are unique";
+        ids.push_back(id);
+    }
+    Service fifth(cfg);
+    EXPECT_EQ(fifth.Open(target, OpenMode::Join), Error::SessionFull);
+    EXPECT_TRUE(List(cfg, kApp, kEnumAvailable).empty()) << "a full session is not available";
+
+    // Everyone sees the same players in join order, with their names and the host's id.
+    for (Service* s : {&host, guests[0].get(), guests[1].get(), guests[2].get()}) {
+        ASSERT_TRUE(WaitUntil([&] { return s->PlayerCount() == 4; }));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(s->PlayerIdByIndex(i + 1), ids[i]);
+        EXPECT_EQ(s->PlayerIdByIndex(5), 0u);
+        EXPECT_EQ(s->PlayerIdByIndex(0), 0u);
+        std::string name, formal;
+        EXPECT_TRUE(s->GetFriendlyName(ids[2], name));
+        EXPECT_EQ(name, "P1");
+        EXPECT_TRUE(s->GetFormalName(ids[2], formal));
+        EXPECT_EQ(formal, "2s");
+        EXPECT_FALSE(s->GetFriendlyName(12345, name));
+        EXPECT_EQ(s->HostPlayerId(), hostId);
+    }
+
+    // The host heard of each creation: code 3, player type, id, names.
+    for (int i = 1; i <= 3; ++i) {
+        auto ev = Next(host);
+        ASSERT_TRUE(ev);
+        EXPECT_EQ(ev->from, 0u);
+        EXPECT_EQ(ev->body.ReadLong(), kSysPlayerCreated);
+        EXPECT_EQ(ev->body.ReadLong(), kPlayerTypePlayer);
+        EXPECT_EQ(uint32_t(ev->body.ReadLong()), ids[i]);
+        EXPECT_EQ(ev->body.ReadString(), "P" + std::to_string(i - 1));
+    }
+    // The first guest heard of the two later ones only (not of itself, not of earlier players).
+    for (int i = 2; i <= 3; ++i) {
+        auto ev = Next(*guests[0]);
+        ASSERT_TRUE(ev);
+        EXPECT_EQ(ev->body.ReadLong(), kSysPlayerCreated);
+        ev->body.ReadLong();
+        EXPECT_EQ(uint32_t(ev->body.ReadLong()), ids[i]);
+    }
+    EXPECT_EQ(guests[0]->WaitingCount(), 0u);
+
+    // A player leaving is destroyed for everyone else, and a seat opens again.
+    guests[2]->Close();
+    for (Service* s : {&host, guests[0].get(), guests[1].get()}) {
+        std::optional<Received> ev;
+        do
+            ev = Next(*s);
+        while (ev && ev->body.ReadLong() != kSysPlayerDestroyed);
+        ASSERT_TRUE(ev);
+        ev->body.ReadLong();
+        EXPECT_EQ(uint32_t(ev->body.ReadLong()), ids[3]);
+        EXPECT_EQ(ev->body.ReadString(), "P2");
+        EXPECT_TRUE(WaitUntil([&] { return s->PlayerCount() == 3; }));
+    }
+    EXPECT_EQ(fifth.Open(target, OpenMode::Join), Error::Ok);
+}
+
+TEST(Session, MessagesToOneAndToAllInOrder) {
+    const ServiceConfig cfg = FreshConfig();
+    Service a(cfg), b(cfg), c(cfg);
+    ASSERT_EQ(a.Open(HostDesc("m"), OpenMode::Create), Error::Ok);
+    uint32_t ia, ib, ic;
+    ASSERT_EQ(a.CreatePlayer("A", "0", ia), Error::Ok);
+    SessionDesc t = List(cfg, kApp).at(0);
+    ASSERT_EQ(b.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(b.CreatePlayer("B", "1", ib), Error::Ok);
+    ASSERT_EQ(c.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(c.CreatePlayer("C", "1", ic), Error::Ok);
+    auto drain = [](Service& s) {
+        uint32_t f, to;
+        Message m;
+        while (s.Receive(f, to, m)) {
+        }
+    };
+    ASSERT_TRUE(WaitUntil([&] { return b.PlayerCount() == 3 && a.WaitingCount() == 2; }));
+    drain(a);
+    drain(b);
+
+    // Broadcast from a guest: both others get every guaranteed message, in order, addressed to
+    // themselves; the sender gets nothing back.
+    constexpr int kCount = 300;
+    for (int i = 0; i < kCount; ++i) {
+        Message m;
+        m.WriteLong(100);
+        m.WriteLong(i);
+        ASSERT_EQ(b.Send(ib, 0, true, m), Error::Ok);
+    }
+    for (Service* s : {&a, &c}) {
+        const uint32_t me = s->LocalPlayerId();
+        for (int i = 0; i < kCount; ++i) {
+            auto r = Next(*s);
+            ASSERT_TRUE(r) << i;
+            EXPECT_EQ(r->from, ib);
+            EXPECT_EQ(r->to, me);
+            EXPECT_EQ(r->body.ReadLong(), 100);
+            ASSERT_EQ(r->body.ReadLong(), i);
+        }
+    }
+    // To one player: only that one receives it (here a guest to another guest, via the host).
+    Message one;
+    one.WriteLong(5);
+    one.WriteString("psst");
+    ASSERT_EQ(c.Send(ic, ib, false, one), Error::Ok);
+    auto r = Next(b);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->from, ic);
+    EXPECT_EQ(r->to, ib);
+    EXPECT_EQ(r->body.ReadLong(), 5);
+    EXPECT_EQ(r->body.ReadString(), "psst");
+    ASSERT_EQ(a.Send(ia, ic, true, one), Error::Ok);
+    ASSERT_TRUE(Next(c));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(a.WaitingCount() + b.WaitingCount() + c.WaitingCount(), 0u);
+
+    // Misuse is refused: a sender that is not local, an unknown receiver, an oversized body.
+    EXPECT_EQ(b.Send(ia, 0, true, one), Error::InvalidPlayer);
+    EXPECT_EQ(b.Send(ib, 777, true, one), Error::InvalidPlayer);
+    Message huge;
+    for (int i = 0; i < 10; ++i)
+        huge.WriteString(std::string(Message::kMaxStringBytes, 'x'));
+    EXPECT_EQ(b.Send(ib, 0, true, huge), Error::MessageTooLarge);
+}
+
+TEST(Session, HostileDatagramsLeaveTheSessionRunning) {
+    const ServiceConfig cfg = FreshConfig();
+    Service host(cfg), guest(cfg);
+    ASSERT_EQ(host.Open(HostDesc("h"), OpenMode::Create), Error::Ok);
+    uint32_t ih, ig;
+    ASSERT_EQ(host.CreatePlayer("H", "0", ih), Error::Ok);
+    SessionDesc t = List(cfg, kApp).at(0);
+    ASSERT_EQ(guest.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(guest.CreatePlayer("G", "0", ig), Error::Ok);
+
+    // Random datagrams to the discovery port and to the session port.
+    ENetSocket s = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+    std::mt19937 rng(99);
+    for (int i = 0; i < 3000; ++i) {
+        std::vector<uint8_t> junk(1 + rng() % 300);
+        for (auto& b : junk)
+            b = uint8_t(rng());
+        if (i % 3 == 0 && junk.size() > 4) { // looks like an enumeration request
+            junk[0] = 'T', junk[1] = 'H', junk[2] = 'q', junk[3] = '1';
+        }
+        ENetAddress to;
+        enet_address_set_host(&to, "127.0.0.1");
+        to.port = i % 2 ? cfg.discoveryPort : t.hostAddress.port;
+        ENetBuffer b{junk.data(), junk.size()};
+        enet_socket_send(s, &to, &b, 1);
+    }
+    enet_socket_destroy(s);
+
+    Message m;
+    m.WriteLong(42);
+    ASSERT_EQ(guest.Send(ig, ih, true, m), Error::Ok);
+    std::optional<Received> r;
+    do
+        r = Next(host);
+    while (r && r->from == 0);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->from, ig);
+    EXPECT_EQ(r->body.ReadLong(), 42);
+    EXPECT_EQ(List(cfg, kApp).size(), 1u) << "still answering enumeration";
+    EXPECT_EQ(host.PlayerCount(), 2);
+}
+
+TEST(Session, HostLeavingMovesTheHostRoleToTheEarliestJoiner) {
+    const ServiceConfig cfg = FreshConfig();
+    auto h = std::make_unique<Service>(cfg);
+    Service a(cfg), b(cfg);
+    ASSERT_EQ(h->Open(HostDesc("mig"), OpenMode::Create), Error::Ok);
+    uint32_t ih, ia, ib;
+    ASSERT_EQ(h->CreatePlayer("H", "0", ih), Error::Ok);
+    SessionDesc t = List(cfg, kApp).at(0);
+    ASSERT_EQ(a.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(a.CreatePlayer("A", "0", ia), Error::Ok);
+    ASSERT_EQ(b.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(b.CreatePlayer("B", "0", ib), Error::Ok);
+    ASSERT_TRUE(WaitUntil([&] { return a.PlayerCount() == 3 && b.PlayerCount() == 3; }));
+    uint32_t f, to;
+    Message m;
+    while (a.Receive(f, to, m)) {
+    }
+    while (b.Receive(f, to, m)) {
+    }
+
+    h.reset(); // clean close
+
+    // A: the old host destroyed, then "became host"; B: only the destroyed event.
+    auto ev = Next(a);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(ev->body.ReadLong(), kSysPlayerDestroyed);
+    ev->body.ReadLong();
+    EXPECT_EQ(uint32_t(ev->body.ReadLong()), ih);
+    ev = Next(a);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(ev->from, 0u);
+    EXPECT_EQ(ev->body.ReadLong(), kSysBecameHost);
+    EXPECT_TRUE(a.IsHost());
+    ev = Next(b);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(ev->body.ReadLong(), kSysPlayerDestroyed);
+    // B reconnects to A and learns who hosts; guaranteed messages sent by the new host at once
+    // (before B is back) still reach B.
+    Message hostMsg;
+    hostMsg.WriteLong(8);
+    hostMsg.WriteLong(int32_t(ia));
+    ASSERT_EQ(a.Send(ia, 0, true, hostMsg), Error::Ok);
+    ev = Next(b);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(ev->from, ia);
+    EXPECT_EQ(ev->body.ReadLong(), 8);
+    EXPECT_TRUE(WaitUntil([&] { return b.HostPlayerId() == ia; }));
+    EXPECT_FALSE(b.IsHost());
+    EXPECT_EQ(b.PlayerCount(), 2);
+
+    // The new host answers enumeration and admits newcomers.
+    auto found = List(cfg, kApp);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].instance, t.instance) << "the same session, not a new one";
+    Service c(cfg);
+    ASSERT_EQ(c.Open(found[0], OpenMode::Join), Error::Ok);
+    uint32_t ic;
+    ASSERT_EQ(c.CreatePlayer("C", "1", ic), Error::Ok);
+    EXPECT_NE(ic, ia);
+    EXPECT_NE(ic, ib);
+    EXPECT_NE(ic, ih);
+    ev = Next(b);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(ev->body.ReadLong(), kSysPlayerCreated);
+    ev->body.ReadLong();
+    EXPECT_EQ(uint32_t(ev->body.ReadLong()), ic);
+}
