@@ -83,6 +83,8 @@ public:
     void FrameRect(int x0, int y0, int x1, int y1, glm::vec3 c);
     void FillCircle(float cx, float cy, float r, glm::vec3 c, float alpha = 1.f);
     void Line(float x0, float y0, float x1, float y1, glm::vec3 c, float width = 1.f);
+    // Solid triangle in pixel coordinates (either winding).
+    void FillTriangle(glm::vec2 a, glm::vec2 b, glm::vec2 c, glm::vec3 colour);
     // 5x7 font, each font pixel drawn as a scale x scale block; upper-case letters, digits and
     // " .,:;!?'-+/()&=<>_%#" are drawn, other characters leave a blank cell.
     void Text(int x, int y, std::string_view text, int scale, glm::vec3 c);

@@ -512,6 +512,11 @@ std::string SequenceSmd(const Sequence& s) {
 
 // ---------------------------------------------------------------------------------------------
 
+Image TeamSkin(int team, int index) {
+    return team == 0 ? PaintSkin(kTerrorSkins[index], 100u + uint32_t(index) * 10u)
+                     : PaintSkin(kGignSkins[index], 200u + uint32_t(index) * 10u);
+}
+
 std::vector<SmdTri> CharacterMesh(int team) {
     return BuildBody(team);
 }
@@ -558,8 +563,7 @@ void GenerateCharacter(Output& out) {
     out.WriteText("models/terror.qc", QcText(seqs));
 
     for (int i = 0; i < 3; ++i) {
-        const Image ts = PaintSkin(kTerrorSkins[i], 100u + uint32_t(i) * 10u);
-        const Image gs = PaintSkin(kGignSkins[i], 200u + uint32_t(i) * 10u);
+        const Image ts = TeamSkin(0, i), gs = TeamSkin(1, i);
         out.WriteBytes("models/TS" + std::to_string(i + 1) + ".bmp", ts.EncodeBmp24());
         out.WriteBytes("models/GS" + std::to_string(i + 1) + ".bmp", gs.EncodeBmp24());
         if (i == 0) {

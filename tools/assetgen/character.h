@@ -8,6 +8,8 @@ namespace assetgen {
 
 // Reference-pose triangles of team 0 (terrorists) or team 1 (GIGN), SMD coordinates.
 std::vector<SmdTri> CharacterMesh(int team);
+// Skin picture `index` (0..2) of a team, the atlas every skin group maps.
+Image TeamSkin(int team, int index);
 // The upper body aiming a weapon of the class ("rifle", ...), legs standing.
 Pose CharacterAimPose(const std::string& weaponClass);
 // Posed triangles converted to the axes of the finished model (x right, y up, z forward).

@@ -9,6 +9,8 @@ bool GenerateAll(const std::filesystem::path& root, std::vector<std::string>& wr
     Output out(root);
     GenerateCharacter(out);
     GenerateWeapons(out);
+    GenerateSounds(out);
+    GeneratePictures(out);
     written.insert(written.end(), out.written.begin(), out.written.end());
     error = out.error;
     return out.ok;

@@ -178,3 +178,23 @@ std::string Image::EncodeBmp24() const {
 }
 
 } // namespace assetgen
+
+namespace assetgen {
+
+void Image::FillTriangle(glm::vec2 a, glm::vec2 b, glm::vec2 c, glm::vec3 colour) {
+    const float area = (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
+    if (std::fabs(area) < 1e-6f) return;
+    const int x0 = std::max(0, int(std::floor(std::min({a.x, b.x, c.x}))));
+    const int x1 = std::min(w_ - 1, int(std::ceil(std::max({a.x, b.x, c.x}))));
+    const int y0 = std::max(0, int(std::floor(std::min({a.y, b.y, c.y}))));
+    const int y1 = std::min(h_ - 1, int(std::ceil(std::max({a.y, b.y, c.y}))));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const glm::vec2 q(x + 0.5f, y + 0.5f);
+            const float u = ((b.x - q.x) * (c.y - q.y) - (c.x - q.x) * (b.y - q.y)) / area;
+            const float v = ((c.x - q.x) * (a.y - q.y) - (a.x - q.x) * (c.y - q.y)) / area;
+            if (u >= 0 && v >= 0 && u + v <= 1) At(x, y) = colour;
+        }
+}
+
+} // namespace assetgen

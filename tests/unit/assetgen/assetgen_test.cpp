@@ -453,3 +453,36 @@ TEST_F(Content, CharacterPreviewsLoadWithAssimp) {
         EXPECT_TRUE(fs::exists(Root() / "models" / tex.C_Str())) << tex.C_Str();
     }
 }
+
+TEST_F(Content, EverySoundLoadsWithSdlAsShortMonoPcm) {
+    ASSERT_TRUE(ok_);
+    const auto wavs = FilesWithExtension(".wav");
+    std::set<std::string> names;
+    for (const std::string& f : wavs)
+        names.insert(fs::path(f).filename().string());
+    for (const char* need : {"enter.wav", "chat.wav", "pas.wav", "coeur.wav", "touche.wav",
+                             "mort.wav", "reload.wav", "awp-1.wav", "mac10-1.wav", "m3-1.wav"})
+        EXPECT_TRUE(names.count(need)) << need;
+    std::set<std::string> fireSounds;
+    for (const std::string& f : wavs) {
+        SDL_AudioSpec spec;
+        Uint8* buf = nullptr;
+        Uint32 len = 0;
+        ASSERT_NE(SDL_LoadWAV((Root() / f).string().c_str(), &spec, &buf, &len), nullptr)
+            << f << ": " << SDL_GetError();
+        EXPECT_EQ(spec.format, AUDIO_S16LSB) << f;
+        EXPECT_EQ(spec.channels, 1) << f;
+        EXPECT_TRUE(spec.freq == 22050 || spec.freq == 44100) << f;
+        const double seconds = double(len) / 2.0 / spec.freq;
+        EXPECT_GT(seconds, 0.1) << f;
+        EXPECT_LT(seconds, 3.0) << f;
+        int peak = 0;
+        for (Uint32 i = 0; i + 1 < len; i += 2)
+            peak = std::max(peak, std::abs(int(int16_t(buf[i] | buf[i + 1] << 8))));
+        EXPECT_GT(peak, 8000) << f << " is (nearly) silent";
+        if (f.find("-1.wav") != std::string::npos)
+            fireSounds.insert(std::string(reinterpret_cast<char*>(buf), len));
+        SDL_FreeWAV(buf);
+    }
+    EXPECT_EQ(fireSounds.size(), 12u) << "every weapon sounds different";
+}
