@@ -100,19 +100,28 @@ glm::mat4 Frame::GetSceneTransform() const {
     return m;
 }
 
-glm::mat4 Frame::ParentSceneTransform() const {
-    auto p = parent_.lock();
-    return p ? p->GetSceneTransform() : glm::mat4(1.0f);
+namespace {
+
+// Scene transform in double precision: relative transforms invert one chain and multiply by
+// another, and single precision loses visible digits under small scales (0.08) and large
+// offsets.
+glm::dmat4 SceneTransformD(const Frame* f) {
+    return f ? glm::dmat4(f->GetSceneTransform()) : glm::dmat4(1.0);
 }
 
-// Scene transform of a reference frame; null stands for this frame's parent.
-glm::mat4 Frame::ReferenceSceneTransform(const Frame* reference) const {
-    return reference ? reference->GetSceneTransform() : ParentSceneTransform();
+// Maps `reference`'s coordinates into the parent coordinates of `self`.
+glm::dmat4 ReferenceToParent(const Frame& self, const Frame* reference) {
+    const auto parent = self.GetParent();
+    if (reference == parent.get()) return glm::dmat4(1.0);
+    return glm::inverse(SceneTransformD(parent.get())) * SceneTransformD(reference);
 }
+
+} // namespace
 
 glm::mat4 Frame::GetTransform(const Frame* reference) const {
-    if (!reference) return transform_;
-    return glm::inverse(reference->GetSceneTransform()) * GetSceneTransform();
+    if (!reference || reference == GetParent().get()) return transform_;
+    if (reference == this) return glm::mat4(1.0f);
+    return glm::mat4(glm::inverse(SceneTransformD(reference)) * SceneTransformD(this));
 }
 
 void Frame::SetTransform(const Frame* reference, const glm::mat4& m) {
@@ -120,15 +129,15 @@ void Frame::SetTransform(const Frame* reference, const glm::mat4& m) {
         transform_ = m;
         return;
     }
-    transform_ = glm::inverse(ParentSceneTransform()) * reference->GetSceneTransform() * m;
+    transform_ = glm::mat4(ReferenceToParent(*this, reference) * glm::dmat4(m));
 }
 
 // ------------------------------------------------------------------ position and orientation
 
 void Frame::SetPosition(const Frame* reference, const glm::vec3& position) {
-    glm::vec4 p(position, 1.0f);
-    if (reference) p = glm::inverse(ParentSceneTransform()) * (reference->GetSceneTransform() * p);
-    transform_[3] = glm::vec4(glm::vec3(p) / (p.w != 0.0f ? p.w : 1.0f), 1.0f);
+    glm::dvec4 p(glm::dvec3(position), 1.0);
+    if (reference) p = ReferenceToParent(*this, reference) * p;
+    transform_[3] = glm::vec4(glm::vec3(p), 1.0f);
 }
 
 glm::vec3 Frame::GetPosition(const Frame* reference) const {
@@ -167,10 +176,9 @@ void Frame::SetOrientation(const Frame* reference, const glm::vec3& direction,
                            const glm::vec3& up) {
     glm::vec3 d = direction, u = up;
     if (reference) {
-        const glm::mat3 toParent =
-            glm::mat3(glm::inverse(ParentSceneTransform()) * reference->GetSceneTransform());
-        d = toParent * d;
-        u = toParent * u;
+        const glm::dmat3 toParent(ReferenceToParent(*this, reference));
+        d = glm::vec3(toParent * glm::dvec3(d));
+        u = glm::vec3(toParent * glm::dvec3(u));
     }
     SetRotationInParent(d, u);
 }
@@ -188,12 +196,11 @@ void Frame::SetQuaternion(const Frame* reference, const glm::quat& q) {
 }
 
 void Frame::LookAt(const Frame& target, const Frame* reference) {
-    const glm::mat4 toParent = glm::inverse(ParentSceneTransform());
-    const glm::vec3 targetInParent =
-        glm::vec3(toParent * (target.GetSceneTransform() * glm::vec4(0, 0, 0, 1)));
-    const glm::vec3 dir = targetInParent - glm::vec3(transform_[3]);
+    const glm::dvec3 targetInParent =
+        glm::dvec3(ReferenceToParent(*this, &target) * glm::dvec4(0, 0, 0, 1));
+    const glm::vec3 dir = glm::vec3(targetInParent - glm::dvec3(transform_[3]));
     glm::vec3 up(0, 1, 0);
-    if (reference) up = glm::mat3(toParent * reference->GetSceneTransform()) * up;
+    if (reference) up = glm::vec3(glm::dmat3(ReferenceToParent(*this, reference)) * glm::dvec3(up));
     SetRotationInParent(dir, up);
 }
 
@@ -234,15 +241,13 @@ void Frame::AddRotation(Combine mode, const glm::vec3& axis, float radians) {
 
 void Frame::SetVelocity(const Frame* reference, const glm::vec3& v) {
     velocity_ =
-        reference
-            ? glm::mat3(glm::inverse(ParentSceneTransform()) * reference->GetSceneTransform()) * v
-            : v;
+        reference ? glm::vec3(glm::dmat3(ReferenceToParent(*this, reference)) * glm::dvec3(v)) : v;
 }
 
 glm::vec3 Frame::GetVelocity(const Frame* reference) const {
     if (!reference) return velocity_;
-    return glm::mat3(glm::inverse(reference->GetSceneTransform()) * ParentSceneTransform()) *
-           velocity_;
+    return glm::vec3(glm::dmat3(glm::inverse(ReferenceToParent(*this, reference))) *
+                     glm::dvec3(velocity_));
 }
 
 void Frame::Move(float k) {
@@ -267,7 +272,7 @@ void Frame::Transform(std::span<glm::vec3> out, std::span<const glm::vec3> in) c
 }
 
 void Frame::InverseTransform(std::span<glm::vec3> out, std::span<const glm::vec3> in) const {
-    ApplyPoints(glm::inverse(GetSceneTransform()), out, in);
+    ApplyPoints(glm::mat4(glm::inverse(SceneTransformD(this))), out, in);
 }
 
 glm::vec3 Frame::TransformPoint(const glm::vec3& p) const {
@@ -275,14 +280,12 @@ glm::vec3 Frame::TransformPoint(const glm::vec3& p) const {
 }
 
 glm::vec3 Frame::InverseTransformPoint(const glm::vec3& p) const {
-    return glm::vec3(glm::inverse(GetSceneTransform()) * glm::vec4(p, 1.0f));
+    return glm::vec3(glm::inverse(SceneTransformD(this)) * glm::dvec4(glm::dvec3(p), 1.0));
 }
 
 void Frame::TransformBetween(const Frame* from, const Frame* to, std::span<glm::vec3> out,
                              std::span<const glm::vec3> in) {
-    const glm::mat4 a = from ? from->GetSceneTransform() : glm::mat4(1.0f);
-    const glm::mat4 b = to ? glm::inverse(to->GetSceneTransform()) : glm::mat4(1.0f);
-    ApplyPoints(b * a, out, in);
+    ApplyPoints(glm::mat4(glm::inverse(SceneTransformD(to)) * SceneTransformD(from)), out, in);
 }
 
 // ------------------------------------------------------------------ visuals and lights

@@ -557,8 +557,6 @@ public:
 
 private:
     Frame() = default;
-    glm::mat4 ParentSceneTransform() const;
-    glm::mat4 ReferenceSceneTransform(const Frame* reference) const;
     void SetRotationInParent(const glm::vec3& dirParent, const glm::vec3& upParent);
     void ExtendBox(Box& box, const glm::mat4& toTop) const;
 

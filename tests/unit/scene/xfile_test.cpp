@@ -1,0 +1,207 @@
+// .x loading: coordinates and winding exactly as written, quads kept, materials and texture
+// names per face through the callback, the frame hierarchy, errors on bad files.
+#include "platform/scene/scene.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace {
+
+using scene::Frame;
+using scene::MeshBuilder;
+
+// Two materials (the red one declared globally and referenced, the blue one inline) and a
+// frame hierarchy Top (translated by 10, 20, 30) > Child (translated by 0, 0, 5) > mesh "Quad":
+// face 0 is a quad (blue), face 1 a triangle (red), both written clockwise.
+constexpr const char* kTwoMaterials = R"(xof 0303txt 0032
+
+Material Red {
+ 1.0;0.0;0.0;1.0;;
+ 8.0;
+ 0.5;0.5;0.5;;
+ 0.25;0.0;0.0;;
+ TextureFilename { "red.bmp"; }
+}
+
+Frame Top {
+ FrameTransformMatrix {
+  1.0,0.0,0.0,0.0,
+  0.0,1.0,0.0,0.0,
+  0.0,0.0,1.0,0.0,
+  10.0,20.0,30.0,1.0;;
+ }
+ Frame Child {
+  FrameTransformMatrix {
+   1.0,0.0,0.0,0.0,
+   0.0,1.0,0.0,0.0,
+   0.0,0.0,1.0,0.0,
+   0.0,0.0,5.0,1.0;;
+  }
+  Mesh Quad {
+   5;
+   1.0;2.0;3.0;,
+   4.0;2.0;3.0;,
+   4.0;6.0;3.0;,
+   1.0;6.0;3.0;,
+   9.0;9.0;9.0;;
+   2;
+   4;0,1,2,3;,
+   3;0,2,4;;
+   MeshNormals {
+    1;
+    0.0;0.0;-1.0;;
+    2;
+    4;0,0,0,0;,
+    3;0,0,0;;
+   }
+   MeshTextureCoords {
+    5;
+    0.0;0.25;,
+    1.0;0.0;,
+    1.0;1.0;,
+    0.0;1.0;,
+    0.5;0.5;;
+   }
+   MeshMaterialList {
+    2;
+    2;
+    1,
+    0;;
+    {Red}
+    Material Blue {
+     0.0;0.0;1.0;1.0;;
+     4.0;
+     0.0;0.0;0.0;;
+     0.0;0.0;0.0;;
+     TextureFilename { "blue.bmp"; }
+    }
+   }
+  }
+ }
+}
+)";
+
+class XFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("tarnhold-scene-x-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+        std::ofstream(dir_ / "two.x") << kTwoMaterials;
+        path_.AddFolder(dir_.string());
+        red_ = scene::Texture::CreateFromImage({}, "red");
+        callback_ = [this](const std::string& name) -> std::shared_ptr<scene::Texture> {
+            names_.push_back(name);
+            return name == "red.bmp" ? red_ : nullptr; // no texture for blue
+        };
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // The face whose corners are the given positions, in this order (up to rotation).
+    static const scene::Face* FindFace(const MeshBuilder& mb, std::vector<glm::vec3> corners) {
+        for (const scene::Face& f : mb.Faces()) {
+            if (f.vertices.size() != corners.size()) continue;
+            for (size_t start = 0; start < corners.size(); ++start) {
+                bool same = true;
+                for (size_t k = 0; k < corners.size() && same; ++k)
+                    same = mb.GetVertex(f.vertices[(start + k) % corners.size()]) == corners[k];
+                if (same) return &f;
+            }
+        }
+        return nullptr;
+    }
+
+    std::filesystem::path dir_;
+    scene::SearchPath path_;
+    std::shared_ptr<scene::Texture> red_;
+    std::vector<std::string> names_;
+    scene::TextureCallback callback_;
+};
+
+TEST_F(XFile, FrameHierarchyKeepsWrittenCoordinatesWindingAndMaterials) {
+    auto parent = Frame::Create();
+    std::shared_ptr<Frame> loaded;
+    const scene::LoadStatus status =
+        scene::LoadXAsFrames(*parent, "two.x", &path_, callback_, &loaded);
+    ASSERT_TRUE(status.ok) << status.error;
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->GetParent(), parent);
+    EXPECT_EQ(loaded->GetName(), "Top");
+    EXPECT_EQ(loaded->GetPosition(nullptr), glm::vec3(10, 20, 30));
+    auto child = loaded->FindByName("Child");
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(child->GetPosition(nullptr), glm::vec3(0, 0, 5));
+
+    // Each texture name is reported once; the callback's textures are what the faces use.
+    std::vector<std::string> sorted = names_;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::string>{"blue.bmp", "red.bmp"}));
+
+    ASSERT_EQ(child->GetVisualCount(), 1u);
+    ASSERT_EQ(child->Visuals()[0]->Kind(), scene::VisualKind::MeshBuilder);
+    const auto& mb = static_cast<const MeshBuilder&>(*child->Visuals()[0]);
+    // Welded back to the five written vertices, at exactly the written coordinates.
+    ASSERT_EQ(mb.GetVertexCount(), 5u);
+    ASSERT_EQ(mb.GetFaceCount(), 2u);
+    const scene::Face* quad = FindFace(mb, {{1, 2, 3}, {4, 2, 3}, {4, 6, 3}, {1, 6, 3}});
+    const scene::Face* tri = FindFace(mb, {{1, 2, 3}, {4, 6, 3}, {9, 9, 9}});
+    ASSERT_NE(quad, nullptr) << "the quad stays one four-corner face, in its written order";
+    ASSERT_NE(tri, nullptr) << "the triangle keeps its written winding";
+
+    // Materials per face: the quad is blue (no texture), the triangle red with the callback's
+    // texture and the material's terms.
+    EXPECT_EQ(quad->color, glm::vec4(0, 0, 1, 1));
+    EXPECT_EQ(quad->texture, nullptr);
+    EXPECT_EQ(tri->color, glm::vec4(1, 0, 0, 1));
+    EXPECT_EQ(tri->texture, red_);
+    ASSERT_NE(tri->material, nullptr);
+    EXPECT_FLOAT_EQ(tri->material->power, 8.0f);
+    EXPECT_EQ(tri->material->specular, glm::vec3(0.5f));
+    EXPECT_EQ(tri->material->emissive, glm::vec3(0.25f, 0, 0));
+    // Normals and texture coordinates as written (v not flipped).
+    EXPECT_EQ(mb.GetNormal(quad->normals[0]), glm::vec3(0, 0, -1));
+    for (size_t k = 0; k < 4; ++k) {
+        if (mb.GetVertex(quad->vertices[k]) == glm::vec3(1, 2, 3)) {
+            EXPECT_EQ(mb.GetTextureCoordinates(quad->vertices[k]), glm::vec2(0.0f, 0.25f));
+        }
+    }
+}
+
+TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
+    auto mb = MeshBuilder::Create();
+    const scene::LoadStatus status = scene::LoadXIntoMeshBuilder(*mb, "two.x", &path_, callback_);
+    ASSERT_TRUE(status.ok) << status.error;
+    EXPECT_EQ(names_.size(), 2u);
+    ASSERT_EQ(mb->GetFaceCount(), 2u);
+    // (1, 2, 3) under Child (0, 0, 5) under Top (10, 20, 30).
+    EXPECT_NE(FindFace(*mb, {{11, 22, 38}, {14, 22, 38}, {14, 26, 38}, {11, 26, 38}}), nullptr);
+    EXPECT_NE(FindFace(*mb, {{11, 22, 38}, {14, 26, 38}, {19, 29, 44}}), nullptr);
+    const scene::Box box = mb->GetBox();
+    EXPECT_EQ(box.min, glm::vec3(11, 22, 38));
+    EXPECT_EQ(box.max, glm::vec3(19, 29, 44));
+
+    // Missing, truncated and garbage files are errors that leave the target untouched.
+    const size_t vertices = mb->GetVertexCount();
+    scene::LoadStatus missing = scene::LoadXIntoMeshBuilder(*mb, "nothere.x", &path_, callback_);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_NE(missing.error.find("nothere.x"), std::string::npos);
+    const std::string text(kTwoMaterials);
+    std::ofstream(dir_ / "cut.x") << text.substr(0, text.size() / 2);
+    EXPECT_FALSE(scene::LoadXIntoMeshBuilder(*mb, "cut.x", &path_, callback_).ok);
+    const std::vector<uint8_t> junk{'x', 'o', 'f', ' ', '0', '3',  '0',  '3',  'b',  'i', 'n',
+                                    ' ', '0', '0', '3', '2', 0xFF, 0xFF, 0xFF, 0xFF, 1,   2};
+    EXPECT_FALSE(scene::LoadXIntoMeshBuilderFromMemory(*mb, junk, callback_).ok);
+    EXPECT_EQ(mb->GetVertexCount(), vertices);
+    auto parent = Frame::Create();
+    EXPECT_FALSE(scene::LoadXAsFramesFromMemory(*parent, junk, callback_).ok);
+    EXPECT_EQ(parent->GetChildCount(), 0u);
+}
+
+} // namespace
