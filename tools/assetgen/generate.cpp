@@ -11,6 +11,7 @@ bool GenerateAll(const std::filesystem::path& root, std::vector<std::string>& wr
     GenerateWeapons(out);
     GenerateSounds(out);
     GeneratePictures(out);
+    GenerateMaps(out);
     written.insert(written.end(), out.written.begin(), out.written.end());
     error = out.error;
     return out.ok;

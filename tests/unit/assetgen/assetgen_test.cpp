@@ -14,6 +14,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -485,4 +486,103 @@ TEST_F(Content, EverySoundLoadsWithSdlAsShortMonoPcm) {
         SDL_FreeWAV(buf);
     }
     EXPECT_EQ(fireSounds.size(), 12u) << "every weapon sounds different";
+}
+
+namespace {
+// Triangles of every mesh of a .x file, in file coordinates times `scale` (Assimp turns .x
+// files right-handed; converting back gives the file's own left-handed coordinates).
+std::vector<std::array<glm::vec3, 3>> LoadTriangles(const fs::path& p, float scale) {
+    Assimp::Importer imp;
+    const aiScene* s =
+        imp.ReadFile(p.string(), aiProcess_Triangulate | aiProcess_ConvertToLeftHanded);
+    EXPECT_NE(s, nullptr) << p << ": " << imp.GetErrorString();
+    std::vector<std::array<glm::vec3, 3>> tris;
+    if (!s) return tris;
+    for (unsigned m = 0; m < s->mNumMeshes; ++m)
+        for (unsigned f = 0; f < s->mMeshes[m]->mNumFaces; ++f) {
+            const aiFace& face = s->mMeshes[m]->mFaces[f];
+            if (face.mNumIndices != 3) continue;
+            std::array<glm::vec3, 3> t;
+            for (int k = 0; k < 3; ++k) {
+                const aiVector3D& v = s->mMeshes[m]->mVertices[face.mIndices[k]];
+                t[size_t(k)] = glm::vec3(v.x, v.y, v.z) * scale;
+            }
+            tris.push_back(t);
+        }
+    return tris;
+}
+// Distance along the ray to the nearest triangle, or -1.
+float Cast(const std::vector<std::array<glm::vec3, 3>>& tris, glm::vec3 o, glm::vec3 d) {
+    float best = -1;
+    for (const auto& t : tris) {
+        const glm::vec3 e1 = t[1] - t[0], e2 = t[2] - t[0], p = glm::cross(d, e2);
+        const float det = glm::dot(e1, p);
+        if (std::fabs(det) < 1e-9f) continue;
+        const glm::vec3 s = o - t[0];
+        const float u = glm::dot(s, p) / det;
+        const glm::vec3 q = glm::cross(s, e1);
+        const float v = glm::dot(d, q) / det, dist = glm::dot(e2, q) / det;
+        if (u >= 0 && v >= 0 && u + v <= 1 && dist > 0 && (best < 0 || dist < best)) best = dist;
+    }
+    return best;
+}
+} // namespace
+
+TEST_F(Content, BuiltInMapSpawnPointsStandOnFloorsClearOfWalls) {
+    ASSERT_TRUE(ok_);
+    struct MapCase {
+        const char *floor, *wall;
+        float scale;
+        std::vector<glm::vec3> spawns;
+    };
+    const std::vector<MapCase> maps = {
+        {"media/sol.x",
+         "media/mur.x",
+         1.f,
+         {{6.568459f, -3, 5.590749f},
+          {61.29934f, -3, -7.766153f},
+          {7.715461f, -3, -22.40472f},
+          {62.894f, -3, -38.85555f},
+          {4.783217f, -3, -52.10814f},
+          {60.96455f, -3, -68.15862f},
+          {7.151272f, -3, -83.69406f},
+          {62.3031f, -3, -100.6524f},
+          {7.021965f, -3, -114.4849f},
+          {63.46053f, -3, -127.5947f},
+          {5.458971f, -3, -141.0415f}}},
+        {"media/lessols.x",
+         "media/lesmurs.x",
+         0.1f,
+         {{70.12493f, 4.761224f, 64.86935f},
+          {5.066369f, 4.503484f, 63.06583f},
+          {-58.96852f, 5.871279f, 61.85323f},
+          {-58.05945f, 4.411825f, -65.318f},
+          {6.515453f, 4.473571f, -63.73947f},
+          {71.28043f, 6.351606f, -63.36874f},
+          {9.286125f, -24.28041f, -11.95823f},
+          {-5.800889f, -24.17529f, 6.076867f},
+          {-56.35686f, -24.49127f, 66.2188f},
+          {38.86509f, -23.54429f, 69.43626f},
+          {35.92865f, -24.60334f, -71.76601f}}},
+    };
+    for (const MapCase& m : maps) {
+        const auto floors = LoadTriangles(Root() / m.floor, m.scale);
+        const auto walls = LoadTriangles(Root() / m.wall, m.scale);
+        ASSERT_FALSE(floors.empty());
+        ASSERT_FALSE(walls.empty());
+        for (const glm::vec3& s : m.spawns) {
+            SCOPED_TRACE(m.floor + std::string(" spawn ") + std::to_string(s.x) + "," +
+                         std::to_string(s.z));
+            const float down = Cast(floors, s, {0, -1, 0});
+            ASSERT_GT(down, 0.f) << "no floor below";
+            // The game stands the body 2.5 above the floor and lets it fall at most 5.
+            EXPECT_LT(std::round(down - 2.5f), 5.5f);
+            for (int k = 0; k < 8; ++k) {
+                const float a = float(k) * 0.785398f;
+                const float hit =
+                    Cast(walls, s + glm::vec3(0, 0.2f, 0), {std::cos(a), 0, std::sin(a)});
+                EXPECT_TRUE(hit < 0 || hit > 3.f) << "wall inside the body, direction " << k;
+            }
+        }
+    }
 }
