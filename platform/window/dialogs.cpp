@@ -34,6 +34,11 @@ void PlaceDialog() {
     ImGui::SetNextWindowFocus();
 }
 
+// True when nobody can answer: no display to click on and no script command left to answer.
+bool Unanswerable() {
+    return !IsOpen() || (IsHeadless() && (!automation::IsActive() || automation::IsFinished()));
+}
+
 constexpr ImGuiWindowFlags kDialogFlags = ImGuiWindowFlags_AlwaysAutoResize |
                                           ImGuiWindowFlags_NoCollapse |
                                           ImGuiWindowFlags_NoSavedSettings;
@@ -56,6 +61,10 @@ public:
     void Draw() override {
         if (const std::optional<Answer> scripted = automation::detail::TakeAnswer(caption_)) {
             Finish(*scripted);
+            return;
+        }
+        if (Unanswerable()) { // the script ended without answering: the default answer
+            CloseScreen(*this);
             return;
         }
         PlaceDialog();
@@ -117,6 +126,11 @@ public:
             CloseScreen(*this);
             return;
         }
+        if (Unanswerable()) {
+            answer = text;
+            CloseScreen(*this);
+            return;
+        }
         PlaceDialog();
         if (ImGui::Begin(title_.c_str(), nullptr, kDialogFlags)) {
             ImGui::TextUnformatted(prompt_.c_str());
@@ -141,8 +155,8 @@ private:
     bool firstFrame_ = true;
 };
 
-// True when nobody can answer: no display to click on and no script to answer.
-bool Unanswerable() {
+// True when the box cannot even be shown for an answer: no window, or headless and unscripted.
+bool NoScriptNoDisplay() {
     return !IsOpen() || (IsHeadless() && !automation::IsActive());
 }
 
@@ -153,7 +167,7 @@ Answer MsgBox(std::string_view text, std::string_view caption, Buttons buttons) 
     auto box = std::make_shared<MessageBoxScreen>(text, caption, buttons);
     box->answer =
         buttons == Buttons::YesNo || buttons == Buttons::YesNoCancel ? Answer::Yes : Answer::Ok;
-    if (!Unanswerable()) ShowModal(box);
+    if (!NoScriptNoDisplay()) ShowModal(box);
     sys::Log("messagebox answer: " + std::string(AnswerName(box->answer)));
     return box->answer;
 }
@@ -162,7 +176,7 @@ std::optional<std::string> InputBox(std::string_view prompt, std::string_view ca
                                     std::string_view defaultText) {
     sys::Log("inputbox \"" + std::string(caption) + "\": " + std::string(prompt));
     auto box = std::make_shared<InputBoxScreen>(prompt, caption, defaultText);
-    if (Unanswerable()) {
+    if (NoScriptNoDisplay()) {
         box->answer = std::string(defaultText);
     } else {
         ShowModal(box);

@@ -196,13 +196,14 @@ void SetBackgroundHook(std::function<void()> hook);
 enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class Answer { Ok, Cancel, Yes, No };
 
-// Shows a modal message box (the MsgBox of the old toolkit) and returns the button chosen. Yield()
-// runs meanwhile. Every box is written to the log with its caption, text and answer. A box closed
-// by the quit flag, or shown headless without a script, answers its first button (Ok or Yes).
+// Shows a modal message box and returns the button chosen; Yield() runs meanwhile. Every box is
+// written to the log with its caption, text and answer. A box closed by the quit flag, or shown
+// headless with no script command left to answer it, answers its first button (Ok or Yes).
 Answer MsgBox(std::string_view text, std::string_view caption, Buttons buttons = Buttons::Ok);
 
 // Shows a modal box asking for one line of text; returns it, or nothing when cancelled.
-// Headless without a script it answers `defaultText`.
+// Headless with no script command left to answer it, it answers `defaultText`; closed by the
+// quit flag, it is cancelled.
 std::optional<std::string> InputBox(std::string_view prompt, std::string_view caption,
                                     std::string_view defaultText);
 
