@@ -81,6 +81,7 @@ Response Get(std::string_view url, const Options& options) {
 
     if (code == CURLE_OPERATION_TIMEDOUT) {
         response.timedOut = true;
+        response.body.clear(); // a partial body is never handed out
         response.error = "no complete reply from " + Quoted(url) + " within the time-out (" +
                          std::to_string(options.connectTimeout.count()) + " ms to connect, " +
                          std::to_string(options.totalTimeout.count()) + " ms in all)";
@@ -93,6 +94,7 @@ Response Get(std::string_view url, const Options& options) {
         return response;
     }
     if (code != CURLE_OK) {
+        response.body.clear();
         response.error = "request for " + Quoted(url) + " failed: " +
                          (curlError[0] ? std::string(curlError) : curl_easy_strerror(code));
         return response;
