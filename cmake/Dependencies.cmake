@@ -14,11 +14,11 @@ pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 
-# cpp-httplib is header-only.
-find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+# Debian's cpp-httplib is a compiled library whose header must see the feature macros it was
+# built with (TLS, zlib, brotli); its pkg-config file gives both.
+pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 add_library(httplib_header INTERFACE)
-target_include_directories(httplib_header INTERFACE ${HTTPLIB_INCLUDE_DIR})
-target_link_libraries(httplib_header INTERFACE Threads::Threads)
+target_link_libraries(httplib_header INTERFACE PkgConfig::CPPHTTPLIB Threads::Threads)
 
 # Dear ImGui's SDL2 and OpenGL 3 back ends ship as sources; they are compiled here.
 set(IMGUI_BACKENDS_DIR /usr/share/doc/libimgui-dev/examples/backends)
