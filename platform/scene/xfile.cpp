@@ -7,6 +7,10 @@
 // coordinates come out as written in the file. No triangulation: polygons keep their corners.
 // The importer splits a mesh by material and gives every face corner its own vertex; corners
 // with equal position and texture coordinates are welded back into one vertex here.
+//
+// Files are untrusted: the importer dereferences missing materials when a text file's material
+// list names more materials than it holds, so text files have their material lists checked
+// before the importer sees them (CheckTextMaterialLists).
 #include "platform/scene/scene.h"
 
 #include <assimp/Importer.hpp>
@@ -14,7 +18,10 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <cctype>
+#include <fstream>
 #include <map>
+#include <optional>
 
 namespace scene {
 
@@ -197,14 +204,185 @@ std::shared_ptr<Frame> BuildFrames(const aiScene& s, const aiNode& node,
     return frame;
 }
 
+// ------------------------------------------------------------------ text pre-check
+
+// Minimal tokenizer of the .x text syntax: names and numbers, strings, and the single
+// characters { } ; , as their own tokens. Comments (# and //) are skipped.
+class XTokens {
+public:
+    explicit XTokens(std::string_view text) : text_(text) {}
+
+    // Next token, or empty at the end of the text.
+    std::string_view Next() {
+        SkipBlanks();
+        if (pos_ >= text_.size()) return {};
+        const size_t start = pos_;
+        const char c = text_[pos_];
+        if (c == '{' || c == '}' || c == ';' || c == ',') {
+            ++pos_;
+        } else if (c == '"') {
+            const size_t end = text_.find('"', pos_ + 1);
+            pos_ = end == std::string_view::npos ? text_.size() : end + 1;
+        } else {
+            while (pos_ < text_.size() && !IsBlank(text_[pos_]) &&
+                   std::string_view("{};,\"").find(text_[pos_]) == std::string_view::npos)
+                ++pos_;
+        }
+        return text_.substr(start, pos_ - start);
+    }
+    // Next token that is not a separator (; or ,).
+    std::string_view NextValue() {
+        std::string_view t;
+        do
+            t = Next();
+        while (t == ";" || t == ",");
+        return t;
+    }
+
+private:
+    static bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+    void SkipBlanks() {
+        while (pos_ < text_.size()) {
+            if (IsBlank(text_[pos_])) {
+                ++pos_;
+            } else if (text_[pos_] == '#' ||
+                       (text_[pos_] == '/' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '/')) {
+                while (pos_ < text_.size() && text_[pos_] != '\n')
+                    ++pos_;
+            } else {
+                break;
+            }
+        }
+    }
+    std::string_view text_;
+    size_t pos_ = 0;
+};
+
+std::optional<long long> ToCount(std::string_view t) {
+    if (t.empty() || t.size() > 12) return std::nullopt;
+    long long v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// Skips to the '}' closing a block whose '{' was just read. False at the end of the text.
+bool SkipBlock(XTokens& tokens) {
+    for (int depth = 1; depth > 0;) {
+        const std::string_view t = tokens.Next();
+        if (t.empty()) return false;
+        if (t == "{") ++depth;
+        if (t == "}") --depth;
+    }
+    return true;
+}
+
+// Checks one material list after its opening '{': the declared material count is what the
+// block holds (inline materials or {references}), and every face names one of them.
+bool CheckMaterialList(XTokens& tokens, std::string& why) {
+    const auto materials = ToCount(tokens.NextValue());
+    const auto faces = ToCount(tokens.NextValue());
+    if (!materials || !faces) {
+        why = "material list without counts";
+        return false;
+    }
+    for (long long i = 0; i < *faces; ++i) {
+        const auto index = ToCount(tokens.NextValue());
+        if (!index || *index >= *materials) {
+            why = "material list names a material it does not hold";
+            return false;
+        }
+    }
+    long long held = 0;
+    for (;;) {
+        const std::string_view t = tokens.NextValue();
+        if (t.empty()) {
+            why = "material list not closed";
+            return false;
+        }
+        if (t == "}") break;
+        if (t == "{") {
+            ++held;
+            if (!SkipBlock(tokens)) {
+                why = "material reference not closed";
+                return false;
+            }
+        } else if (t == "Material") {
+            ++held;
+            std::string_view n = tokens.NextValue();
+            if (n != "{") n = tokens.NextValue();
+            if (n != "{" || !SkipBlock(tokens)) {
+                why = "material not closed";
+                return false;
+            }
+        }
+    }
+    if (held != *materials) {
+        why = "material list holds " + std::to_string(held) + " materials but declares " +
+              std::to_string(*materials);
+        return false;
+    }
+    return true;
+}
+
+// True when `bytes` is not a text .x file or when its material lists are consistent.
+bool CheckTextMaterialLists(std::span<const uint8_t> bytes, std::string& why) {
+    if (bytes.size() < 16) return true;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (text.substr(8, 4) != "txt ") return true;
+    XTokens tokens(text.substr(16));
+    for (std::string_view t = tokens.Next(); !t.empty(); t = tokens.Next()) {
+        if (t == "template") { // a declaration, not data: skip its name and body
+            if (tokens.NextValue().empty() || tokens.NextValue() != "{" || !SkipBlock(tokens))
+                return true; // the importer reports the broken template itself
+            continue;
+        }
+        if (t != "MeshMaterialList") continue;
+        std::string_view n = tokens.NextValue();
+        if (n != "{") n = tokens.NextValue();
+        if (n != "{") {
+            why = "material list without a block";
+            return false;
+        }
+        if (!CheckMaterialList(tokens, why)) return false;
+    }
+    return true;
+}
+
+// Whole file into memory, at most kMaxFileBytes.
+constexpr size_t kMaxFileBytes = size_t(512) << 20;
+
+bool ReadWholeFile(const std::string& file, std::vector<uint8_t>& out) {
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    if (!in) return false;
+    const std::streamoff size = in.tellg();
+    if (size < 0 || static_cast<unsigned long long>(size) > kMaxFileBytes) return false;
+    out.resize(static_cast<size_t>(size));
+    in.seekg(0);
+    return size == 0 || static_cast<bool>(in.read(reinterpret_cast<char*>(out.data()), size));
+}
+
 // Reads a file or a memory block; null with `status` filled on failure.
 const aiScene* Read(Assimp::Importer& importer, const std::string* file,
                     std::span<const uint8_t> bytes, std::string_view label, LoadStatus& status) {
+    std::vector<uint8_t> contents;
+    if (file) {
+        if (!ReadWholeFile(*file, contents)) {
+            status = {false, std::string(label) + ": cannot read file"};
+            return nullptr;
+        }
+        bytes = contents;
+    }
+    std::string why;
+    if (!CheckTextMaterialLists(bytes, why)) {
+        status = {false, std::string(label) + ": bad .x file (" + why + ")"};
+        return nullptr;
+    }
     const aiScene* s = nullptr;
     try {
-        if (file)
-            s = importer.ReadFile(*file, kImportFlags);
-        else if (!bytes.empty())
+        if (!bytes.empty())
             s = importer.ReadFileFromMemory(bytes.data(), bytes.size(), kImportFlags, "x");
     } catch (...) {
         s = nullptr;

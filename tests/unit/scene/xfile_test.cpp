@@ -202,6 +202,34 @@ TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
     auto parent = Frame::Create();
     EXPECT_FALSE(scene::LoadXAsFramesFromMemory(*parent, junk, callback_).ok);
     EXPECT_EQ(parent->GetChildCount(), 0u);
+
+    // A material list that declares more materials than it holds is refused (the importer
+    // would follow a missing material); template declarations of the same name are not data.
+    auto asBytes = [](std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    const std::string mesh = "Mesh Q { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;1.0;0.0;; 1; 3;0,1,2;;"
+                             " MeshMaterialList { %M; 1; 0;; %B } }";
+    auto withList = [&](const char* count, const char* body) {
+        std::string s = "xof 0303txt 0032\n"
+                        "template MeshMaterialList { <F6F23F42-7686-11cf-8F52-0040333594A3>"
+                        " DWORD nMaterials; DWORD nFaceIndexes;"
+                        " array DWORD faceIndexes[nFaceIndexes]; [Material] }\n" +
+                        mesh;
+        s.replace(s.find("%M"), 2, count);
+        s.replace(s.find("%B"), 2, body);
+        return asBytes(s);
+    };
+    const char* material = "Material M { 1.0;1.0;1.0;1.0;; 1.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;; }";
+    auto ok = MeshBuilder::Create();
+    const scene::LoadStatus good =
+        scene::LoadXIntoMeshBuilderFromMemory(*ok, withList("1", material), callback_);
+    EXPECT_TRUE(good.ok) << good.error;
+    EXPECT_EQ(ok->GetFaceCount(), 1u);
+    const scene::LoadStatus bad =
+        scene::LoadXIntoMeshBuilderFromMemory(*mb, withList("2", ""), callback_);
+    EXPECT_FALSE(bad.ok);
+    EXPECT_NE(bad.error.find("material"), std::string::npos);
+    EXPECT_FALSE(scene::LoadXIntoMeshBuilderFromMemory(*mb, withList("1", ""), callback_).ok);
+    EXPECT_EQ(mb->GetVertexCount(), vertices);
 }
 
 } // namespace
