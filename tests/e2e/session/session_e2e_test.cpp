@@ -337,3 +337,41 @@ TEST(SessionE2E, HostKilledElectsOneNewHostThatStillAdmitsPlayers) {
     for (Peer* p : {a.get(), b.get(), c.get()})
         EXPECT_TRUE(p->WaitFor("CHAT " + std::to_string(dee)));
 }
+
+TEST(SessionE2E, HostAndItsSuccessorKilledTogetherLeaveOneHost) {
+    const std::string disc = FreshDiscoveryPort();
+    auto host = Host(disc, "Twice", "Hal");
+    const uint32_t hal = IdOf(*host->WaitFor("PLAYER"));
+    auto a = Join(disc, "Twice", "Abe");
+    const uint32_t abe = IdOf(*a->WaitFor("PLAYER"));
+    auto b = Join(disc, "Twice", "Ben");
+    const uint32_t ben = IdOf(*b->WaitFor("PLAYER"));
+    auto c = Join(disc, "Twice", "Cal");
+    const uint32_t cal = IdOf(*c->WaitFor("PLAYER"));
+    ASSERT_TRUE(b->WaitFor("CREATED " + std::to_string(cal)));
+
+    // The host and the member next in line vanish at once: the others try the successor,
+    // give up on it and settle on the next one.
+    host->Kill();
+    a->Kill();
+    const auto killed = Clock::now();
+    ASSERT_TRUE(b->WaitFor("BECAME_HOST", 12000ms)) << b->Dump();
+    const auto elected = Clock::now() - killed;
+    ASSERT_TRUE(c->WaitFor("HOSTID " + std::to_string(ben), 12000ms)) << c->Dump();
+    std::printf(
+        "new host after %lld ms, known to the other after %lld ms\n",
+        (long long)std::chrono::duration_cast<std::chrono::milliseconds>(elected).count(),
+        (long long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed)
+            .count());
+    for (Peer* p : {b.get(), c.get()}) {
+        EXPECT_EQ(p->Count("DESTROYED " + std::to_string(hal)), 1u) << p->Dump();
+        EXPECT_EQ(p->Count("DESTROYED " + std::to_string(abe)), 1u) << p->Dump();
+    }
+    EXPECT_EQ(c->Count("BECAME_HOST"), 0u);
+    c->Send("still here");
+    EXPECT_TRUE(b->WaitFor("CHAT " + std::to_string(cal)));
+    b->Send("/players");
+    const auto players = b->WaitFor("PLAYERS");
+    ASSERT_TRUE(players);
+    EXPECT_EQ(players->substr(0, 9), "PLAYERS 2");
+}

@@ -354,3 +354,42 @@ TEST(Session, HostLeavingMovesTheHostRoleToTheEarliestJoiner) {
     ev->body.ReadLong();
     EXPECT_EQ(uint32_t(ev->body.ReadLong()), ic);
 }
+
+TEST(Session, WithoutHostMigrationTheSessionEndsWithItsHost) {
+    const ServiceConfig cfg = FreshConfig();
+    auto h = std::make_unique<Service>(cfg);
+    Service a(cfg), b(cfg);
+    SessionDesc d = HostDesc("fixed");
+    d.flags = 0;
+    ASSERT_EQ(h->Open(d, OpenMode::Create), Error::Ok);
+    uint32_t ih, ia, ib;
+    ASSERT_EQ(h->CreatePlayer("H", "0", ih), Error::Ok);
+    SessionDesc t = List(cfg, kApp).at(0);
+    EXPECT_EQ(t.flags & kSessionMigrateHost, 0u);
+    ASSERT_EQ(a.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(a.CreatePlayer("A", "0", ia), Error::Ok);
+    ASSERT_EQ(b.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(b.CreatePlayer("B", "0", ib), Error::Ok);
+    ASSERT_TRUE(WaitUntil([&] { return a.PlayerCount() == 3; }));
+    uint32_t f, to;
+    Message m;
+    while (a.Receive(f, to, m)) {
+    }
+
+    h.reset();
+    // A hears that every other player is gone, nobody becomes host, and sending fails.
+    std::vector<uint32_t> destroyed;
+    while (auto ev = Next(a)) {
+        ASSERT_EQ(ev->body.ReadLong(), kSysPlayerDestroyed);
+        ev->body.ReadLong();
+        destroyed.push_back(uint32_t(ev->body.ReadLong()));
+        if (destroyed.size() == 2) break;
+    }
+    std::sort(destroyed.begin(), destroyed.end());
+    std::vector<uint32_t> expected = {ih, ib};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(destroyed, expected);
+    EXPECT_FALSE(a.IsOpen());
+    EXPECT_FALSE(a.IsHost());
+    EXPECT_EQ(a.Send(ia, 0, true, m), Error::NotOpen);
+}
