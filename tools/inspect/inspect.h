@@ -1,0 +1,15 @@
+// tools/inspect/inspect.h — the commands of tarnhold-inspect. Each command takes its arguments
+// (after the command name), prints stable text to `out`, errors to `err`, and returns the exit
+// status (0 success, 1 a file the game cannot read, 2 a usage error).
+#pragma once
+
+#include <iosfwd>
+#include <span>
+#include <string>
+
+namespace inspect {
+
+// model [--weapon|--character] FILE.qc
+int ModelCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+} // namespace inspect
