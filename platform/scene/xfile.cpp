@@ -8,9 +8,11 @@
 // The importer splits a mesh by material and gives every face corner its own vertex; corners
 // with equal position and texture coordinates are welded back into one vertex here.
 //
-// Files are untrusted: the importer dereferences missing materials when a text file's material
-// list names more materials than it holds, so text files have their material lists checked
-// before the importer sees them (CheckTextMaterialLists).
+// Files are untrusted and the importer is not robust against malformed ones (it follows missing
+// materials, trusts counts). Two guards run before the real import: text files have their
+// material lists checked (CheckTextMaterialLists, a clear error for the common fault), and on
+// POSIX systems a forked child parses the bytes first (ImporterSurvives): a file on which the
+// importer crashes or hangs is reported as a bad file instead of ending the game.
 #include "platform/scene/scene.h"
 
 #include <assimp/Importer.hpp>
@@ -19,9 +21,16 @@
 #include <assimp/scene.h>
 
 #include <cctype>
+#include <cerrno>
 #include <fstream>
 #include <map>
 #include <optional>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/wait.h>
+#include <unistd.h>
+#define TARNHOLD_X_IMPORT_GUARD 1
+#endif
 
 namespace scene {
 
@@ -309,14 +318,16 @@ bool CheckMaterialList(XTokens& tokens, std::string& why) {
                 why = "material reference not closed";
                 return false;
             }
-        } else if (t == "Material") {
-            ++held;
+        } else {
+            // A data object: "Name [objectName] { ... }". Only Material objects are materials;
+            // the importer skips any other.
             std::string_view n = tokens.NextValue();
             if (n != "{") n = tokens.NextValue();
             if (n != "{" || !SkipBlock(tokens)) {
-                why = "material not closed";
+                why = "data object not closed";
                 return false;
             }
+            if (t == "Material") ++held;
         }
     }
     if (held != *materials) {
@@ -364,6 +375,32 @@ bool ReadWholeFile(const std::string& file, std::vector<uint8_t>& out) {
     return size == 0 || static_cast<bool>(in.read(reinterpret_cast<char*>(out.data()), size));
 }
 
+// False when the importer crashes, or runs longer than kGuardSeconds, on `bytes`. The parse runs
+// in a forked child that only reports how it ended; the parent imports again for real.
+constexpr unsigned kGuardSeconds = 30;
+
+bool ImporterSurvives(std::span<const uint8_t> bytes) {
+#ifdef TARNHOLD_X_IMPORT_GUARD
+    const pid_t pid = fork();
+    if (pid < 0) return true; // no child available: import unguarded
+    if (pid == 0) {
+        alarm(kGuardSeconds);
+        Assimp::Importer importer;
+        const aiScene* s =
+            importer.ReadFileFromMemory(bytes.data(), bytes.size(), kImportFlags, "x");
+        _exit(s ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return true;
+    }
+    return WIFEXITED(status);
+#else
+    (void)bytes;
+    return true;
+#endif
+}
+
 // Reads a file or a memory block; null with `status` filled on failure.
 const aiScene* Read(Assimp::Importer& importer, const std::string* file,
                     std::span<const uint8_t> bytes, std::string_view label, LoadStatus& status) {
@@ -378,6 +415,10 @@ const aiScene* Read(Assimp::Importer& importer, const std::string* file,
     std::string why;
     if (!CheckTextMaterialLists(bytes, why)) {
         status = {false, std::string(label) + ": bad .x file (" + why + ")"};
+        return nullptr;
+    }
+    if (!bytes.empty() && !ImporterSurvives(bytes)) {
+        status = {false, std::string(label) + ": bad .x file (the importer cannot read it)"};
         return nullptr;
     }
     const aiScene* s = nullptr;

@@ -87,6 +87,46 @@ Frame Top {
 }
 )";
 
+// A damaged file (found by fuzzing) on which the importer itself crashes: inflated face count,
+// broken templates, stray bytes.
+constexpr char kImporterCrash[] =
+    "xof 0303txt 0032\n"
+    "\n"
+    "Material Red {\n"
+    " 1.0;0.0;0.0;1.0;;\n"
+    " 8.0;\n"
+    " 0.5;0.5;0.5;;\n"
+    " 0.25;0.0;0.0;;\n"
+    " TextureFilenam{e  \042red.bmp\042; }\n"
+    "}\n"
+    "\n"
+    "Frame Top {\n"
+    " FrameTransformMatcob {\n"
+    "  1.0,0.0,0.0,0.0,\n"
+    "  0.  0.0,0.0,5.0,1.0;;\n"
+    "  }\n"
+    "  Mesh Quad {\n"
+    "   5;\n"
+    "   1.0;2.0;3.0;,\n"
+    "   4.0;2.0;3.0;,\n"
+    "   4.0;6.0;3.0;,\n"
+    "   1.0;6.0;3.0;,\n"
+    "   9.0;9.0;9.0;;\n"
+    "   211111110,0,0;;\n"
+    "   }\n"
+    "   MeshTextureCoords {\n"
+    "    5;\n"
+    "    0.0;0.25tureFilename { \042blue.bmp\042; }\001\000\000\000\000\000\000\002  }\n"
+    "  }\n"
+    " }\n"
+    "}\n"
+    "0.5;0.5;;\n"
+    "   }\n"
+    "   MeshM>\000ateriame { \042blue.bmp\042; }\001\000\000\000\000\000\000\002  }\n"
+    "  }\n"
+    " }\n"
+    "}\n";
+
 class XFile : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -230,6 +270,15 @@ TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
     EXPECT_NE(bad.error.find("material"), std::string::npos);
     EXPECT_FALSE(scene::LoadXIntoMeshBuilderFromMemory(*mb, withList("1", ""), callback_).ok);
     EXPECT_EQ(mb->GetVertexCount(), vertices);
+
+    // A file that crashes the importer is a bad file, not the end of the program.
+    const std::vector<uint8_t> crash(kImporterCrash, kImporterCrash + sizeof(kImporterCrash) - 1);
+    std::ofstream(dir_ / "crash.x", std::ios::binary)
+        .write(reinterpret_cast<const char*>(crash.data()), std::streamsize(crash.size()));
+    const scene::LoadStatus crashed = scene::LoadXAsFrames(*parent, "crash.x", &path_, callback_);
+    EXPECT_FALSE(crashed.ok);
+    EXPECT_NE(crashed.error.find("crash.x"), std::string::npos);
+    EXPECT_EQ(parent->GetChildCount(), 0u);
 }
 
 } // namespace
