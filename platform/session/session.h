@@ -19,13 +19,16 @@
 // vanished — the remaining member that joined earliest becomes the host, gets "became host" and
 // starts answering enumeration; the others reconnect to it and their guaranteed messages wait
 // until they are back. A member that does not come back within a few seconds is destroyed.
+// Time-outs: a vanished peer is destroyed for everyone about 2 s after its last sign of life
+// (ServiceConfig::peerTimeoutMaxMs); if the elected host vanished too, the others give up on it
+// after 5 s more and elect the next member, so one host remains.
 //
 // Threading: each Service owns one pump thread that runs the network (ENet keep-alives, time-outs,
 // relaying, enumeration answers) so dead peers are detected and the session stays alive while the
 // game thread is busy (loading a map for seconds). Incoming messages wait in a bounded queue that
 // the game thread polls with WaitingCount()/Receive(). Every public method may be called from one
 // game thread; they lock the service's mutex briefly. Open(Join) and CreatePlayer() block the
-// caller until the host answers or a time-out passes.
+// caller until the host answers or 10 s pass; EnumSessions blocks for its time-out.
 #pragma once
 
 #include <array>
