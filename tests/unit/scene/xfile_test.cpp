@@ -87,45 +87,16 @@ Frame Top {
 }
 )";
 
-// A damaged file (found by fuzzing) on which the importer itself crashes: inflated face count,
-// broken templates, stray bytes.
-constexpr char kImporterCrash[] =
-    "xof 0303txt 0032\n"
-    "\n"
-    "Material Red {\n"
-    " 1.0;0.0;0.0;1.0;;\n"
-    " 8.0;\n"
-    " 0.5;0.5;0.5;;\n"
-    " 0.25;0.0;0.0;;\n"
-    " TextureFilenam{e  \042red.bmp\042; }\n"
-    "}\n"
-    "\n"
-    "Frame Top {\n"
-    " FrameTransformMatcob {\n"
-    "  1.0,0.0,0.0,0.0,\n"
-    "  0.  0.0,0.0,5.0,1.0;;\n"
-    "  }\n"
-    "  Mesh Quad {\n"
-    "   5;\n"
-    "   1.0;2.0;3.0;,\n"
-    "   4.0;2.0;3.0;,\n"
-    "   4.0;6.0;3.0;,\n"
-    "   1.0;6.0;3.0;,\n"
-    "   9.0;9.0;9.0;;\n"
-    "   211111110,0,0;;\n"
-    "   }\n"
-    "   MeshTextureCoords {\n"
-    "    5;\n"
-    "    0.0;0.25tureFilename { \042blue.bmp\042; }\001\000\000\000\000\000\000\002  }\n"
-    "  }\n"
-    " }\n"
-    "}\n"
-    "0.5;0.5;;\n"
-    "   }\n"
-    "   MeshM>\000ateriame { \042blue.bmp\042; }\001\000\000\000\000\000\000\002  }\n"
-    "  }\n"
-    " }\n"
-    "}\n";
+// A compressed text file (MSZIP) whose one mesh's material list declares two materials and
+// holds none: the importer follows the missing material and crashes.
+constexpr uint8_t kImporterCrash[] = {
+    0x78, 0x6f, 0x66, 0x20, 0x30, 0x33, 0x30, 0x33, 0x74, 0x7a, 0x69, 0x70, 0x30, 0x30, 0x33,
+    0x32, 0x83, 0x00, 0x00, 0x00, 0x73, 0x00, 0x4b, 0x00, 0x43, 0x4b, 0xe3, 0xf2, 0x4d, 0x2d,
+    0xce, 0x50, 0x08, 0x54, 0xa8, 0xe6, 0x52, 0x30, 0xb6, 0xe6, 0x52, 0x30, 0xd0, 0x33, 0xb0,
+    0x86, 0x61, 0x1d, 0x2e, 0x05, 0x43, 0x54, 0x2e, 0x88, 0x82, 0x09, 0x01, 0x15, 0x1b, 0x5a,
+    0x83, 0x34, 0x19, 0xe8, 0x18, 0xea, 0x18, 0x81, 0xb8, 0x20, 0x93, 0x7c, 0x13, 0x4b, 0x52,
+    0x8b, 0x32, 0x13, 0x73, 0x7c, 0x32, 0x8b, 0x4b, 0x40, 0x66, 0x2a, 0x18, 0x01, 0x25, 0xc0,
+    0x0a, 0x15, 0xc0, 0x5a, 0x6a, 0xb9, 0x6a, 0xb9, 0x00};
 
 class XFile : public ::testing::Test {
 protected:
@@ -272,7 +243,7 @@ TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
     EXPECT_EQ(mb->GetVertexCount(), vertices);
 
     // A file that crashes the importer is a bad file, not the end of the program.
-    const std::vector<uint8_t> crash(kImporterCrash, kImporterCrash + sizeof(kImporterCrash) - 1);
+    const std::vector<uint8_t> crash(std::begin(kImporterCrash), std::end(kImporterCrash));
     std::ofstream(dir_ / "crash.x", std::ios::binary)
         .write(reinterpret_cast<const char*>(crash.data()), std::streamsize(crash.size()));
     const scene::LoadStatus crashed = scene::LoadXAsFrames(*parent, "crash.x", &path_, callback_);
