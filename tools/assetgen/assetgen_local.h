@@ -146,6 +146,7 @@ void GenerateCharacter(Output& out); // models/terror.qc, SMDs, skins, previews
 void GenerateWeapons(Output& out);   // weapons/*.QC, SMDs, textures, inventory pictures
 void GenerateSounds(Output& out);    // models/*.wav, weapons/<name>-1.wav
 void GeneratePictures(Output& out);  // decals, HUD, splash, menu, logos, readme.txt
-void GenerateMaps(Output& out);      // media/ built-in maps, map/ file maps and sky
+void GenerateMaps(Output& out);      // media/ built-in maps and the textures they share
+void GenerateFileMaps(Output& out);  // map/ file maps, their textures, sky box and skies
 
 } // namespace assetgen

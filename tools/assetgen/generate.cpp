@@ -12,6 +12,7 @@ bool GenerateAll(const std::filesystem::path& root, std::vector<std::string>& wr
     GenerateSounds(out);
     GeneratePictures(out);
     GenerateMaps(out);
+    GenerateFileMaps(out);
     written.insert(written.end(), out.written.begin(), out.written.end());
     error = out.error;
     return out.ok;
