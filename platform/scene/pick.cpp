@@ -13,10 +13,7 @@ namespace {
 constexpr uint32_t kLeafSize = 4;
 constexpr int kMaxDepth = 60; // the traversal stack holds kMaxDepth + 4 entries
 
-struct BuildItem {
-    glm::vec3 centroid;
-    uint32_t triangle;
-};
+using BuildItem = TriangleBvh::BuildItem;
 
 // Builds the subtree of items[begin, end) at node `index`; median split on the widest centroid
 // axis keeps the depth near log2(count / kLeafSize).
@@ -95,7 +92,8 @@ void TriangleBvh::Build() {
     order.clear();
     const uint32_t count = static_cast<uint32_t>(corners.size() / 3);
     if (count == 0) return;
-    std::vector<BuildItem> items(count);
+    std::vector<BuildItem>& items = scratch;
+    items.resize(count);
     for (uint32_t i = 0; i < count; ++i)
         items[i] = {(corners[3 * i] + corners[3 * i + 1] + corners[3 * i + 2]) / 3.0f, i};
     nodes.reserve(2 * (count / kLeafSize + 1));

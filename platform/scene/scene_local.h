@@ -22,6 +22,11 @@ struct TriangleBvh {
     std::vector<uint32_t> order;    // triangle numbers, grouped by leaf
     std::vector<glm::vec3> corners; // 3 corners per triangle, in triangle number order
     std::vector<uint32_t> owner;    // face index (or triangle index) per triangle number
+    struct BuildItem {
+        glm::vec3 centroid;
+        uint32_t triangle;
+    };
+    std::vector<BuildItem> scratch; // kept between rebuilds so that a rebuild does not allocate
 
     // Rebuilds from 3 corners per triangle; owner[i] names triangle i's face.
     void Build();
