@@ -319,8 +319,8 @@ Renderer::State::~State() {
         if (sampler) glDeleteSamplers(1, &sampler);
     if (decalVao) glDeleteVertexArrays(1, &decalVao);
     if (decalVbo) glDeleteBuffers(1, &decalVbo);
-    if (solid.id) glDeleteProgram(solid.id);
-    if (keyed.id) glDeleteProgram(keyed.id);
+    for (const Program& p : programs)
+        if (p.id) glDeleteProgram(p.id);
 }
 
 } // namespace render

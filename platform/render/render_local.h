@@ -24,15 +24,26 @@ enum ShadeMode : int { kShadeUnlit = 0, kShadeFlat = 1, kShadeGouraud = 2, kShad
 // One linked program and its uniform locations.
 struct Program {
     GLuint id = 0;
-    GLint modelView = -1, projection = -1, normalMatrix = -1, mode = -1;
-    GLint ambient = -1, pointCount = -1, pointPos = -1, pointColor = -1, pointAtten = -1;
-    GLint dirCount = -1, dirDir = -1, dirColor = -1;
+    GLint modelView = -1, projection = -1, normalMatrix = -1;
+    GLint ambient = -1, pointPos = -1, pointColor = -1, pointAtten = -1;
+    GLint dirDir = -1, dirColor = -1;
     GLint emissive = -1, specular = -1, power = -1, ambientFactor = -1, texture = -1;
 };
 
-// Builds the program; `alphaTest` adds the colour-key discard. False with the GL log in
-// `error` on failure (the program is then deleted).
-bool BuildProgram(Program& program, bool alphaTest, std::string& error);
+// Programs are specialised by shading mode, colour key (discard of keyed texels), specular
+// term (the variant) and by the numbers of point and directional lights, which are compiled
+// in. A program is built the first time a frame needs it.
+inline constexpr size_t kVariantCount = 4 * 2 * 2;
+inline constexpr size_t kLightConfigs = (kMaxPointLights + 1) * (kMaxDirectionalLights + 1);
+inline constexpr size_t kProgramCount = kVariantCount * kLightConfigs;
+inline uint32_t VariantIndex(ShadeMode mode, bool alphaTest, bool specular) {
+    return static_cast<uint32_t>(mode) * 4 + (alphaTest ? 2 : 0) + (specular ? 1 : 0);
+}
+
+// Builds one program. False with the GL log in `error` on failure (the program is then
+// deleted).
+bool BuildProgram(Program& program, ShadeMode mode, bool alphaTest, bool specular, int pointCount,
+                  int dirCount, std::string& error);
 
 // --------------------------------------------------------------------------------------------
 // GPU copies
@@ -69,13 +80,13 @@ struct GpuMesh {
 
 // One draw of a frame: a group of a cached mesh under one transform.
 struct DrawItem {
-    uint64_t key = 0; // sort key: program, quality, texture, material, mesh
+    uint64_t key = 0; // sort key: program, wireframe; then texture, material, mesh
     const GpuMesh* mesh = nullptr;
     uint32_t first = 0, count = 0;
     const GpuTexture* texture = nullptr; // null: the white texture
     const scene::Material* material = nullptr;
-    uint32_t matrix = 0; // index into Renderer::State::matrices
-    ShadeMode mode = kShadeGouraud;
+    uint32_t matrix = 0;  // index into Renderer::State::matrices
+    uint32_t variant = 0; // VariantIndex
     bool wireframe = false;
 };
 
@@ -86,8 +97,9 @@ struct DecalItem {
 };
 
 struct Renderer::State {
-    Program solid;                    // no colour key
-    Program keyed;                    // colour-keyed textures
+    std::vector<Program> programs;    // kProgramCount, built on first use (id 0: not yet)
+    std::vector<uint8_t> failed;      // kProgramCount: 1 when building failed
+    std::string programError;         // why the last failed build failed
     GLuint white = 0;                 // 1x1 white texture for untextured faces
     std::array<GLuint, 6> samplers{}; // one per TextureFilter
     GLuint decalVao = 0, decalVbo = 0;
@@ -115,6 +127,10 @@ struct Renderer::State {
 
     ~State();
 };
+
+// The program of `variant` for the current frame's light counts, built on first use; null
+// when it does not build (the error is kept in programError and the build not retried).
+const Program* GetProgram(Renderer::State& s, uint32_t variant);
 
 // Cache maintenance (gpu_cache.cpp). Each returns the up-to-date copy, uploading what changed
 // and counting it in `stats`.

@@ -67,7 +67,12 @@ std::unique_ptr<Renderer> Renderer::Create(std::string* error) {
     std::unique_ptr<Renderer> r(new Renderer());
     State& s = *r->state_;
     std::string why;
-    if (!BuildProgram(s.solid, false, why) || !BuildProgram(s.keyed, true, why)) return fail(why);
+    s.programs.resize(kProgramCount);
+    s.failed.assign(kProgramCount, 0);
+    // The most common program is built now, so that a shader fault shows at start-up.
+    s.pointCount = 1;
+    if (!GetProgram(s, VariantIndex(kShadeGouraud, false, false))) return fail(s.programError);
+    s.pointCount = 0;
 
     glGenTextures(1, &s.white);
     glActiveTexture(GL_TEXTURE0);
@@ -115,6 +120,24 @@ size_t Renderer::CachedTextureCount() const {
 
 void Renderer::ReleaseUnused() {
     SweepCaches(*state_);
+}
+
+const Program* GetProgram(Renderer::State& s, uint32_t variant) {
+    const ShadeMode mode = static_cast<ShadeMode>(variant / 4);
+    // Unlit programs use no light: one program serves every light configuration.
+    const int points = mode == kShadeUnlit ? 0 : s.pointCount;
+    const int dirs = mode == kShadeUnlit ? 0 : s.dirCount;
+    const size_t index =
+        variant * kLightConfigs + static_cast<size_t>(points) * (kMaxDirectionalLights + 1) + dirs;
+    Program& p = s.programs[index];
+    if (p.id) return &p;
+    if (s.failed[index]) return nullptr;
+    if (!BuildProgram(p, mode, (variant & 2) != 0, (variant & 1) != 0, points, dirs,
+                      s.programError)) {
+        s.failed[index] = 1;
+        return nullptr;
+    }
+    return &p;
 }
 
 // ------------------------------------------------------------------ clear
@@ -188,10 +211,12 @@ struct Collector {
         item.texture = texture && texture->id ? texture : nullptr;
         item.material = material;
         item.matrix = matrix;
-        item.mode = ModeOf(q);
+        const ShadeMode mode = ModeOf(q);
+        const bool specular = material && mode != kShadeUnlit && material->power > 0.0f &&
+                              material->specular != glm::vec3(0.0f);
+        item.variant = VariantIndex(mode, item.texture && item.texture->keyed, specular);
         item.wireframe = q == scene::RenderQuality::Wireframe;
-        item.key = (uint64_t(item.texture && item.texture->keyed) << 8) |
-                   (uint64_t(item.wireframe) << 4) | uint64_t(item.mode);
+        item.key = (uint64_t(item.variant) << 1) | uint64_t(item.wireframe);
         s.items.push_back(item);
         stats.triangles += count / 3;
     }
@@ -276,13 +301,11 @@ void SetFrameUniforms(const Program& p, const Renderer::State& s, const glm::mat
     glUseProgram(p.id);
     glUniformMatrix4fv(p.projection, 1, GL_FALSE, &projection[0][0]);
     glUniform3fv(p.ambient, 1, &s.ambient[0]);
-    glUniform1i(p.pointCount, s.pointCount);
     if (s.pointCount > 0) {
         glUniform3fv(p.pointPos, s.pointCount, &s.pointPos[0][0]);
         glUniform3fv(p.pointColor, s.pointCount, &s.pointColor[0][0]);
         glUniform4fv(p.pointAtten, s.pointCount, &s.pointAtten[0][0]);
     }
-    glUniform1i(p.dirCount, s.dirCount);
     if (s.dirCount > 0) {
         glUniform3fv(p.dirDir, s.dirCount, &s.dirDir[0][0]);
         glUniform3fv(p.dirColor, s.dirCount, &s.dirColor[0][0]);
@@ -365,20 +388,16 @@ void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& scene
     const GpuTexture* texture = nullptr;
     const scene::Material* material = nullptr;
     uint32_t matrix = UINT32_MAX;
-    int mode = -1, wire = -1;
+    int wire = -1;
     bool first = true;
     for (const DrawItem& item : s.items) {
-        const Program* want = item.texture && item.texture->keyed ? &s.keyed : &s.solid;
+        const Program* want = GetProgram(s, item.variant);
+        if (!want) continue;
         if (want != program) {
             program = want;
             SetFrameUniforms(*program, s, projection);
-            mode = -1;
             matrix = UINT32_MAX;
             first = true;
-        }
-        if (item.mode != mode) {
-            mode = item.mode;
-            glUniform1i(program->mode, mode);
         }
         if (int(item.wireframe) != wire) {
             wire = item.wireframe;
@@ -422,14 +441,15 @@ void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& scene
         glBindVertexArray(s.decalVao);
         const glm::mat4 identity(1.0f);
         for (int pass = 0; pass < 2; ++pass) {
-            const Program& p = pass == 0 ? s.solid : s.keyed;
+            const Program* program = GetProgram(s, VariantIndex(kShadeUnlit, pass == 1, false));
+            if (!program) continue;
+            const Program& p = *program;
             bool used = false;
             for (const DecalItem& d : s.decals) {
                 if (d.texture->keyed != (pass == 1)) continue;
                 if (!used) {
                     used = true;
                     SetFrameUniforms(p, s, projection);
-                    glUniform1i(p.mode, kShadeUnlit);
                     SetMaterial(p, nullptr);
                     SetModelView(p, identity);
                 }

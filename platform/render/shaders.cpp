@@ -17,46 +17,48 @@ layout(location = 3) in vec4 aColor;
 uniform mat4 uModelView;
 uniform mat4 uProjection;
 uniform mat3 uNormalMatrix;
-uniform int uMode;
 
+out vec2 vUV;
+#ifdef MODE_PHONG
 out vec3 vPos;
 out vec3 vNormal;
-out vec2 vUV;
-out vec4 vColor;
-out vec3 vSpec;
-flat out vec4 vFlatColor;
-flat out vec3 vFlatSpec;
+#endif
+SHADE_QUALIFIER out vec4 vColor;
+#if defined(SPECULAR) && !defined(MODE_PHONG)
+SHADE_QUALIFIER out vec3 vSpec;
+#endif
 
 void main() {
     vec4 p = uModelView * vec4(aPos, 1.0);
     gl_Position = uProjection * p;
-    vPos = p.xyz;
     vUV = aUV;
-    vec3 n = uNormalMatrix * aNormal;
-    vNormal = n;
+#if defined(MODE_PHONG)
+    vPos = p.xyz;
+    vNormal = uNormalMatrix * aNormal;
     vColor = aColor;
-    vSpec = vec3(0.0);
-    vFlatColor = aColor;
-    vFlatSpec = vec3(0.0);
-    if (uMode == 1 || uMode == 2) {
-        vec3 spec;
-        vec4 lit = Shade(p.xyz, n, aColor, spec);
-        if (uMode == 1) { vFlatColor = lit; vFlatSpec = spec; }
-        else { vColor = lit; vSpec = spec; }
-    }
+#elif defined(MODE_UNLIT)
+    vColor = aColor;
+#else
+    vec3 spec;
+    vColor = Shade(p.xyz, uNormalMatrix * aNormal, aColor, spec);
+#ifdef SPECULAR
+    vSpec = spec;
+#endif
+#endif
 }
 )";
 
 const char* const kFragmentSource = R"(
+in vec2 vUV;
+#ifdef MODE_PHONG
 in vec3 vPos;
 in vec3 vNormal;
-in vec2 vUV;
-in vec4 vColor;
-in vec3 vSpec;
-flat in vec4 vFlatColor;
-flat in vec3 vFlatSpec;
+#endif
+SHADE_QUALIFIER in vec4 vColor;
+#if defined(SPECULAR) && !defined(MODE_PHONG)
+SHADE_QUALIFIER in vec3 vSpec;
+#endif
 
-uniform int uMode;
 uniform sampler2D uTexture;
 
 out vec4 fragColor;
@@ -66,26 +68,29 @@ void main() {
 #ifdef ALPHA_TEST
     if (tex.a < 0.5) discard;
 #endif
-    vec4 base;
-    vec3 spec;
-    if (uMode == 1) { base = vFlatColor; spec = vFlatSpec; }
-    else if (uMode == 3) { base = Shade(vPos, vNormal, vColor, spec); }
-    else { base = vColor; spec = vSpec; }
+    vec3 spec = vec3(0.0);
+#ifdef MODE_PHONG
+    vec4 base = Shade(vPos, vNormal, vColor, spec);
+#else
+    vec4 base = vColor;
+#ifdef SPECULAR
+    spec = vSpec;
+#endif
+#endif
     fragColor = vec4(base.rgb * tex.rgb + spec, base.a);
 }
 )";
 
-// Lighting shared by both stages: returns emissive + colour * (ambient + diffuse) and the
-// specular term, for a point p and normal n in view space (camera at the origin).
+// Lighting shared by both stages (light counts are compiled in, so loops unroll): returns emissive
+// + colour * (ambient + diffuse) and, with SPECULAR, the specular term, for a point p and normal n
+// in view space (camera at the origin).
 const char* const kShadeSource = R"(
 #define MAX_POINT 8
 #define MAX_DIR 4
 uniform vec3 uAmbient;
-uniform int uPointCount;
 uniform vec3 uPointPos[MAX_POINT];
 uniform vec3 uPointColor[MAX_POINT];
 uniform vec4 uPointAtten[MAX_POINT];
-uniform int uDirCount;
 uniform vec3 uDirDir[MAX_DIR];
 uniform vec3 uDirColor[MAX_DIR];
 uniform vec3 uEmissive;
@@ -96,26 +101,32 @@ uniform vec3 uAmbientFactor;
 vec4 Shade(vec3 p, vec3 n, vec4 color, out vec3 spec) {
     float len = length(n);
     n = len > 0.0 ? n / len : vec3(0.0);
-    vec3 toEye = normalize(-p);
     vec3 diffuse = vec3(0.0);
     spec = vec3(0.0);
-    for (int i = 0; i < uPointCount; ++i) {
+#ifdef SPECULAR
+    vec3 toEye = normalize(-p);
+#endif
+    for (int i = 0; i < POINT_COUNT; ++i) {
         vec3 d = uPointPos[i] - p;
         float dist = length(d);
-        if (dist > uPointAtten[i].w) continue;
         vec3 l = dist > 0.0 ? d / dist : n;
-        float att = 1.0 / max(uPointAtten[i].x + uPointAtten[i].y * dist +
-                              uPointAtten[i].z * dist * dist, 1e-6);
+        float att = dist > uPointAtten[i].w ? 0.0 :
+            1.0 / max(uPointAtten[i].x + uPointAtten[i].y * dist +
+                      uPointAtten[i].z * dist * dist, 1e-6);
         float ndl = max(dot(n, l), 0.0);
-        diffuse += uPointColor[i] * ndl * att;
-        if (uPower > 0.0 && ndl > 0.0)
-            spec += uPointColor[i] * pow(max(dot(n, normalize(l + toEye)), 0.0), uPower) * att;
+        diffuse += uPointColor[i] * (ndl * att);
+#ifdef SPECULAR
+        if (ndl > 0.0)
+            spec += uPointColor[i] * (pow(max(dot(n, normalize(l + toEye)), 0.0), uPower) * att);
+#endif
     }
-    for (int i = 0; i < uDirCount; ++i) {
+    for (int i = 0; i < DIR_COUNT; ++i) {
         float ndl = max(dot(n, uDirDir[i]), 0.0);
         diffuse += uDirColor[i] * ndl;
-        if (uPower > 0.0 && ndl > 0.0)
+#ifdef SPECULAR
+        if (ndl > 0.0)
             spec += uDirColor[i] * pow(max(dot(n, normalize(uDirDir[i] + toEye)), 0.0), uPower);
+#endif
     }
     spec *= uSpecular;
     return vec4(uEmissive + color.rgb * (uAmbient * uAmbientFactor + diffuse), color.a);
@@ -142,9 +153,17 @@ GLuint CompileStage(GLenum stage, const std::string& source, std::string& error)
 
 } // namespace
 
-bool BuildProgram(Program& program, bool alphaTest, std::string& error) {
-    const std::string header = std::string("#version 330 core\n") +
-                               (alphaTest ? "#define ALPHA_TEST 1\n" : "") + kShadeSource;
+bool BuildProgram(Program& program, ShadeMode mode, bool alphaTest, bool specular, int pointCount,
+                  int dirCount, std::string& error) {
+    static const char* const kModeDefines[] = {"#define MODE_UNLIT 1\n", "#define MODE_FLAT 1\n",
+                                               "#define MODE_GOURAUD 1\n",
+                                               "#define MODE_PHONG 1\n"};
+    const std::string header =
+        std::string("#version 330 core\n") + kModeDefines[mode] +
+        (mode == kShadeFlat ? "#define SHADE_QUALIFIER flat\n" : "#define SHADE_QUALIFIER\n") +
+        (alphaTest ? "#define ALPHA_TEST 1\n" : "") + (specular ? "#define SPECULAR 1\n" : "") +
+        "#define POINT_COUNT " + std::to_string(pointCount) + "\n#define DIR_COUNT " +
+        std::to_string(dirCount) + "\n" + kShadeSource;
     const GLuint vs = CompileStage(GL_VERTEX_SHADER, header + kVertexSource, error);
     if (!vs) return false;
     const GLuint fs = CompileStage(GL_FRAGMENT_SHADER, header + kFragmentSource, error);
@@ -173,13 +192,10 @@ bool BuildProgram(Program& program, bool alphaTest, std::string& error) {
     program.modelView = glGetUniformLocation(id, "uModelView");
     program.projection = glGetUniformLocation(id, "uProjection");
     program.normalMatrix = glGetUniformLocation(id, "uNormalMatrix");
-    program.mode = glGetUniformLocation(id, "uMode");
     program.ambient = glGetUniformLocation(id, "uAmbient");
-    program.pointCount = glGetUniformLocation(id, "uPointCount");
     program.pointPos = glGetUniformLocation(id, "uPointPos");
     program.pointColor = glGetUniformLocation(id, "uPointColor");
     program.pointAtten = glGetUniformLocation(id, "uPointAtten");
-    program.dirCount = glGetUniformLocation(id, "uDirCount");
     program.dirDir = glGetUniformLocation(id, "uDirDir");
     program.dirColor = glGetUniformLocation(id, "uDirColor");
     program.emissive = glGetUniformLocation(id, "uEmissive");
