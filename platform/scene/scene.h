@@ -742,8 +742,9 @@ struct ViewportParams {
 // mesh of the file merged, each carried by its node's transform into the file's root
 // coordinates; faces keep their corner counts; each face gets its material (power, specular,
 // emissive, diffuse as the face colour) and the texture that `callback` returns for the
-// material's texture name. Coordinates and winding are used exactly as written. `name` is
-// resolved through `path` when given. On failure `builder` is unchanged.
+// material's texture name (called once per distinct name). Coordinates and winding are used
+// exactly as written; faces of text files keep the file's numbering (binary files: grouped by
+// material). `name` is resolved through `path` when given. On failure `builder` is unchanged.
 LoadStatus LoadXIntoMeshBuilder(MeshBuilder& builder, std::string_view name, const SearchPath* path,
                                 const TextureCallback& callback);
 

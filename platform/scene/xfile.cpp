@@ -6,7 +6,10 @@
 // FlipUVs steps afterwards undoes exactly those three, so coordinates, winding and texture
 // coordinates come out as written in the file. No triangulation: polygons keep their corners.
 // The importer splits a mesh by material and gives every face corner its own vertex; corners
-// with equal position and texture coordinates are welded back into one vertex here.
+// with equal position and texture coordinates are welded back into one vertex here, and for
+// text files the faces are put back into the file's order (the game deletes faces by index),
+// from the face material lists read beside the importer (BuildFaceOrderPlan). Binary files keep
+// the importer's order: faces grouped by material, in file order within each material.
 //
 // Files are untrusted and the importer is not robust against malformed ones (it follows missing
 // materials, trusts counts). Two guards run before the real import: text files have their
@@ -92,18 +95,70 @@ private:
     std::map<std::string, std::shared_ptr<Texture>> textures_; // callback result per name
 };
 
+// One mesh of a text file as written: the material index of each face (empty: no list).
+struct FileMesh {
+    std::vector<uint32_t> faceMaterials;
+    uint32_t declaredMaterials = 0;
+    size_t faceCount = 0;
+
+    // For each face, the importer piece that holds it (`pieceOf`), and each piece's face count.
+    bool FacePieces(std::vector<uint32_t>& pieceOf, std::vector<uint32_t>& pieceFaces) const {
+        pieceOf.assign(faceCount, 0);
+        pieceFaces.clear();
+        if (faceMaterials.empty()) {
+            if (faceCount > 0) pieceFaces.push_back(static_cast<uint32_t>(faceCount));
+            return true;
+        }
+        if (faceMaterials.size() != faceCount) return false;
+        const uint32_t materials = std::max<uint32_t>(declaredMaterials, 1);
+        std::vector<uint32_t> count(materials, 0), piece(materials, 0);
+        for (uint32_t m : faceMaterials) {
+            if (m >= materials) return false;
+            ++count[m];
+        }
+        for (uint32_t m = 0; m < materials; ++m) {
+            if (count[m] == 0) continue;
+            piece[m] = static_cast<uint32_t>(pieceFaces.size());
+            pieceFaces.push_back(count[m]);
+        }
+        for (size_t c = 0; c < faceCount; ++c)
+            pieceOf[c] = piece[faceMaterials[c]];
+        return true;
+    }
+};
+
+// The meshes of a text file in the order the importer creates them; `next` walks them while
+// the nodes are converted. Invalid as soon as the importer's meshes stop matching.
+struct FaceOrderPlan {
+    std::vector<FileMesh> meshes;
+    size_t next = 0;
+    bool valid = true;
+};
+
 // Appends the meshes of one node to `mb`, positions and normals carried by `transform`.
 class MeshAppender {
 public:
-    explicit MeshAppender(MeshBuilder& mb) : mb_(mb) {}
+    MeshAppender(MeshBuilder& mb, FaceOrderPlan* plan) : mb_(mb), plan_(plan) {}
 
+    // Appends the node's meshes. When the file's own face order is known (text files), the
+    // importer's per-material pieces of one file mesh are put back into that order.
     void AppendNode(const aiScene& s, const aiNode& node, const glm::mat4& transform,
                     const MaterialTable& materials) {
         const glm::mat3 normalMatrix = glm::transpose(glm::inverse(glm::mat3(transform)));
-        for (unsigned k = 0; k < node.mNumMeshes; ++k) {
-            if (node.mMeshes[k] >= s.mNumMeshes) continue;
-            const aiMesh& mesh = *s.mMeshes[node.mMeshes[k]];
-            AppendMesh(mesh, transform, normalMatrix, materials.Get(mesh.mMaterialIndex));
+        std::vector<const aiMesh*> meshes;
+        for (unsigned k = 0; k < node.mNumMeshes; ++k)
+            if (node.mMeshes[k] < s.mNumMeshes && s.mMeshes[node.mMeshes[k]])
+                meshes.push_back(s.mMeshes[node.mMeshes[k]]);
+        std::vector<Face> faces;
+        size_t k = 0;
+        while (k < meshes.size()) {
+            if (AppendInFileOrder(meshes, k, transform, normalMatrix, materials)) continue;
+            faces.clear();
+            ConvertMesh(*meshes[k], transform, normalMatrix,
+                        materials.Get(meshes[k]->mMaterialIndex), faces);
+            for (Face& f : faces)
+                mb_.AddFace(std::move(f));
+            ++k;
         }
     }
 
@@ -128,8 +183,53 @@ private:
         }
     };
 
-    void AppendMesh(const aiMesh& mesh, const glm::mat4& transform, const glm::mat3& normalMatrix,
-                    const MaterialTable::Entry* material) {
+    // The next file mesh of the plan, when the importer's next pieces match it: its faces are
+    // appended in file order, `k` moves past the pieces and true is returned.
+    bool AppendInFileOrder(const std::vector<const aiMesh*>& meshes, size_t& k,
+                           const glm::mat4& transform, const glm::mat3& normalMatrix,
+                           const MaterialTable& materials) {
+        if (!plan_ || !plan_->valid || plan_->next >= plan_->meshes.size()) return false;
+        const FileMesh& fm = plan_->meshes[plan_->next];
+        // The importer makes one piece per material that has faces, in material order.
+        std::vector<uint32_t> pieceOf, pieceFaces;
+        if (!fm.FacePieces(pieceOf, pieceFaces) || k + pieceFaces.size() > meshes.size()) {
+            plan_->valid = false;
+            return false;
+        }
+        for (size_t p = 0; p < pieceFaces.size(); ++p) {
+            if (meshes[k + p]->mNumFaces != pieceFaces[p]) {
+                plan_->valid = false;
+                return false;
+            }
+        }
+        std::vector<std::vector<Face>> pieces(pieceFaces.size());
+        for (size_t p = 0; p < pieces.size(); ++p) {
+            const aiMesh& m = *meshes[k + p];
+            if (!ConvertMesh(m, transform, normalMatrix, materials.Get(m.mMaterialIndex),
+                             pieces[p]) ||
+                pieces[p].size() != pieceFaces[p]) {
+                // Faces were dropped: the order cannot be rebuilt; keep the importer's.
+                plan_->valid = false;
+                for (size_t q = 0; q <= p; ++q)
+                    for (Face& f : pieces[q])
+                        mb_.AddFace(std::move(f));
+                k += p + 1;
+                return true;
+            }
+        }
+        std::vector<size_t> taken(pieces.size(), 0);
+        for (uint32_t piece : pieceOf)
+            mb_.AddFace(std::move(pieces[piece][taken[piece]++]));
+        k += pieces.size();
+        ++plan_->next;
+        return true;
+    }
+
+    // Converts one importer mesh into faces of the builder (vertices and normals are added to
+    // the builder, welded). False when a face had to be dropped.
+    bool ConvertMesh(const aiMesh& mesh, const glm::mat4& transform, const glm::mat3& normalMatrix,
+                     const MaterialTable::Entry* material, std::vector<Face>& faces) {
+        bool complete = true;
         std::vector<uint32_t> vertexOf(mesh.mNumVertices), normalOf(mesh.mNumVertices);
         for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
             const aiVector3D& a = mesh.mVertices[v];
@@ -156,7 +256,10 @@ private:
         }
         for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
             const aiFace& face = mesh.mFaces[f];
-            if (face.mNumIndices < 3) continue; // points and lines are not surfaces
+            if (face.mNumIndices < 3) { // points and lines are not surfaces
+                complete = false;
+                continue;
+            }
             Face out;
             bool valid = true;
             for (unsigned c = 0; c < face.mNumIndices; ++c) {
@@ -168,23 +271,29 @@ private:
                 out.vertices.push_back(vertexOf[idx]);
                 out.normals.push_back(normalOf[idx]);
             }
-            if (!valid) continue;
+            if (!valid) {
+                complete = false;
+                continue;
+            }
             if (material) {
                 out.material = material->material;
                 out.texture = material->texture;
                 out.color = material->color;
             }
-            mb_.AddFace(std::move(out));
+            faces.push_back(std::move(out));
         }
+        return complete;
     }
 
     MeshBuilder& mb_;
+    FaceOrderPlan* plan_;
     std::map<VertexKey, uint32_t> vertices_;
     std::map<NormalKey, uint32_t> normals_;
 };
 
 void MergeNode(const aiScene& s, const aiNode& node, const glm::mat4& parent,
                const MaterialTable& materials, MeshAppender& appender, int depth) {
+    // Pre-order, as the importer creates the meshes of its nodes.
     if (depth > 256) return; // hierarchy deeper than any real file
     const glm::mat4 m = parent * ToGlm(node.mTransformation);
     appender.AppendNode(s, node, m, materials);
@@ -193,7 +302,7 @@ void MergeNode(const aiScene& s, const aiNode& node, const glm::mat4& parent,
 }
 
 std::shared_ptr<Frame> BuildFrames(const aiScene& s, const aiNode& node,
-                                   const MaterialTable& materials, int depth) {
+                                   const MaterialTable& materials, FaceOrderPlan& plan, int depth) {
     std::shared_ptr<Frame> frame = Frame::Create();
     frame->SetName(node.mName.C_Str());
     frame->AddTransform(Combine::Replace, ToGlm(node.mTransformation));
@@ -202,14 +311,14 @@ std::shared_ptr<Frame> BuildFrames(const aiScene& s, const aiNode& node,
         // they become one mesh builder again.
         std::shared_ptr<MeshBuilder> mb = MeshBuilder::Create();
         mb->SetName(node.mName.C_Str());
-        MeshAppender appender(*mb);
+        MeshAppender appender(*mb, &plan);
         appender.AppendNode(s, node, glm::mat4(1.0f), materials);
         frame->AddVisual(mb);
     }
     if (depth < 256)
         for (unsigned i = 0; i < node.mNumChildren; ++i)
             if (node.mChildren[i])
-                frame->AddChild(BuildFrames(s, *node.mChildren[i], materials, depth + 1));
+                frame->AddChild(BuildFrames(s, *node.mChildren[i], materials, plan, depth + 1));
     return frame;
 }
 
@@ -362,6 +471,122 @@ bool CheckTextMaterialLists(std::span<const uint8_t> bytes, std::string& why) {
     return true;
 }
 
+// ------------------------------------------------------------------ face order of text files
+
+struct FileFrame {
+    std::vector<FileMesh> meshes;
+    std::vector<FileFrame> children;
+};
+
+// Reads "Name [objectName] {" after the name token; false when no block follows.
+bool OpenObject(XTokens& tokens) {
+    std::string_view n = tokens.NextValue();
+    if (n != "{") n = tokens.NextValue();
+    return n == "{";
+}
+
+bool SkipValues(XTokens& tokens, long long count) {
+    for (long long i = 0; i < count; ++i)
+        if (tokens.NextValue().empty()) return false;
+    return true;
+}
+
+// A Mesh body after its '{': counts, then child objects; only the material list is kept.
+bool ParseFileMesh(XTokens& tokens, FileMesh& mesh) {
+    const auto vertices = ToCount(tokens.NextValue());
+    if (!vertices || !SkipValues(tokens, *vertices * 3)) return false;
+    const auto faces = ToCount(tokens.NextValue());
+    if (!faces) return false;
+    mesh.faceCount = static_cast<size_t>(*faces);
+    for (long long f = 0; f < *faces; ++f) {
+        const auto corners = ToCount(tokens.NextValue());
+        if (!corners || !SkipValues(tokens, *corners)) return false;
+    }
+    for (;;) {
+        const std::string_view t = tokens.NextValue();
+        if (t.empty()) return false;
+        if (t == "}") return true;
+        if (t == "{") {
+            if (!SkipBlock(tokens)) return false;
+            continue;
+        }
+        if (!OpenObject(tokens)) return false;
+        if (t == "MeshMaterialList") {
+            const auto materials = ToCount(tokens.NextValue());
+            const auto indices = ToCount(tokens.NextValue());
+            if (!materials || !indices) return false;
+            mesh.declaredMaterials = static_cast<uint32_t>(*materials);
+            for (long long i = 0; i < *indices; ++i) {
+                const auto m = ToCount(tokens.NextValue());
+                if (!m) return false;
+                mesh.faceMaterials.push_back(static_cast<uint32_t>(*m));
+            }
+            // One index for several faces applies to all of them.
+            if (mesh.faceMaterials.size() == 1 && mesh.faceCount > 1)
+                mesh.faceMaterials.assign(mesh.faceCount, mesh.faceMaterials[0]);
+        }
+        if (!SkipBlock(tokens)) return false;
+    }
+}
+
+// Objects of a frame body (or of the file when `top`), up to its '}' (or the end).
+bool ParseFileFrame(XTokens& tokens, FileFrame& frame, bool top) {
+    for (;;) {
+        const std::string_view t = tokens.NextValue();
+        if (t.empty()) return top;
+        if (t == "}") return !top;
+        if (t == "{") {
+            if (!SkipBlock(tokens)) return false;
+            continue;
+        }
+        if (t == "template") {
+            if (!OpenObject(tokens) || !SkipBlock(tokens)) return false;
+            continue;
+        }
+        if (!OpenObject(tokens)) return false;
+        if (t == "Frame") {
+            frame.children.emplace_back();
+            if (!ParseFileFrame(tokens, frame.children.back(), false)) return false;
+        } else if (t == "Mesh") {
+            frame.meshes.emplace_back();
+            if (!ParseFileMesh(tokens, frame.meshes.back())) return false;
+        } else if (!SkipBlock(tokens)) {
+            return false;
+        }
+    }
+}
+
+void FlattenFrame(const FileFrame& frame, std::vector<FileMesh>& out) {
+    out.insert(out.end(), frame.meshes.begin(), frame.meshes.end());
+    for (const FileFrame& c : frame.children)
+        FlattenFrame(c, out);
+}
+
+// The file's meshes in the importer's order: with a single top frame, that frame is the root
+// node and the meshes outside any frame join its own; otherwise a new root holds those meshes
+// and the top frames are its children. Invalid for binary files or on any parse trouble.
+FaceOrderPlan BuildFaceOrderPlan(std::span<const uint8_t> bytes) {
+    FaceOrderPlan plan;
+    plan.valid = false;
+    if (bytes.size() < 16) return plan;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (text.substr(8, 4) != "txt ") return plan;
+    XTokens tokens(text.substr(16));
+    FileFrame file;
+    if (!ParseFileFrame(tokens, file, true)) return plan;
+    if (file.children.size() == 1) {
+        const FileFrame& only = file.children[0];
+        plan.meshes = only.meshes;
+        plan.meshes.insert(plan.meshes.end(), file.meshes.begin(), file.meshes.end());
+        for (const FileFrame& c : only.children)
+            FlattenFrame(c, plan.meshes);
+    } else {
+        FlattenFrame(file, plan.meshes);
+    }
+    plan.valid = true;
+    return plan;
+}
+
 // Whole file into memory, at most kMaxFileBytes.
 constexpr size_t kMaxFileBytes = size_t(512) << 20;
 
@@ -403,15 +628,17 @@ bool ImporterSurvives(std::span<const uint8_t> bytes) {
 
 // Reads a file or a memory block; null with `status` filled on failure.
 const aiScene* Read(Assimp::Importer& importer, const std::string* file,
-                    std::span<const uint8_t> bytes, std::string_view label, LoadStatus& status) {
-    std::vector<uint8_t> contents;
+                    std::span<const uint8_t> bytes, std::string_view label, LoadStatus& status,
+                    std::vector<uint8_t>& contents) {
     if (file) {
         if (!ReadWholeFile(*file, contents)) {
             status = {false, std::string(label) + ": cannot read file"};
             return nullptr;
         }
-        bytes = contents;
+    } else {
+        contents.assign(bytes.begin(), bytes.end());
     }
+    bytes = contents;
     std::string why;
     if (!CheckTextMaterialLists(bytes, why)) {
         status = {false, std::string(label) + ": bad .x file (" + why + ")"};
@@ -451,10 +678,12 @@ LoadStatus IntoBuilder(MeshBuilder& builder, const std::string* file,
                        const TextureCallback& callback) {
     Assimp::Importer importer;
     LoadStatus status;
-    const aiScene* s = Read(importer, file, bytes, label, status);
+    std::vector<uint8_t> contents;
+    const aiScene* s = Read(importer, file, bytes, label, status, contents);
     if (!s) return status;
     MaterialTable materials(*s, callback);
-    MeshAppender appender(builder);
+    FaceOrderPlan plan = BuildFaceOrderPlan(contents);
+    MeshAppender appender(builder, &plan);
     MergeNode(*s, *s->mRootNode, glm::mat4(1.0f), materials, appender, 0);
     return status;
 }
@@ -464,10 +693,12 @@ LoadStatus AsFrames(Frame& parent, const std::string* file, std::span<const uint
                     std::shared_ptr<Frame>* loaded) {
     Assimp::Importer importer;
     LoadStatus status;
-    const aiScene* s = Read(importer, file, bytes, label, status);
+    std::vector<uint8_t> contents;
+    const aiScene* s = Read(importer, file, bytes, label, status, contents);
     if (!s) return status;
     MaterialTable materials(*s, callback);
-    std::shared_ptr<Frame> top = BuildFrames(*s, *s->mRootNode, materials, 0);
+    FaceOrderPlan plan = BuildFaceOrderPlan(contents);
+    std::shared_ptr<Frame> top = BuildFrames(*s, *s->mRootNode, materials, plan, 0);
     parent.AddChild(top);
     if (loaded) *loaded = top;
     return status;

@@ -165,6 +165,9 @@ TEST_F(XFile, FrameHierarchyKeepsWrittenCoordinatesWindingAndMaterials) {
     const scene::Face* tri = FindFace(mb, {{1, 2, 3}, {4, 6, 3}, {9, 9, 9}});
     ASSERT_NE(quad, nullptr) << "the quad stays one four-corner face, in its written order";
     ASSERT_NE(tri, nullptr) << "the triangle keeps its written winding";
+    // Faces keep the file's numbering although their materials are listed the other way round.
+    EXPECT_EQ(quad, &mb.GetFace(0));
+    EXPECT_EQ(tri, &mb.GetFace(1));
 
     // Materials per face: the quad is blue (no texture), the triangle red with the callback's
     // texture and the material's terms.
@@ -192,8 +195,9 @@ TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
     EXPECT_EQ(names_.size(), 2u);
     ASSERT_EQ(mb->GetFaceCount(), 2u);
     // (1, 2, 3) under Child (0, 0, 5) under Top (10, 20, 30).
-    EXPECT_NE(FindFace(*mb, {{11, 22, 38}, {14, 22, 38}, {14, 26, 38}, {11, 26, 38}}), nullptr);
-    EXPECT_NE(FindFace(*mb, {{11, 22, 38}, {14, 26, 38}, {19, 29, 44}}), nullptr);
+    EXPECT_EQ(FindFace(*mb, {{11, 22, 38}, {14, 22, 38}, {14, 26, 38}, {11, 26, 38}}),
+              &mb->GetFace(0));
+    EXPECT_EQ(FindFace(*mb, {{11, 22, 38}, {14, 26, 38}, {19, 29, 44}}), &mb->GetFace(1));
     const scene::Box box = mb->GetBox();
     EXPECT_EQ(box.min, glm::vec3(11, 22, 38));
     EXPECT_EQ(box.max, glm::vec3(19, 29, 44));
@@ -250,6 +254,47 @@ TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
     EXPECT_FALSE(crashed.ok);
     EXPECT_NE(crashed.error.find("crash.x"), std::string::npos);
     EXPECT_EQ(parent->GetChildCount(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// Faces of one mesh whose materials alternate (0, 1, 0, 1, 1, 0): the importer groups them by
+// material; the builder must still number them as the file does, so that a face deleted by
+// index is the one the map's author meant.
+TEST(XFileOrder, InterleavedMaterialsKeepTheFileFaceNumbering) {
+    std::string x = "xof 0303txt 0032\nFrame A {\n Mesh M {\n  12;\n";
+    for (int f = 0; f < 6; ++f)
+        x += "  " + std::to_string(f) + ".0;0.0;0.0;,\n  " + std::to_string(f) + ".0;1.0;0.0;,\n";
+    x.replace(x.size() - 2, 2, ";\n");
+    x += "  6;\n";
+    // Face f: a triangle for even f, a quad-like triangle fan for odd f; corner counts differ
+    // so the order is visible.
+    for (int f = 0; f < 6; ++f) {
+        const int a = 2 * f, b = 2 * f + 1, c = (2 * f + 2) % 12;
+        x += f % 2 == 0 ? "  3;" + std::to_string(a) + "," + std::to_string(b) + "," +
+                              std::to_string(c) + ";"
+                        : "  4;" + std::to_string(a) + "," + std::to_string(b) + "," +
+                              std::to_string(c) + "," + std::to_string((c + 1) % 12) + ";";
+        x += f == 5 ? ";\n" : ",\n";
+    }
+    x += "  MeshMaterialList { 2; 6; 0, 1, 0, 1, 1, 0;;\n"
+         "   Material R { 1.0;0.0;0.0;1.0;; 1.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;; }\n"
+         "   Material G { 0.0;1.0;0.0;1.0;; 1.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;; }\n"
+         "  }\n }\n}\n";
+    const std::vector<uint8_t> bytes(x.begin(), x.end());
+    auto mb = MeshBuilder::Create();
+    const scene::LoadStatus status = scene::LoadXIntoMeshBuilderFromMemory(*mb, bytes, nullptr);
+    ASSERT_TRUE(status.ok) << status.error;
+    ASSERT_EQ(mb->GetFaceCount(), 6u);
+    const int materialOf[6] = {0, 1, 0, 1, 1, 0};
+    for (size_t f = 0; f < 6; ++f) {
+        const scene::Face& face = mb->GetFace(f);
+        EXPECT_FLOAT_EQ(face.color.r, materialOf[f] == 0 ? 1.0f : 0.0f) << "face " << f;
+        EXPECT_EQ(mb->GetVertex(face.vertices[0]), glm::vec3(float(f), 0, 0)) << "face " << f;
+        EXPECT_EQ(face.vertices.size(), f % 2 == 0 ? 3u : 4u) << "face " << f;
+    }
 }
 
 } // namespace
