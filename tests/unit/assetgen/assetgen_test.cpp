@@ -1,6 +1,7 @@
 // Reads back the generated content with independent readers (SDL for pictures and sounds,
 // Assimp for .x meshes, small structural parsers for QC/SMD and map files written here) and
 // checks what the game and a player rely on.
+#include "tests/unit/assetgen/content_support.h"
 #include "tools/assetgen/assetgen.h"
 
 #include <gtest/gtest.h>
@@ -24,37 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path MakeTempDir(const std::string& tag) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("tarnhold_assetgen_" + tag + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-// Lines of a CR LF text file; fails the test when a line ends without CR.
-std::vector<std::string> ReadLines(const fs::path& p) {
-    const std::string text = ReadFile(p);
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t nl = text.find('\n', at);
-        EXPECT_NE(nl, std::string::npos) << p << ": last line without line end";
-        if (nl == std::string::npos) break;
-        EXPECT_TRUE(nl > at && text[nl - 1] == '\r') << p << ": line without CR LF";
-        lines.push_back(text.substr(at, nl > at && text[nl - 1] == '\r' ? nl - at - 1 : nl - at));
-        at = nl + 1;
-    }
-    return lines;
-}
 
 class Content : public ::testing::Test {
 protected:
@@ -487,46 +457,6 @@ TEST_F(Content, EverySoundLoadsWithSdlAsShortMonoPcm) {
     }
     EXPECT_EQ(fireSounds.size(), 12u) << "every weapon sounds different";
 }
-
-namespace {
-// Triangles of every mesh of a .x file, in file coordinates times `scale` (Assimp turns .x
-// files right-handed; converting back gives the file's own left-handed coordinates).
-std::vector<std::array<glm::vec3, 3>> LoadTriangles(const fs::path& p, float scale) {
-    Assimp::Importer imp;
-    const aiScene* s =
-        imp.ReadFile(p.string(), aiProcess_Triangulate | aiProcess_ConvertToLeftHanded);
-    EXPECT_NE(s, nullptr) << p << ": " << imp.GetErrorString();
-    std::vector<std::array<glm::vec3, 3>> tris;
-    if (!s) return tris;
-    for (unsigned m = 0; m < s->mNumMeshes; ++m)
-        for (unsigned f = 0; f < s->mMeshes[m]->mNumFaces; ++f) {
-            const aiFace& face = s->mMeshes[m]->mFaces[f];
-            if (face.mNumIndices != 3) continue;
-            std::array<glm::vec3, 3> t;
-            for (int k = 0; k < 3; ++k) {
-                const aiVector3D& v = s->mMeshes[m]->mVertices[face.mIndices[k]];
-                t[size_t(k)] = glm::vec3(v.x, v.y, v.z) * scale;
-            }
-            tris.push_back(t);
-        }
-    return tris;
-}
-// Distance along the ray to the nearest triangle, or -1.
-float Cast(const std::vector<std::array<glm::vec3, 3>>& tris, glm::vec3 o, glm::vec3 d) {
-    float best = -1;
-    for (const auto& t : tris) {
-        const glm::vec3 e1 = t[1] - t[0], e2 = t[2] - t[0], p = glm::cross(d, e2);
-        const float det = glm::dot(e1, p);
-        if (std::fabs(det) < 1e-9f) continue;
-        const glm::vec3 s = o - t[0];
-        const float u = glm::dot(s, p) / det;
-        const glm::vec3 q = glm::cross(s, e1);
-        const float v = glm::dot(d, q) / det, dist = glm::dot(e2, q) / det;
-        if (u >= 0 && v >= 0 && u + v <= 1 && dist > 0 && (best < 0 || dist < best)) best = dist;
-    }
-    return best;
-}
-} // namespace
 
 TEST_F(Content, BuiltInMapSpawnPointsStandOnFloorsClearOfWalls) {
     ASSERT_TRUE(ok_);
