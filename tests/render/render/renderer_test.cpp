@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <glm/gtc/constants.hpp>
+#define GLM_ENABLE_EXPERIMENTAL
+#include <glm/gtx/string_cast.hpp>
 
 namespace rendertest {
 
@@ -87,6 +89,7 @@ TEST_F(RenderTest, LitTexturedCubeIsVisibleAndLitFromItsSide) {
     renderer->SetBackground({0, 0, 0.4f});
     const scene::Image img = Draw(*s.root, s.viewport);
     ASSERT_TRUE(renderer->Screenshot(ShotPath("lit_cube.bmp")));
+    ASSERT_TRUE(renderer->Screenshot(ShotPath("lit_cube.png")));
 
     const Coverage c = Measure(img, kBackground);
     EXPECT_GT(c.count, 2000);
@@ -429,6 +432,91 @@ TEST_F(RenderTest, OverlayDrawsOverTheScene) {
     EXPECT_TRUE(Near(PixelAt(after, kWidth / 2, kHeight / 2), {255, 255, 0}));
     EXPECT_TRUE(Near(PixelAt(after, kWidth / 2 - 12, kHeight / 2),
                      PixelAt(before, kWidth / 2 - 12, kHeight / 2), 0));
+}
+
+} // namespace rendertest
+
+namespace rendertest {
+
+// Texture coordinates (0, 0) are the picture's top-left pixel, seen at the face's top-left
+// corner from outside.
+TEST_F(RenderTest, TexturesAreNotMirrored) {
+    TestScene s;
+    s.root->AddLight(scene::Light::Create(scene::LightType::Ambient, glm::vec3(1.0f)));
+    scene::Image img = Checker(2, 1, {255, 0, 0}, {0, 0, 255}); // red top-left, blue top-right
+    for (int c = 0; c < 3; ++c)
+        img.rgba[2 * 4 + c] = img.rgba[3 * 4 + c] = c == 1 ? 255 : 0;
+    auto frame = scene::Frame::Create(s.root);
+    frame->SetPosition(nullptr, {0, 0, 4});
+    frame->AddVisual(MakeCube(1.0f, scene::Texture::CreateFromImage(std::move(img), "quads")));
+    renderer->SetTextureFilter(scene::TextureFilter::Nearest);
+    const scene::Image shot = Draw(*s.root, s.viewport);
+    const int cx = kWidth / 2, cy = kHeight / 2;
+    EXPECT_TRUE(Near(PixelAt(shot, cx - 20, cy - 20), {255, 0, 0}));
+    EXPECT_TRUE(Near(PixelAt(shot, cx + 20, cy - 20), {0, 0, 255}));
+    EXPECT_TRUE(Near(PixelAt(shot, cx - 20, cy + 20), {0, 255, 0}));
+    EXPECT_TRUE(Near(PixelAt(shot, cx + 20, cy + 20), {0, 255, 0}));
+}
+
+// Without a current GL context the renderer refuses to start and says why.
+TEST_F(RenderTest, CreateWithoutContextFails) {
+    SDL_GLContext current = SDL_GL_GetCurrentContext();
+    SDL_GL_MakeCurrent(context->Window(), nullptr);
+    std::string error;
+    EXPECT_EQ(render::Renderer::Create(&error), nullptr);
+    EXPECT_NE(error.find("context"), std::string::npos) << error;
+    SDL_GL_MakeCurrent(context->Window(), current);
+}
+
+} // namespace rendertest
+
+namespace rendertest {
+
+// Degenerate scenes draw what they can: empty builders, pictureless textures, zero-sized
+// decals, more lights than the pass takes, no camera or an empty rectangle.
+TEST_F(RenderTest, DegenerateScenesDoNotFail) {
+    TestScene s;
+    auto frame = scene::Frame::Create(s.root);
+    frame->SetPosition(nullptr, {0, 0, 6});
+    frame->AddVisual(scene::MeshBuilder::Create());
+    auto noPicture = scene::Texture::CreateFromImage(scene::Image{}, "missing");
+    frame->AddVisual(noPicture);
+    auto tiny = scene::Texture::CreateFromImage(Checker(1, 2, {9, 9, 9}, {9, 9, 9}), "tiny");
+    tiny->SetDecalSize(0.0f, 0.0f);
+    frame->AddVisual(tiny);
+    scene::Image broken;
+    broken.width = 64;
+    broken.height = 64; // no pixels
+    auto cube = MakeCube(1.0f, scene::Texture::CreateFromImage(std::move(broken), "broken"));
+    cube->SetColorRGB(0.0f, 1.0f, 0.0f);
+    frame->AddVisual(cube);
+    for (int i = 0; i < render::kMaxPointLights + 3; ++i) {
+        auto lamp = scene::Frame::Create(s.root);
+        lamp->SetPosition(nullptr, {0, 0, 0});
+        lamp->AddLight(scene::Light::Create(scene::LightType::Point, glm::vec3(0.1f)));
+    }
+    for (int i = 0; i < render::kMaxDirectionalLights + 2; ++i)
+        s.root->AddLight(scene::Light::Create(scene::LightType::Directional, glm::vec3(0.02f)));
+
+    // The cube is drawn untextured, lit by the first eight point lights (0.8) and the first
+    // four directional ones (0.08), which shine along +z onto the face seen. Gouraud: the
+    // point lights are evaluated at the corners, 5 deep and sqrt(2) off the axis.
+    const scene::Image img = Draw(*s.root, s.viewport);
+    const int green = int(std::lround(255 * (0.8 * 5.0 / std::sqrt(27.0) + 0.08)));
+    EXPECT_TRUE(Near(PixelAt(img, kWidth / 2, kHeight / 2), {0, green, 0}, 3))
+        << glm::to_string(PixelAt(img, kWidth / 2, kHeight / 2));
+    EXPECT_EQ(renderer->LastStats().visuals, 1u);
+
+    scene::ViewportParams noCamera = s.viewport;
+    noCamera.camera = nullptr;
+    renderer->Render(noCamera, *s.root);
+    EXPECT_EQ(renderer->LastStats().drawCalls, 0u);
+    scene::ViewportParams empty = s.viewport;
+    empty.width = 0;
+    renderer->Clear(empty);
+    renderer->Render(empty, *s.root);
+    EXPECT_EQ(renderer->LastStats().drawCalls, 0u);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 } // namespace rendertest
