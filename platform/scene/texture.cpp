@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
+#include <vector>
 
 namespace scene {
 
@@ -81,6 +83,50 @@ std::string SearchPath::Resolve(std::string_view name) const {
 
 namespace {
 
+// Largest picture accepted: 4096 x 4096 pixels (64 MB as RGBA).
+constexpr uint64_t kMaxPixels = uint64_t(4096) * 4096;
+constexpr uint64_t kMaxFileBytes = uint64_t(256) << 20;
+
+uint32_t ReadU32(std::span<const uint8_t> b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+uint16_t ReadU16(std::span<const uint8_t> b, size_t at) {
+    return uint16_t(b[at] | b[at + 1] << 8);
+}
+
+// Checks the BMP headers before the decoder sizes its buffers from them: a sane size, and for
+// uncompressed pictures pixel rows that the file really holds. Empty when acceptable.
+std::string CheckBmpHeader(std::span<const uint8_t> b) {
+    if (b.size() < 26 || b[0] != 'B' || b[1] != 'M') return "not a BMP picture";
+    const uint32_t pixelOffset = ReadU32(b, 10);
+    const uint32_t headerSize = ReadU32(b, 14);
+    int64_t width = 0, height = 0;
+    uint32_t bpp = 0, compression = 0;
+    if (headerSize == 12) {
+        width = ReadU16(b, 18);
+        height = ReadU16(b, 20);
+        bpp = ReadU16(b, 24);
+    } else if (headerSize >= 40 && b.size() >= 34) {
+        width = int32_t(ReadU32(b, 18));
+        height = int32_t(ReadU32(b, 22));
+        bpp = ReadU16(b, 28);
+        compression = ReadU32(b, 30);
+    } else {
+        return "unknown BMP header";
+    }
+    if (height < 0) height = -height;
+    if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) > kMaxPixels)
+        return "picture size out of range";
+    if (bpp == 0 || bpp > 32) return "bad bit depth";
+    if (compression == 0) {
+        const uint64_t row = (uint64_t(width) * bpp + 31) / 32 * 4;
+        if (pixelOffset > b.size() || row * uint64_t(height) > b.size() - pixelOffset)
+            return "picture data cut short";
+    }
+    return {};
+}
+
 std::shared_ptr<Texture> TextureFromSurface(SDL_Surface* loaded, std::string_view name,
                                             LoadStatus* status) {
     if (!loaded) {
@@ -121,13 +167,29 @@ std::shared_ptr<Texture> LoadTexture(std::string_view name, const SearchPath* pa
         if (status) *status = {false, std::string(name) + ": file not found"};
         return nullptr;
     }
-    return TextureFromSurface(SDL_LoadBMP(file.c_str()), name, status);
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? std::streamoff(in.tellg()) : std::streamoff(-1);
+    if (size <= 0 || uint64_t(size) > kMaxFileBytes) {
+        if (status) *status = {false, std::string(name) + ": cannot read picture file"};
+        return nullptr;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+        if (status) *status = {false, std::string(name) + ": cannot read picture file"};
+        return nullptr;
+    }
+    return LoadTextureFromMemory(bytes, name, status);
 }
 
 std::shared_ptr<Texture> LoadTextureFromMemory(std::span<const uint8_t> bytes,
                                                std::string_view name, LoadStatus* status) {
-    if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) {
+    if (bytes.empty() || bytes.size() > kMaxFileBytes) {
         if (status) *status = {false, std::string(name) + ": empty picture"};
+        return nullptr;
+    }
+    if (const std::string why = CheckBmpHeader(bytes); !why.empty()) {
+        if (status) *status = {false, std::string(name) + ": " + why};
         return nullptr;
     }
     SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));

@@ -183,6 +183,28 @@ TEST(Texture, BmpLoadsThroughTheSearchPathAndBadFilesAreErrors) {
     const std::vector<uint8_t> junk{'B', 'M', 0xFF, 0xFF, 0xFF, 0x7F, 0, 0};
     EXPECT_EQ(scene::LoadTextureFromMemory(junk, "junk", &status), nullptr);
     EXPECT_EQ(scene::LoadTextureFromMemory({}, "empty", &status), nullptr);
+
+    // A header claiming 100000 x 100000 pixels in a 60-byte file is refused before any buffer
+    // is sized from it; so is an uncompressed picture whose rows are cut short.
+    std::vector<uint8_t> huge(60, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            huge[at + i] = uint8_t(v >> (8 * i));
+    };
+    huge[0] = 'B';
+    huge[1] = 'M';
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 100000);
+    put32(22, 100000);
+    huge[26] = 1;
+    huge[28] = 24;
+    EXPECT_EQ(scene::LoadTextureFromMemory(huge, "huge.bmp", &status), nullptr);
+    EXPECT_NE(status.error.find("huge.bmp"), std::string::npos);
+    put32(18, 4);
+    put32(22, 4); // 4 rows of 12 bytes need 48 bytes after offset 54; the file has 6
+    EXPECT_EQ(scene::LoadTextureFromMemory(huge, "short.bmp", &status), nullptr);
+    EXPECT_FALSE(status.ok);
 }
 
 TEST(Viewport, FrontDistanceMagnifiesAndUnprojectInvertsProject) {
