@@ -125,6 +125,26 @@ Image HazardStripes(uint32_t seed) {
     return img;
 }
 
+// Painted machine casing: panels with seams and rivets, vent slits, a warning band at the foot.
+Image MachinePanel(uint32_t seed, glm::vec3 paint) {
+    Image img(128, 128);
+    const Image stripes = HazardStripes(seed + 1);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) {
+            const float wear = float(Fbm(x / 8.0, y / 8.0, seed, 4, 16));
+            glm::vec3 c = paint * (0.8f + 0.35f * wear);
+            if (wear > 0.7f) c = glm::mix(c, glm::vec3(0.45f, 0.45f, 0.47f), 0.7f); // chipped
+            const int px = x % 64, py = y % 96;
+            if (px < 2 || py < 2) c *= 0.45f;
+            if ((px == 5 || px == 58) && (py == 5 || py == 90)) c = glm::vec3(0.8f);
+            if (px > 14 && px < 50 && py > 20 && py < 50 && (py - 20) % 6 < 2)
+                c = glm::vec3(0.06f); // vent slits
+            if (y >= 112) c = stripes.At(x, y);
+            img.At(x, y) = Clamp01(c);
+        }
+    return img;
+}
+
 // Terracotta roof tiles in overlapping rows.
 Image RoofTiles(uint32_t seed) {
     Image img(128, 128);
@@ -658,7 +678,19 @@ void Courtyard(Output& out) {
 // to the south catwalk in the east; a ladder up to the south catwalk; machines, containers and
 // crates on the floor; skylights in the roof.
 void Hall(Output& out) {
-    enum { kBeton, kTole, kMetal, kGrille, kRayure, kConteneur, kCaisse, kEchelle, kBrique };
+    enum {
+        kBeton,
+        kTole,
+        kMetal,
+        kGrille,
+        kRayure,
+        kConteneur,
+        kCaisse,
+        kEchelle,
+        kBrique,
+        kMachineVerte,
+        kMachineJaune
+    };
     const std::vector<XMaterial> mats = {{"beton", glm::vec3(1), 5, "beton.bmp"},
                                          {"tole", glm::vec3(1), 15, "tole.bmp"},
                                          {"metal", glm::vec3(1), 20, "metal.bmp"},
@@ -667,7 +699,9 @@ void Hall(Output& out) {
                                          {"conteneur", glm::vec3(1), 10, "conteneur.bmp"},
                                          {"caisse", glm::vec3(1), 5, "caisse.bmp"},
                                          {"echelle", glm::vec3(1), 5, "{echelle.bmp"},
-                                         {"brique", glm::vec3(1), 5, "brique.bmp"}};
+                                         {"brique", glm::vec3(1), 5, "brique.bmp"},
+                                         {"machine_verte", glm::vec3(1), 15, "machine_verte.bmp"},
+                                         {"machine_jaune", glm::vec3(1), 15, "machine_jaune.bmp"}};
     MapBuilder m;
     const Rect hall{-90, 90, -50, 50};
     constexpr float kCatwalk = 12.f, kRoof = 30.f;
@@ -714,8 +748,8 @@ void Hall(Output& out) {
     m.Ladder({-40, -37.6f}, {0, 0, 1}, 0, kCatwalk + 1.f, 3, kEchelle, kMetal);
 
     // Machines, containers and crates.
-    m.Solid({-40, -22, -14, 4}, 0, 10, kMetal, kRayure);
-    m.Solid({20, 34, -6, 12}, 0, 7, kMetal, kMetal);
+    m.Solid({-40, -22, -14, 4}, 0, 10, kMachineVerte, kRayure);
+    m.Solid({20, 34, -6, 12}, 0, 7, kMachineJaune, kMetal);
     m.Solid({48, 74, 16, 26}, 0, 9, kConteneur, kMetal);
     MapBuilder::BoxSides({50, 72, 17, 25}, 9, 18, kConteneur, m.mur);
     m.sol.push_back(MapBuilder::Flat({50, 72, 17, 25}, 18, true, kMetal));
@@ -766,6 +800,10 @@ void GenerateFileMaps(Output& out) {
     out.WriteBytes("map/textures/conteneur.bmp",
                    Corrugated(24, {0.6f, 0.16f, 0.1f}, {0.35f, 0.2f, 0.1f}, true).EncodeBmp24());
     out.WriteBytes("map/textures/rayure.bmp", HazardStripes(25).EncodeBmp24());
+    out.WriteBytes("map/textures/machine_verte.bmp",
+                   MachinePanel(30, {0.2f, 0.42f, 0.3f}).EncodeBmp24());
+    out.WriteBytes("map/textures/machine_jaune.bmp",
+                   MachinePanel(31, {0.75f, 0.55f, 0.12f}).EncodeBmp24());
     out.WriteBytes("map/textures/tuiles.bmp", RoofTiles(26).EncodeBmp24());
     out.WriteBytes("map/textures/planches.bmp", Planks(27).EncodeBmp24());
     out.WriteBytes("map/textures/{grille.bmp", Grating(28).EncodeBmp24());
