@@ -26,7 +26,12 @@
 // - GPU copies are cached per mesh builder, mesh and texture and refreshed when their
 //   Version() changes; a mesh's vertex group uploads only the span of records that changed.
 //   Copies of visuals that no longer exist are freed every few frames.
+// - Shader programs are specialised by shading mode, colour key, specular term and the numbers
+//   of lights; each is built the first time a frame needs it (a one-off cost of a few
+//   milliseconds when the light set-up or a quality first appears).
 // - Render() allocates nothing in steady state, throws nothing and reads nothing back from GL.
+//   It leaves the GL viewport over the whole surface, depth test and culling off, and no
+//   program, vertex array, texture or sampler bound.
 #pragma once
 
 #include "platform/scene/scene.h"

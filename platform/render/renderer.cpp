@@ -467,6 +467,7 @@ void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& scene
     glBindSampler(0, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
     glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
     glViewport(0, 0, targetWidth_, targetHeight_);
 }
 
