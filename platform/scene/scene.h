@@ -214,10 +214,16 @@ public:
     // Decal origin in pixels from the top-left corner. Default (0, 0).
     void SetDecalOrigin(int x, int y) { decalOrigin_ = {x, y}; }
     glm::ivec2 GetDecalOrigin() const { return decalOrigin_; }
-    void SetDecalTransparency(bool on) { transparent_ = on; }
+    void SetDecalTransparency(bool on) {
+        transparent_ = on;
+        ++version_;
+    }
     bool GetDecalTransparency() const { return transparent_; }
     // Transparent colour as 0x00RRGGBB (default 0, black).
-    void SetDecalTransparentColor(uint32_t rgb) { transparentColor_ = rgb & 0xFFFFFFu; }
+    void SetDecalTransparentColor(uint32_t rgb) {
+        transparentColor_ = rgb & 0xFFFFFFu;
+        ++version_;
+    }
     uint32_t GetDecalTransparentColor() const { return transparentColor_; }
 
     // Bumped whenever the pixels or transparency settings change (renderer re-upload key).
