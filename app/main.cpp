@@ -3,12 +3,14 @@
 // In order: the automation script and seed (a bad script stops the program before anything
 // else), the single-instance check, the start-up variables, the window, the splash, and the
 // screen the splash leads to, until that screen closes or the program is asked to quit.
+#include "core/game.h"
 #include "core/game_state.h"
 #include "platform/registry/registry.h"
 #include "platform/window/automation.h"
 #include "platform/window/system.h"
 #include "platform/window/window.h"
 #include "ui/placeholder.h"
+#include "ui/render_window.h"
 #include "ui/splash.h"
 
 #include <cstdio>
@@ -28,6 +30,7 @@ constexpr int kInitialHeight = 480;
 constexpr int kExitOk = 0;
 constexpr int kExitSecondInstance = 1; // another instance runs; this one did nothing
 constexpr int kExitBadSetup = 2;       // bad script or seed, or no video at all
+constexpr int kExitFatal = 3;          // a match ended on content it could not read
 
 // The settings directory, created when missing; empty when it cannot be made.
 std::filesystem::path PrepareSettingsDirectory() {
@@ -44,6 +47,41 @@ void RefuseSecondInstance() {
     window::Init(kProgramName, kInitialWidth, kInitialHeight);
     window::MsgBox(kSecondInstanceText, kProgramName, window::Buttons::Ok);
     window::Shutdown();
+}
+
+// Developer entry: TARNHOLD_MATCH=<map name> starts a match on that map at once, with the
+// local player alone (settings read from this machine's registry), instead of the splash and
+// the menu. The lobby is the entry of every real match.
+int RunDeveloperMatch(const std::string& mapName) {
+    core::LitIni(core::MenuDefaults{});
+    core::DecimalSeparator = sys::LocaleDecimalSeparator();
+    core::ProgramDirectory = sys::ExecutableDirectory().string();
+    core::LoadFlag = true;
+    core::MapName = mapName;
+    if (core::Skin.empty()) core::Skin = "1";
+    core::MyPlayerId = 1;
+    core::PlayerCount = 1;
+    core::PlayerIds = {1, 0, 0, 0, 0};
+    core::PlayerNames[0] = core::Login.empty() ? "Player" : core::Login;
+    core::PlayerFormalNames[0] = std::to_string(core::Team) + core::Skin;
+
+    auto render =
+        std::make_shared<ui::RenderWindow>(std::array<std::shared_ptr<window::Picture>, 3>{});
+    render->SetSelf(render);
+    render->onMessageTimer = core::OnMessageTimer;
+    render->onKeyTimer = core::OnKeyTimer;
+    render->onChatClosed = core::OnChatClosed;
+    core::SetMatchWindow(render.get());
+    int status = kExitOk;
+    try {
+        status = core::StartMatch();
+    } catch (const core::FatalError& error) {
+        sys::Log(std::string("fatal: ") + error.what());
+        window::MsgBox(error.what(), core::ProgramName, window::Buttons::Ok);
+        status = kExitFatal;
+    }
+    core::SetMatchWindow(nullptr);
+    return status;
 }
 
 } // namespace
@@ -86,6 +124,14 @@ int main() {
     sys::Log(core::ProgramName + " " + core::VersionText);
 
     if (!window::Init(core::ProgramName, kInitialWidth, kInitialHeight)) return kExitBadSetup;
+
+    if (const char* match = std::getenv("TARNHOLD_MATCH"); match != nullptr && *match != '\0') {
+        const int status = RunDeveloperMatch(match);
+        window::Shutdown();
+        sys::Log("end");
+        sys::CloseLogFile();
+        return status;
+    }
 
     // 3. The splash, which leads to the first screen.
     std::shared_ptr<ui::PlaceholderScreen> first;

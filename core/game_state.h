@@ -1,14 +1,37 @@
 // core/game_state.h — the game's module-level state, shared by every subsystem.
 //
 // Index
-//   1. Start-up identity (set once by the entry point, never reset)
+//   1. Start-up identity        (set once by the entry point, never reset)
+//   2. Menu choices and settings (read from the registry, written back at the end of a match)
+//   3. Account and statistics   (registry; the statistics grow at the end of every match)
+//   4. Sessions                 (the participants of a match and their ids)
+//   5. The match                (flags, view, timing; reset by StartMatch)
+//   6. The world                (frames, lights and map data; created by StartMatch)
+//   7. Loaded content           (models, sounds, textures; created by StartMatch)
 //
 // Everything here lives on the user-interface thread. Each block states what sets and what
-// resets its variables.
+// resets its variables. Booleans that the registry stores as "-1"/"0" are plain bools here.
 #pragma once
 
+#include "player/player.h"
+
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+namespace scene {
+class Frame;
+class Texture;
+} // namespace scene
+namespace model {
+class MDL;
+}
+namespace audio {
+class AudioSystem;
+class Sound;
+} // namespace audio
 
 namespace core {
 
@@ -34,7 +57,160 @@ extern std::string VersionText;
 // the model and map files put it in place of the first ".". "." until the splash reads it.
 extern std::string DecimalSeparator;
 
+// The installation directory (models/, weapons/, map/, media/). Set by the entry point; when
+// empty, the match start uses the executable's directory.
+extern std::string ProgramDirectory;
+
 // "major.minor.revision" from the three version numbers.
 std::string MakeVersionText(int major, int minor, int revision);
+
+// ---------------------------------------------------------------------------------------------
+// 2. Menu choices and settings
+// ---------------------------------------------------------------------------------------------
+// Read by LitIni (core/settings.h) when the menu opens, changed by the menu, written by
+// EcritIni when the menu starts a match and at the end of a match. They last the process.
+
+extern int32_t Team;               // local team: 0 "TERRORIST", otherwise "GIGN"
+extern std::string Skin;           // local skin suffix: the picture is "TS"/"GS" + Skin + ".bmp"
+extern int32_t InvertMouse;        // non-zero: the mouse's vertical direction is inverted
+extern int16_t FullScreen;         // 1 = full-screen display, anything else windowed
+extern bool Maximised;             // windowed display in a maximised window
+extern int32_t DisplayWidth;       // chosen display mode, pixels (0: keep the window's size)
+extern int32_t DisplayHeight;      // pixels (0: keep the window's size)
+extern int16_t DisplayDepth;       // bits per pixel of the chosen mode
+extern std::string DisplayDriver;  // identifier of the chosen display device ("" default)
+extern std::string RenderDriver;   // identifier of the chosen 3D device ("" default)
+extern int32_t RenderOptionA;      // device rendering option passed through unchanged
+extern int32_t RenderOptionB;      // device rendering option passed through unchanged
+extern int32_t DisplayModeIndex;   // index in the menu's display mode list
+extern int32_t DisplayDeviceIndex; // index in the menu's display device list
+extern int32_t RenderDeviceIndex;  // index in the menu's 3D device list
+extern int32_t TextureQuality;     // index in the texture filter list (scene::TextureFilter)
+extern int32_t ObjectQuality;      // index in the render quality list (scene::RenderQuality)
+extern bool BoxMode;               // players drawn as their hit boxes instead of skinned meshes
+extern int32_t ConnectionIndex;    // index in the menu's connection type list
+extern int32_t ServerChoice;       // which of the menu's two server options is chosen (0 or 1)
+extern bool LoadFlag;              // the menu's permission to start a match; false ends it
+
+// ---------------------------------------------------------------------------------------------
+// 3. Account and statistics
+// ---------------------------------------------------------------------------------------------
+// Read by LitIni, refreshed by the web client, written by EcritIni. The four totals grow by
+// the local player's counters at the end of every match. They last the process.
+
+extern int32_t AccountNumber;   // account number on the web service; 0 = none
+extern std::string Login;       // account login
+extern std::string Password;    // account password, stored as typed
+extern std::string Email;       // account e-mail address
+extern std::string AccountName; // account display name
+
+extern int32_t TotalKills;        // cumulative kills
+extern int32_t TotalDeaths;       // cumulative deaths
+extern int32_t TotalSniperKills;  // cumulative head-shot kills
+extern int32_t TotalSnipedDeaths; // cumulative deaths by head shot
+extern int32_t WeaponPower;       // weapon class allowed, 1..4 (UpdateWeaponPower)
+
+// ---------------------------------------------------------------------------------------------
+// 4. Sessions
+// ---------------------------------------------------------------------------------------------
+// Set by the lobby (or the developer entry) before StartMatch; PlayerIds and the names are
+// parallel to `Players`. Last the process.
+
+inline constexpr int kPlayerSlots = 5;
+extern uint8_t PlayerCount;                         // participants; forced to 4 after creation
+extern std::array<int32_t, kPlayerSlots> PlayerIds; // session id of each slot (0 = none)
+extern std::array<std::string, kPlayerSlots> PlayerNames;       // friendly names
+extern std::array<std::string, kPlayerSlots> PlayerFormalNames; // team digit + skin suffix
+extern int32_t MyPlayerId;                                      // the local session id (non-zero)
+extern std::string MapName;                                     // map chosen in the lobby
+
+// ---------------------------------------------------------------------------------------------
+// 5. The match
+// ---------------------------------------------------------------------------------------------
+// Reset by StartMatch (ResetMatchState) and valid until the program ends.
+
+// Every participant, local and remote (slots 0..4). A slot holds a record while its player is
+// in the match; the record owns its frames until Destroy.
+extern std::array<std::unique_ptr<player::player>, kPlayerSlots> Players;
+
+extern std::string DataPath;    // installation directory (the program's own directory)
+extern bool InGame;             // a match is loading or running
+extern bool ChatOpen;           // the chat box is open: no key but Escape acts, the player stands
+extern bool QuitRequested;      // Escape with the chat box closed: ends the main loop
+extern bool ShowHelp;           // the HUD shows the key help lines (F1 toggles)
+extern std::string MessageLine; // transient message drawn at (10, 230); cleared after 10 s
+extern int32_t ViewWidth;       // 3D view size, pixels; numpad +/- change it
+extern int32_t ViewHeight;
+extern int32_t DeviceWidth; // full size of the drawing surface, pixels: upper view limit
+extern int32_t DeviceHeight;
+extern double ModelScale; // scale of every player's joueur frame (0.08)
+
+// Frame timing of the main loop. Times come from a monotonic clock (TimingTickMs and
+// TimingSeconds in core/game.h), kept in doubles so that long matches keep millisecond steps.
+struct FrameTiming {
+    double windowStart = 0.0;     // seconds: start of the current 30-frame measuring window
+    double duration = 0.0;        // milliseconds the last frame took
+    double lastTick = 0.0;        // milliseconds: tick read at the end of the last duration step
+    float framesPerSecond = 0.0f; // measured over the last 30-frame window; 0 until then
+    int32_t frameCounter = 0;     // frames of the current window, 0..30
+};
+extern FrameTiming Timing;
+
+// The local player's joueur frame, kept by RunMainLoop for the player code.
+extern std::shared_ptr<scene::Frame> ViewFrame;
+
+// ---------------------------------------------------------------------------------------------
+// 6. The world
+// ---------------------------------------------------------------------------------------------
+// Created by StartMatch, filled by the map builders (core/map.h), released at the end of the
+// match (ReleaseDisplay, DeleteFrameTree).
+
+extern std::shared_ptr<scene::Frame> RootFrame;       // no parent
+extern std::shared_ptr<scene::Frame> SceneFrame;      // child of RootFrame; what viewports render
+extern std::shared_ptr<scene::Frame> CameraFrame;     // child of SceneFrame
+extern std::shared_ptr<scene::Frame> DecorFrameA;     // sky box / first corridor section
+extern std::shared_ptr<scene::Frame> DecorFrameB;     // second corridor section
+extern std::shared_ptr<scene::Frame> FloorFrame;      // floors: drawn and solid
+extern std::shared_ptr<scene::Frame> WallFrame;       // walls: drawn and solid
+extern std::shared_ptr<scene::Frame> CeilingFrame;    // ceilings: drawn only
+extern std::shared_ptr<scene::Frame> LadderFrame;     // ladders (file maps), child of WallFrame
+extern std::shared_ptr<scene::Frame> PlayerRootFrame; // child of WallFrame; parent of joueurs
+
+// The corridor map's six section frames: floor, wall, ceiling of section 1, then of section 2.
+// The player code switches them between pickable (2) and nothing (0).
+extern std::array<std::shared_ptr<scene::Frame>, 6> SectionFrames;
+
+extern double MapScale;     // 5.0 for the built-in maps, 50.0 for file maps (collision scale)
+extern std::string SkyName; // name prefix of the sky box pictures (file maps)
+struct Point3 {
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+};
+extern Point3 LightPosition;              // map light, relative to WallFrame
+extern std::array<Point3, 5> SpawnPoints; // slots 0..3 from the map file, scene units
+
+// ---------------------------------------------------------------------------------------------
+// 7. Loaded content
+// ---------------------------------------------------------------------------------------------
+// Created by StartMatch (LoadModels, InitSound) and kept until the program ends.
+
+extern std::array<std::unique_ptr<model::MDL>, 3> Models; // slot 0: the character "terror.qc"
+// Weapon models in weapon-table order (0..11) and one empty slot at the end.
+extern std::vector<std::unique_ptr<model::MDL>> WeaponModels;
+
+// The sound device and listener; null until InitSound and when sound could not be set up. A
+// system without an output device is present but silent.
+extern std::unique_ptr<audio::AudioSystem> SoundSystem;
+// Game sounds: 0 "enter.wav" (joins, host change), 1 "chat.wav" (chat lines), 2 none.
+extern std::array<std::unique_ptr<audio::Sound>, 3> GameSounds;
+
+extern std::shared_ptr<scene::Texture> ScopeTexture;     // "weapons/sniper.bmp" decal
+extern std::shared_ptr<scene::Texture> CrosshairTexture; // "weapons/croix.bmp" decal
+extern std::shared_ptr<scene::Texture> CurrentCrosshair; // one of the two above
+
+// Resets section 5 to the values a match starts with (flags false, empty message line, zero
+// timing, ModelScale 0.08). Called by StartMatch and by tests.
+void ResetMatchState();
 
 } // namespace core

@@ -51,3 +51,186 @@ std::string FichierArme(int32_t index) {
 }
 
 } // namespace player
+
+// =============================================================================================
+// The record: construction, spawn, one frame, release
+// =============================================================================================
+
+#include "platform/audio/audio.h"
+#include "platform/scene/scene.h"
+
+#include <cmath>
+#include <random>
+
+namespace player {
+
+const std::array<glm::vec3, 11> kCorridorSpawns = {{
+    {6.568459f, -3.0f, 5.590749f},
+    {61.29934f, -3.0f, -7.766153f},
+    {7.715461f, -3.0f, -22.40472f},
+    {62.894f, -3.0f, -38.85555f},
+    {4.783217f, -3.0f, -52.10814f},
+    {60.96455f, -3.0f, -68.15862f},
+    {7.151272f, -3.0f, -83.69406f},
+    {62.3031f, -3.0f, -100.6524f},
+    {7.021965f, -3.0f, -114.4849f},
+    {63.46053f, -3.0f, -127.5947f},
+    {5.458971f, -3.0f, -141.0415f},
+}};
+
+const std::array<glm::vec3, 11> kWarehouseSpawns = {{
+    {70.12493f, 4.761224f, 64.86935f},
+    {5.066369f, 4.503484f, 63.06583f},
+    {-58.96852f, 5.871279f, 61.85323f},
+    {-58.05945f, 4.411825f, -65.318f},
+    {6.515453f, 4.473571f, -63.73947f},
+    {71.28043f, 6.351606f, -63.36874f},
+    {9.286125f, -24.28041f, -11.95823f},
+    {-5.800889f, -24.17529f, 6.076867f},
+    {-56.35686f, -24.49127f, 66.2188f},
+    {38.86509f, -23.54429f, 69.43626f},
+    {35.92865f, -24.60334f, -71.76601f},
+}};
+
+player::player() = default;
+player::~player() = default;
+player::player(player&&) noexcept = default;
+player& player::operator=(player&&) noexcept = default;
+
+void player::Initplayer(const World& world) {
+    monde_ = &world;
+    // 1-2. Ready; joueur under the players' root, scaled to the map.
+    pret = true;
+    joueur = scene::Frame::Create(world.playerRoot);
+    const float s = static_cast<float>(world.modelScale);
+    joueur->AddScale(scene::Combine::Before, s, s, s);
+
+    // 3. Body frames.
+    base = scene::Frame::Create(joueur);
+    Peau = scene::Frame::Create(joueur);
+    Fleche = scene::Frame::Create(joueur);
+    Frmsang = scene::Frame::Create(joueur);
+    Frmsang->SetTraversalOptions(scene::kFlagRendered);
+    base->SetAppData(static_cast<uint32_t>(indice));
+    Peau->SetAppData(static_cast<uint32_t>(indice));
+    base->SetPosition(joueur.get(), {0.0f, 12.0f, 0.0f});
+    Peau->SetPosition(joueur.get(), {0.0f, 12.0f, 0.0f});
+
+    // 4. The character instance.
+    if (world.buildInstance) world.buildInstance(*this);
+    if (!world.boxMode && Peau->GetVisualCount() > 0)
+        Peau->Visuals()[0]->SetAppData(static_cast<uint32_t>(indice));
+
+    // 5. Animation state. (The weapon attachment of step 6 comes with the animation states.)
+    Anipos = 0;
+    ani_pos_lib.clear();
+    action = "aim";
+    const int32_t arme = (IdArme >= 0 && IdArme < kWeaponCount) ? IdArme : 0;
+    ani_lib = "ref_" + action + "_" + std::string(kWeaponTable[size_t(arme)].classe);
+    AniBuste = world.findAnimation ? world.findAnimation(*this, ani_lib) : 0;
+    if (MDroite) MDroite->SetTraversalOptions(scene::kFlagRendered);
+    if (tete) tete->SetTraversalOptions(scene::kFlagRendered);
+
+    // 7. Sounds: the weapon's fire sound, then the five player sounds.
+    if (world.loadSound3d) {
+        const std::string models = world.dataPath + "/models/";
+        Armeson = world.loadSound3d(world.dataPath + "/weapons/" +
+                                    std::string(kWeaponTable[size_t(arme)].name) + "-1.wav");
+        const char* const files[5] = {"pas.wav", "coeur.wav", "touche.wav", "mort.wav",
+                                      "reload.wav"};
+        for (size_t i = 0; i < Sons.size(); ++i)
+            Sons[i] = world.loadSound3d(models + files[i]);
+    }
+
+    // 8. Blood decals.
+    for (int i = 1; i <= 9; ++i) {
+        const std::string file = world.dataPath + "/models/blood00" + std::to_string(i) + ".bmp";
+        std::shared_ptr<scene::Texture> t = scene::LoadTexture(file);
+        if (!t) continue;
+        t->SetDecalSize(0.5f, 0.5f);
+        t->SetDecalOrigin(8, 8);
+        t->SetDecalTransparency(true);
+        t->SetDecalTransparentColor(0);
+        TexSang[size_t(i)] = t;
+    }
+
+    // 9. Camera frames.
+    axe = scene::Frame::Create(joueur);
+    axe2 = scene::Frame::Create(axe);
+    chasse = scene::Frame::Create(axe2);
+    devant = scene::Frame::Create(axe2);
+    cam = scene::Frame::Create(world.sceneFrame);
+    cam->SetPosition(joueur.get(), {0.0f, 10.0f, 80.0f});
+    chasse->SetPosition(joueur.get(), {0.0f, 50.0f, -80.0f});
+    devant->SetPosition(joueur.get(), {0.0f, 30.0f, 0.0f});
+
+    // 10. Health and what is drawn and hit.
+    force = 100;
+    base->SetTraversalOptions(world.boxMode ? scene::kFlagRenderedAndPickable
+                                            : scene::kFlagPickable);
+    Peau->SetTraversalOptions(scene::kFlagRendered);
+
+    // 11. The local player goes to a spawn point; the caller shows joueur.
+    if (indice == world.localIndex) PlaceJoueur();
+    joueur->SetTraversalOptions(scene::kFlagNone);
+}
+
+void player::PlaceJoueur() {
+    if (monde_ == nullptr || !joueur) return;
+    const World& w = *monde_;
+    std::mt19937 random(w.randomSeed ? w.randomSeed() : std::random_device{}());
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const int n = static_cast<int>(11.0 * unit(random) + 1.0); // 1..11
+    if (w.mapName == "couloirs") {
+        const auto& section = IdModele == 0 ? w.decorFrameA : w.decorFrameB;
+        joueur->SetPosition(section.get(), kCorridorSpawns[size_t(n - 1)]);
+    } else if (w.mapName == "entrepot") {
+        joueur->SetPosition(w.wallFrame.get(), kWarehouseSpawns[size_t(n - 1)]);
+    } else {
+        random.seed(w.randomSeed ? w.randomSeed() : std::random_device{}());
+        const int m = static_cast<int>(4.0 * unit(random) + 1.0) - 1; // 0..3
+        // The spawn points of file maps stand just above their floor; the floor ray that
+        // drops the player comes with the collisions.
+        joueur->SetPosition(w.wallFrame.get(), w.spawnPoints[size_t(m)]);
+    }
+}
+
+void player::Avance() {
+    if (!cam || !chasse || !devant || monde_ == nullptr) return;
+    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
+    cam->SetPosition(sceneFrame, chasse->GetPosition(sceneFrame));
+    cam->LookAt(*devant, sceneFrame);
+}
+
+void player::Destroy() {
+    if (joueur) {
+        joueur->DeleteFrameTree();
+        if (const std::shared_ptr<scene::Frame> parent = joueur->GetParent())
+            parent->DeleteChild(*joueur);
+    }
+    if (cam) {
+        if (const std::shared_ptr<scene::Frame> parent = cam->GetParent())
+            parent->DeleteChild(*cam);
+    }
+    joueur.reset();
+    base.reset();
+    Peau.reset();
+    MDroite.reset();
+    tete.reset();
+    Fleche.reset();
+    Frmsang.reset();
+    axe.reset();
+    axe2.reset();
+    chasse.reset();
+    devant.reset();
+    cam.reset();
+    flash.reset();
+    Armeson.reset();
+    for (auto& s : Sons)
+        s.reset();
+    for (auto& t : TexSang)
+        t.reset();
+    monde_ = nullptr;
+}
+
+} // namespace player

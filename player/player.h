@@ -2,7 +2,8 @@
 //
 // Index
 //   1. Weapon table        (CaracteristiquesArme, FichierArme)
-//   2. The player record   (the fields the character model reads and writes)
+//   2. The match a record lives in (World)
+//   3. The player record   (fields, Initplayer, PlaceJoueur, Avance, Destroy)
 //
 // A record is created by the game core when a match starts or by the network layer when a
 // player joins; it owns its frames until Destroy. This header holds the fields that the
@@ -10,14 +11,21 @@
 // (construction, controls, collisions, shooting) belongs with it too.
 #pragma once
 
+#include <glm/vec3.hpp>
+
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace scene {
 class Frame;
+class Texture;
+} // namespace scene
+namespace audio {
+class Sound;
 }
 
 namespace player {
@@ -51,7 +59,44 @@ bool CaracteristiquesArme(std::string_view name, int32_t& magazine, int32_t& pow
 std::string FichierArme(int32_t index);
 
 // ---------------------------------------------------------------------------------------------
-// 2. The player record
+// 2. The match a record lives in
+// ---------------------------------------------------------------------------------------------
+
+// What a record needs of the running match. The game core fills one before the players are
+// created and keeps it alive (and unchanged) until the last record is destroyed; the player code
+// reads it, never writes it. The hooks reach the character model and the sound device, which
+// live above this module.
+struct World {
+    std::shared_ptr<scene::Frame> sceneFrame;  // parent of every player's `cam`
+    std::shared_ptr<scene::Frame> playerRoot;  // PlayerRootFrame: parent of every `joueur`
+    std::shared_ptr<scene::Frame> wallFrame;   // spawn points of file maps and "entrepot"
+    std::shared_ptr<scene::Frame> decorFrameA; // "couloirs" spawn points, team 0
+    std::shared_ptr<scene::Frame> decorFrameB; // "couloirs" spawn points, other teams
+    std::string mapName;
+    std::array<glm::vec3, 4> spawnPoints{}; // file maps: scene units relative to wallFrame
+    double modelScale = 0.08;               // scale of `joueur`
+    bool boxMode = false;                   // hit boxes drawn instead of the skinned mesh
+    int32_t localIndex = -1;                // slot of the local player
+    std::string dataPath;                   // installation directory
+
+    // Builds the player's instance in character model `MDLid` (hit boxes under base, skin under
+    // Peau, MDroite, tete, IdSkm). Empty: no character mesh.
+    std::function<void(class player&)> buildInstance;
+    // Index of the animation named `name` in the player's character model (0 when none).
+    std::function<int32_t(const class player&, std::string_view name)> findAnimation;
+    // Loads a .wav file as a 3D sound; null when there is no sound device or no such file.
+    std::function<std::unique_ptr<audio::Sound>(const std::string& path)> loadSound3d;
+    // Seed source of PlaceJoueur's draws (the clock in a match; fixed in tests).
+    std::function<uint32_t()> randomSeed;
+};
+
+// Spawn rows of the built-in maps (n = 1..11 is row n - 1). "couloirs": relative to DecorFrameA
+// for team 0 and DecorFrameB otherwise; "entrepot": relative to the wall frame.
+extern const std::array<glm::vec3, 11> kCorridorSpawns;
+extern const std::array<glm::vec3, 11> kWarehouseSpawns;
+
+// ---------------------------------------------------------------------------------------------
+// 3. The player record
 // ---------------------------------------------------------------------------------------------
 
 // The participant record. Every field starts at 0, false, empty text or no frame. The frames are
@@ -59,27 +104,107 @@ std::string FichierArme(int32_t index);
 // the hit-box frames under `base` and the skinned mesh under `Peau`.
 class player {
 public:
+    player();
+    ~player();
+    player(player&&) noexcept;
+    player& operator=(player&&) noexcept;
+
+    // Builds the record in `world` (kept by reference until Destroy). The caller has set MDLid,
+    // IdArme, indice, id, nom, IdModele, texture and, for the local player, inverse, Souris and
+    // the key fields. Creates joueur under world.playerRoot (scaled by world.modelScale), base,
+    // Peau, Fleche, Frmsang, axe, axe2, chasse, devant and cam; builds the character instance;
+    // loads the fire sound, the five player sounds and the blood decals; places the local
+    // player on a spawn point. joueur ends with traversal options 0 (the caller shows it).
+    void Initplayer(const World& world);
+    // Moves joueur to a spawn point of the map (see kCorridorSpawns, kWarehouseSpawns and
+    // World::spawnPoints). Requires Initplayer.
+    void PlaceJoueur();
+    // One frame of this player. This version places `cam` at `chasse` looking at `devant`, so
+    // the view follows the player; controls, collisions, shooting and animation steps build on
+    // it.
+    void Avance();
+    // Detaches the whole frame tree of joueur and drops every frame, texture and sound held.
+    // Safe on a record that was never initialised; never throws.
+    void Destroy();
+
     // --- identity ---
     int32_t indice = 0;   // slot in Players, 0..4; stored on the hit-box copies so a pick names
                           // the player hit
+    int32_t id = 0;       // session id of the player
+    std::string nom;      // the player's name
+    int32_t MDLid = 0;    // character model slot (0..2) in the game core's Models
+    int32_t IdArme = 0;   // current weapon, index in the weapon table (0..11)
     int32_t IdModele = 0; // team (0 "TERRORIST", else "GIGN"); also the character model's skin
                           // group used for this player
     int32_t IdSkm = 0;    // this player's render copy in the character model (set by RenvMesh)
     std::string texture;  // skin picture in the models directory: "TS"/"GS" + skin + ".bmp"
 
+    // --- match state ---
+    int32_t NbBastos = 0; // bullets left in the magazine
+    int32_t force = 0;    // health, 100 when alive and whole
+    bool mort = false;    // dead
+    bool pret = false;    // ready: a dead local player may respawn only while set
+    int32_t tueur = 0;    // kills made in this match
+    int32_t tue = 0;      // deaths in this match
+    int32_t snipper = 0;  // head-shot kills in this match
+    int32_t snipped = 0;  // deaths by head shot in this match
+    double ratio = 1.0;   // frame-time factor: frame milliseconds / 20, set by the main loop
+
     // --- frames ---
+    std::shared_ptr<scene::Frame> joueur;  // under PlayerRootFrame: position and facing
     std::shared_ptr<scene::Frame> base;    // under joueur at (0, 12, 0); holds the hit-box frames
     std::shared_ptr<scene::Frame> Peau;    // under joueur at (0, 12, 0); carries the skinned mesh
     std::shared_ptr<scene::Frame> MDroite; // the weapon frame on the hand bone (under Peau)
     std::shared_ptr<scene::Frame> tete;    // the head frame (on the head bone)
+    std::shared_ptr<scene::Frame> Fleche;  // wall probe under joueur
+    std::shared_ptr<scene::Frame> Frmsang; // blood decals under joueur (drawn, not picked)
+    std::shared_ptr<scene::Frame> axe;     // torso yaw counter-rotation, under joueur
+    std::shared_ptr<scene::Frame> axe2;    // head pitch, under axe
+    std::shared_ptr<scene::Frame> chasse;  // camera position target, under axe2
+    std::shared_ptr<scene::Frame> devant;  // camera look-at target, under axe2
+    std::shared_ptr<scene::Frame> cam;     // the view camera, under the scene frame
+    std::shared_ptr<scene::Frame> flash;   // muzzle of the weapon in hand (weapon attachment)
+
+    // --- sounds and decals ---
+    std::unique_ptr<audio::Sound> Armeson;             // fire sound of the current weapon (3D)
+    std::array<std::unique_ptr<audio::Sound>, 5> Sons; // pas, coeur, touche, mort, reload
+    std::array<std::shared_ptr<scene::Texture>, 11> TexSang; // blood decals in 1..9
 
     // --- animation state ---
-    int32_t Anipos = 0;   // full-body (leg) animation: index in the character model's sets
-    int32_t AniBuste = 0; // upper-body animation index; -1 leaves the torso to Anipos
-    double fps = 0;       // current frame number of the full-body animation
-    double fps2 = 0;      // current frame number of the upper-body animation
-    int32_t colonne = 0;  // spine twist in whole degrees, -30..30 in steps of 15
-    double pivot = 0;     // head pitch accumulator, radians, spread over three spine bones
+    int32_t Anipos = 0;      // full-body (leg) animation: index in the character model's sets
+    int32_t AniBuste = 0;    // upper-body animation index; -1 leaves the torso to Anipos
+    double fps = 0;          // current frame number of the full-body animation
+    double fps2 = 0;         // current frame number of the upper-body animation
+    int32_t colonne = 0;     // spine twist in whole degrees, -30..30 in steps of 15
+    double pivot = 0;        // head pitch accumulator, radians, spread over three spine bones
+    std::string action;      // torso action: "aim", "shoot" or "reload"
+    std::string baisser;     // "crouch_" while crouching, else empty
+    std::string ani_pos_lib; // leg animation playing
+    std::string ani_lib;     // torso animation playing
+
+    // --- movement and controls (local player) ---
+    double vitesse = 0;        // signed walking speed, -8..8
+    double XX = 0, ZZ = 0;     // wall contacts of the last collision test; non-zero blocks
+    bool echelle = false;      // on a ladder
+    bool vue = false;          // true: first-person view; false: third-person chase view
+    bool Fire = false;         // the fire input was acted on this frame
+    bool SourisBloque = false; // pitch lock
+    bool TOUCHE_OK = false;    // toggle keys may act (set again by the 400 ms key timer)
+    bool Souris = false;       // mouse control on
+    int32_t inverse = 1;       // mouse direction multiplier, +1 or -1
+    int32_t K_up = 0, k_down = 0, k_right = 0, k_left = 0, k_Tir = 0; // DirectInput key codes
+    int32_t k_V1 = 0, k_V2 = 0, k_Arme = 0, k_strafe = 0, k_baisser = 0;
+
+    // --- last state received (remote players) ---
+    double gPlayerpositionx = 0, gPlayerpositiony = 0, gPlayerpositionz = 0;
+    double gPlayerori1x = 0, gPlayerori1y = 0, gPlayerori1z = 0;
+    int32_t gPlayerArme = 0;
+    int32_t idson = 0;  // sound slot looping (0..4)
+    int32_t idson2 = 0; // 1: fired this frame
+    int32_t idson3 = 0; // 1: was hit this frame
+
+private:
+    const World* monde_ = nullptr; // the match, from Initplayer until Destroy
 };
 
 } // namespace player

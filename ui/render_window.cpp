@@ -3,6 +3,8 @@
 
 #include <imgui.h>
 
+#include <algorithm>
+
 namespace ui {
 
 std::function<void(std::string_view)> SendChatHook;
@@ -41,6 +43,10 @@ void RenderWindow::AppendLogLine(std::string_view line) {
 }
 
 void RenderWindow::OpenChat() {
+    // Where the box will be drawn, until its first frame says exactly.
+    int width = 0, height = 0;
+    window::GetSize(width, height);
+    chatTop_ = std::max(0, height - 3 * 27 - static_cast<int>(kEdgePx));
     chatText_.clear();
     chatOpen_ = true;
     chatFocus_ = true;
@@ -51,6 +57,11 @@ void RenderWindow::SubmitChat() {
     chatOpen_ = false;
     SendChat(chatText_);
     if (onChatClosed) onChatClosed();
+}
+
+void RenderWindow::Unload() {
+    if (onUnload) onUnload();
+    window::CloseScreen(*this);
 }
 
 void RenderWindow::Draw() {
@@ -90,8 +101,9 @@ void RenderWindow::DrawLoading() {
 void RenderWindow::DrawChat() {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     const float lineHeight = ImGui::GetFrameHeightWithSpacing();
-    ImGui::SetNextWindowPos(ImVec2(viewport->Pos.x + kEdgePx, viewport->Pos.y + viewport->Size.y -
-                                                                  3.0f * lineHeight - kEdgePx));
+    const float top = viewport->Pos.y + viewport->Size.y - 3.0f * lineHeight - kEdgePx;
+    chatTop_ = static_cast<int>(top);
+    ImGui::SetNextWindowPos(ImVec2(viewport->Pos.x + kEdgePx, top));
     ImGui::SetNextWindowSize(ImVec2(viewport->Size.x - 2.0f * kEdgePx, 0.0f));
     ImGui::Begin("##chat", nullptr, kOverlayFlags | ImGuiWindowFlags_AlwaysAutoResize);
     ImGui::SetNextItemWidth(-1.0f);

@@ -1,6 +1,7 @@
 // ui/render_window.h — the window a match is drawn in: loading log, chat box, two timers.
 #pragma once
 
+#include "core/game.h"
 #include "platform/window/window.h"
 
 #include <array>
@@ -20,7 +21,7 @@ extern std::function<void(std::string_view)> SendChatHook;
 // The render window. While loading it shows three pictures taken from the splash, a label and
 // the loading log; afterwards it draws nothing of its own except the chat box when open, so
 // the 3D view (window::SetBackgroundHook) shows through. Named "render".
-class RenderWindow : public window::Screen {
+class RenderWindow : public window::Screen, public core::MatchWindow {
 public:
     static constexpr uint32_t kMessageTimerMs = 10000;
     static constexpr uint32_t kKeyTimerMs = 400;
@@ -31,20 +32,32 @@ public:
 
     void Draw() override;
 
-    // --- Loading log: a text area the match start appends to. ---
-    void AppendLog(std::string_view text);     // text as given ("." for a progress dot)
+    // --- Loading log: a text area the match start appends to ("." for a progress dot). ---
     void AppendLogLine(std::string_view line); // the line and a line break
     const std::string& LoadingLog() const { return log_; }
-    // Hides the pictures, the label and the log: loading has ended.
-    void EndLoading() { loading_ = false; }
     bool IsLoading() const { return loading_; }
 
     // --- Chat box: one line of text; Enter (or losing the focus) sends it. ---
-    void OpenChat();
     bool IsChatOpen() const { return chatOpen_; }
     std::string& ChatText() { return chatText_; }
     // The lost-focus handling: SendChat with the box's text, hide the box, run onChatClosed.
     void SubmitChat();
+
+    // --- core::MatchWindow: the match drives the window through these. ---
+    void AppendLog(std::string_view text) override;
+    void Show() override { window::OpenScreen(self_.lock()); }
+    void EndLoading() override { loading_ = false; }
+    void OpenChat() override;
+    // Hides the chat box without sending its line (Escape).
+    void CloseChat() override { chatOpen_ = false; }
+    int ChatTop() const override { return chatTop_; }
+    void EnableMessageTimer() override { messageTimer.Enable(); }
+    void EnableKeyTimer() override { keyTimer.Enable(); }
+    // Closes the window; onUnload (leaving the session) runs first.
+    void Unload() override;
+    std::function<void()> onUnload;
+    // The shared pointer the window is opened through (Show needs it).
+    void SetSelf(const std::shared_ptr<RenderWindow>& self) { self_ = self; }
 
     // --- Timers, both one-shot and initially disabled. ---
     // 10000 ms: onMessageTimer clears the HUD message line (armed when a message is shown).
@@ -69,6 +82,8 @@ private:
     bool chatOpen_ = false;
     bool chatFocus_ = false;
     std::string chatText_;
+    int chatTop_ = 0; // pixels; set when the chat box is drawn
+    std::weak_ptr<RenderWindow> self_;
 };
 
 } // namespace ui

@@ -1,0 +1,276 @@
+// core/game.h — the game core: a match from its start to the end of the program.
+//
+// Index
+//   1. Fatal errors             (FatalError: the message shown before the program ends)
+//   2. The render window        (MatchWindow: what the match asks of the window it is drawn in)
+//   3. Common routines          (ToLong, UpdateWeaponPower)
+//   4. Sound                    (InitSound, LoadSound, PlaySound, ShowMessage)
+//   5. Models                   (LoadModels)
+//   6. Maps                     (map definition files, the two built-in maps, ExportLogos)
+//   7. Frame timing             (monotonic ticks, time scale, frame rate text)
+//   8. View, HUD and global keys (viewports, HandleGlobalKeys, the HUD lines)
+//   9. The match                (StartMatch, RunMainLoop, display set-up and release)
+//  10. Settings                 (LitIni, EcritIni: the game state in the registry)
+//
+// Everything runs on the user-interface thread. The state these functions read and write is in
+// core/game_state.h. Per-frame functions (sections 7 and 8, RunMainLoop's pass) allocate nothing
+// in the steady state and throw nothing; loading functions throw FatalError.
+#pragma once
+
+#include "core/game_state.h"
+#include "platform/scene/scene.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace audio {
+struct OpenOptions;
+}
+
+namespace core {
+
+// =============================================================================================
+// 1. Fatal errors
+// =============================================================================================
+
+// A condition that ends the program: a content file that cannot be read, a missing map. what()
+// is the text shown to the player in a message box (file names and line numbers included);
+// the entry point shows it and ends the program with status 1.
+class FatalError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// =============================================================================================
+// 2. The render window
+// =============================================================================================
+
+// The window a match is drawn in, as the game core uses it (the ui module implements it). Its
+// two one-shot timers call OnMessageTimer and OnKeyTimer; closing its chat box (Enter or loss of
+// focus, after the line was sent) calls OnChatClosed.
+class MatchWindow {
+public:
+    virtual ~MatchWindow() = default;
+    virtual void AppendLog(std::string_view text) = 0; // loading log: a line or a "." dot
+    virtual void Show() = 0;                           // brings the window up
+    virtual void EndLoading() = 0;                     // hides the loading log, pictures and label
+    virtual void OpenChat() = 0;           // empties the chat box, shows it and gives it the focus
+    virtual void CloseChat() = 0;          // hides the chat box without sending its line
+    virtual int ChatTop() const = 0;       // top edge of the chat box, pixels from the window's top
+    virtual void EnableMessageTimer() = 0; // the 10000 ms timer (keeps a running countdown)
+    virtual void EnableKeyTimer() = 0;     // the 400 ms timer (keeps a running countdown)
+    virtual void Unload() = 0;             // the window goes; the session is left
+};
+
+// The window of the current match; null outside a match (calls on it are then skipped).
+void SetMatchWindow(MatchWindow* window);
+MatchWindow* GetMatchWindow();
+
+// Timer and chat box callbacks of the render window.
+void OnMessageTimer(); // MessageLine = ""
+void OnKeyTimer();     // the local player's TOUCHE_OK = true
+void OnChatClosed();   // ChatOpen = false
+
+// Hooks of the layers above the core, empty until they set them: the network poll of every
+// pass (ReceiveMessages), and the web report of a finished match (quitte_server).
+extern std::function<void()> ReceiveMessagesHook;
+extern std::function<void()> QuitServerHook;
+
+// =============================================================================================
+// 3. Common routines
+// =============================================================================================
+
+// Forgiving text-to-integer conversion with the user's decimal separator: a number (decimals
+// rounded half to even) or 0 when the text is not one or does not fit in 32 bits.
+int32_t ToLong(std::string_view value);
+
+// The score that the weapon power follows: (kills - deaths) + 5 * (sniper kills - sniped
+// deaths), the totals plus, during a match (LocalIndex >= 0 with a record), the local
+// player's counters. Computed in 64 bits, so no total can overflow it.
+int64_t WeaponScore();
+// WeaponPower = 1 (score < 5), 2 (< 10), 3 (< 15) or 4.
+void UpdateWeaponPower();
+
+// =============================================================================================
+// 4. Sound
+// =============================================================================================
+
+// Opens the sound device and sets the listener (position and velocity 0, Doppler 1, distance
+// factor 0.01, rolloff 0.1, front +z, top +y). Without a device the system is silent.
+void InitSound(const audio::OpenOptions& options);
+void InitSound();
+// Loads a .wav file into a new sound (3D with `is3d`). Null when InitSound has not run or the
+// file cannot be read (the reason goes to the log).
+std::unique_ptr<audio::Sound> LoadSound(const std::string& file, bool is3d);
+// Stops game sound 0, then plays game sound `index` once from its start. Nothing for an index
+// outside 0..2 or an empty slot.
+void PlaySound(int index);
+// Shows `text` on the HUD message line for 10 s and plays game sound `soundIndex`.
+void ShowMessage(std::string_view text, int soundIndex);
+
+// =============================================================================================
+// 5. Models
+// =============================================================================================
+
+// Loads the character model "terror.qc" into Models[0] (multi-mesh off, hit boxes built) and
+// the twelve weapon models into WeaponModels (in weapon-table order, one empty slot after),
+// appending a "." to the loading log and yielding before each. Throws FatalError naming the
+// file and line when a model cannot be read.
+void LoadModels();
+
+// =============================================================================================
+// 6. Maps
+// =============================================================================================
+
+// The contents of a map definition file ("map/<name>.map").
+struct MapDefinition {
+    std::string skyName;
+    Point3 light;
+    std::array<Point3, 4> spawns{};
+    int32_t meshScale = 24; // line 7; missing, empty, not a number, 0 or negative give 24
+};
+
+// Reads a definition file's text: line 1 the sky name, lines 2..6 "x:y:z" (blanks around each
+// field ignored, numbers with the user's decimal separator), line 7 the optional mesh scale;
+// later lines are ignored. Lines end in CR LF or LF. Throws FatalError "FILE:LINE: reason" for
+// a missing line 1..6, a missing ":" or a field that is not a number.
+MapDefinition ParseMapDefinition(std::string_view text, std::string_view fileName);
+
+// The sky box scale of a level with bounding box `box`: the largest extent (x, then y, then z;
+// a later one wins only when strictly greater), rounded half to even, halved.
+double SkyBoxScale(const scene::Box& box);
+
+// True when the map name, in upper case, is exactly "VILLAGE" (its wall mesh loses two faces).
+bool IsVillageMap(std::string_view mapName);
+
+// Builds MapName from DataPath/map/<MapName>.map and its meshes into the map frames (the caller
+// has added the ambient light and created LadderFrame). Throws FatalError when the map is
+// missing (the unzip instructions) or a file cannot be read.
+void ReadMapFile();
+// The built-in corridor map "couloirs"; failures after its named mesh builders exist are
+// skipped.
+void BuildCorridorMap();
+// The built-in warehouse map "entrepot".
+void BuildWarehouseMap();
+// Gives the warehouse meshes their material (power 10, specular 0.2 grey, emissive black,
+// ambient factor 0.3 grey) and the colour white.
+void DressWarehouse();
+// Writes the corridor's logo textures into DataPath/media: "logo2.bmp", "logo3.bmp",
+// "logo.bmp" and "logo4.bmp" from "logo4_0.bmp" (variant 0) or "logo4_1.bmp" (otherwise).
+// Each file is replaced atomically, so a failure leaves the previous picture. Errors ignored.
+void ExportLogos(int variant);
+
+// =============================================================================================
+// 7. Frame timing
+// =============================================================================================
+
+// Milliseconds and seconds of the monotonic clock the main loop measures with.
+uint64_t TimingTickMs();
+double TimingSeconds();
+
+// The time scale of a frame that lasted `durationMs`: durationMs / 20 rounded to two decimals;
+// above 10 it becomes 1.0; a duration of 0 keeps `previous`.
+double TimeScale(double durationMs, double previous);
+
+// Steps 6, 7 and 8 of a pass: frame duration from `tickMs`, the frame rate every 30 frames
+// from `nowSeconds`, and the time scale into `ratio`.
+void StepFrameTiming(FrameTiming& timing, double tickMs, double nowSeconds, double& ratio);
+
+// The frame rate as "#.0": one decimal, no leading zero ("0" gives ".0", 59.94 "59.9"), with
+// `separator` as the decimal mark. Writes into `out` (NUL-terminated, truncated to fit).
+void FormatFrameRate(float framesPerSecond, std::string_view separator, std::span<char> out);
+
+// =============================================================================================
+// 8. View, HUD and global keys
+// =============================================================================================
+
+// The viewports of the player slots 0..3; only the local slot's is created and rendered.
+struct ViewportSlot {
+    bool exists = false;
+    scene::ViewportParams params;
+};
+extern std::array<ViewportSlot, 4> Viewports;
+
+// Creates viewport `index` (0..3; others: nothing) on the whole drawing surface for `camera`
+// (null: CameraFrame): front plane 1.0, back plane 5000.0, field 0.6. The rectangle comes back
+// through the out arguments.
+void CreateViewport(int index, int& x, int& y, int& width, int& height,
+                    const std::shared_ptr<scene::Frame>& camera);
+
+// The global keys of one frame, in order: Escape (closes the chat box, else quits), nothing
+// more while the chat box is open, F1 (help, once per key-ready period), F5 (chat box), numpad
+// + and - (view size, every frame while held).
+void HandleGlobalKeys();
+
+// Places the local viewport at the centre of the device: ((DeviceWidth - ViewWidth) / 2,
+// (DeviceHeight - ViewHeight) / 2), halves rounded to even, size ViewWidth x ViewHeight.
+void RecentreView();
+
+// One line of HUD text: white, at pixel (x, y) of the window.
+struct HudLine {
+    int x = 0;
+    int y = 0;
+    std::array<char, 96> text{};
+};
+inline constexpr size_t kMaxHudLines = 20;
+// The lines drawn over the current frame (DrawHudText appends; ClearHud empties).
+extern std::array<HudLine, kMaxHudLines> HudLines;
+extern size_t HudLineCount;
+void ClearHud();
+// Adds one HUD line (truncated to fit; ignored when the list is full).
+void DrawHudText(std::string_view text, int x, int y);
+// Fills the HUD of this frame: the frame rate, the help or "F1 INFOS", the message line.
+void BuildHud();
+
+// =============================================================================================
+// 9. The match
+// =============================================================================================
+
+// Starts the match on MapName with PlayerCount players (PlayerIds, PlayerNames,
+// PlayerFormalNames, MyPlayerId set by the caller), runs it until Escape and closes it: the
+// statistics and settings are saved and every object released. Returns the program's exit
+// status (0), after which the program ends. Throws FatalError on content that cannot be read.
+int StartMatch();
+// The main loop and the close of a match; returns the exit status.
+int RunMainLoop();
+// Display set-up: full-screen or windowed SDL window, the renderer (none headless), the
+// device size.
+void SetupFullScreen();
+void SetupWindowed();
+// Destroys the local player, releases the camera, scene and root frames and the renderer.
+void ReleaseDisplay();
+// Detaches every child of `frame`, depth first, last child first.
+void DeleteFrameTree(scene::Frame& frame);
+
+// The player::World the records of this match live in (filled by StartMatch).
+const player::World& MatchWorld();
+
+// =============================================================================================
+// 10. Settings
+// =============================================================================================
+
+inline constexpr std::string_view kAccountKey = "Software\\Vesk-Soft";
+inline constexpr std::string_view kGameKey = "Software\\Vesk-Soft\\Tarnhold";
+
+// The menu's own selections, used for values missing from the registry.
+struct MenuDefaults {
+    int16_t displayDepth = 32;
+    int32_t displayModeIndex = 0;
+    int32_t displayDeviceIndex = 0;
+    int32_t renderDeviceIndex = 0;
+};
+
+// Reads the account, statistics and options from the machine's registry into the game state
+// (missing or unreadable values take their defaults) and recomputes WeaponPower from the totals.
+// The menu shows the values afterwards.
+void LitIni(const MenuDefaults& defaults);
+// Writes every value back as text, in the fixed order; errors are ignored (logged).
+void EcritIni();
+
+} // namespace core

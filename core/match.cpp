@@ -1,0 +1,427 @@
+// core/match.cpp — the start of a match, the main loop, the display and the close.
+//
+// Index
+//   1. Display: renderer, 3D view drawn under the screens, HUD screen, SDL display modes
+//   2. StartMatch and its steps
+//   3. RunMainLoop: before the loop, one pass, the close
+//   4. Release
+#include "core/game.h"
+
+#include "model/mdl.h"
+#include "platform/audio/audio.h"
+#include "platform/render/render.h"
+#include "platform/window/system.h"
+#include "platform/window/window.h"
+
+#include <SDL.h>
+#include <imgui.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+
+namespace fs = std::filesystem;
+
+namespace core {
+
+// =============================================================================================
+// 1. Display
+// =============================================================================================
+
+namespace {
+
+std::unique_ptr<render::Renderer> renderer; // null headless and outside a match
+player::World world;                        // the world of this match's player records
+bool presentLimitedByChat = false;          // the 3D picture stops at the chat box's top
+
+// The HUD lines over the 3D view, drawn with the screens (white, default font).
+class HudScreen : public window::Screen {
+public:
+    HudScreen() : window::Screen("hud") {}
+    void Draw() override {
+        ImDrawList* list = ImGui::GetForegroundDrawList();
+        for (size_t i = 0; i < HudLineCount; ++i) {
+            const HudLine& line = HudLines[i];
+            list->AddText(ImVec2(float(line.x), float(line.y)), IM_COL32(255, 255, 255, 255),
+                          line.text.data());
+        }
+    }
+};
+std::shared_ptr<HudScreen> hudScreen;
+
+// Steps 9 and 11 of a pass, run by the window's pump: clear the local viewport and draw the
+// scene into it; with the chat box open the picture ends at the box's top edge.
+void DrawView() {
+    if (!renderer || !SceneFrame || LocalIndex < 0 || LocalIndex >= int(Viewports.size())) return;
+    const ViewportSlot& slot = Viewports[size_t(LocalIndex)];
+    if (!slot.exists) return;
+    int width = 0, height = 0;
+    window::GetSize(width, height);
+    renderer->SetTargetSize(width, height);
+    scene::ViewportParams params = slot.params;
+    if (presentLimitedByChat) {
+        if (const MatchWindow* w = GetMatchWindow()) {
+            const int limit = std::max(0, w->ChatTop() - params.y);
+            params.height = std::min(params.height, limit);
+        }
+    }
+    renderer->Clear(params, render::kClearAll);
+    renderer->Render(params, *SceneFrame);
+}
+
+void CreateRenderer() {
+    renderer.reset();
+    if (window::IsHeadless() || window::NativeWindow() == nullptr) return;
+    std::string error;
+    renderer = render::Renderer::Create(&error);
+    if (!renderer) throw FatalError("3D device: " + error);
+}
+
+void ApplyDeviceSize() {
+    int width = 0, height = 0;
+    window::GetSize(width, height);
+    DeviceWidth = width;
+    DeviceHeight = height;
+}
+
+} // namespace
+
+void SetupFullScreen() {
+    SDL_Window* native = window::NativeWindow();
+    if (native != nullptr) {
+        if (DisplayWidth > 0 && DisplayHeight > 0) {
+            SDL_DisplayMode mode{};
+            mode.w = DisplayWidth;
+            mode.h = DisplayHeight;
+            SDL_SetWindowDisplayMode(native, &mode);
+            window::SetSize(DisplayWidth, DisplayHeight);
+        }
+        if (SDL_SetWindowFullscreen(native, SDL_WINDOW_FULLSCREEN) != 0)
+            sys::Log(std::string("full screen refused: ") + SDL_GetError());
+    }
+    CreateRenderer();
+    ApplyDeviceSize();
+}
+
+void SetupWindowed() {
+    SDL_Window* native = window::NativeWindow();
+    if (DisplayWidth > 0 && DisplayHeight > 0) window::SetSize(DisplayWidth, DisplayHeight);
+    if (native != nullptr) {
+        if (Maximised)
+            SDL_MaximizeWindow(native);
+        else
+            SDL_RestoreWindow(native);
+    }
+    CreateRenderer();
+    ApplyDeviceSize();
+}
+
+const player::World& MatchWorld() {
+    return world;
+}
+
+// =============================================================================================
+// 2. StartMatch
+// =============================================================================================
+
+namespace {
+
+void Log(std::string_view text) {
+    if (MatchWindow* w = GetMatchWindow()) w->AppendLog(text);
+}
+
+std::shared_ptr<scene::Texture> LoadDecal(const std::string& file) {
+    scene::LoadStatus status;
+    std::shared_ptr<scene::Texture> t = scene::LoadTexture(file, nullptr, &status);
+    if (!t) throw FatalError(status.error.empty() ? file + ": cannot be read" : status.error);
+    t->SetDecalTransparency(true);
+    t->SetDecalTransparentColor(0);
+    t->SetDecalOrigin(128, 128);
+    return t;
+}
+
+// "TS" (team 0) or "GS" (any other team), the skin suffix and ".bmp".
+std::string SkinPicture(int32_t team, std::string_view suffix) {
+    return std::string(team == 0 ? "TS" : "GS") + std::string(suffix) + ".bmp";
+}
+
+void FillWorld() {
+    world = player::World{};
+    world.sceneFrame = SceneFrame;
+    world.playerRoot = PlayerRootFrame;
+    world.wallFrame = WallFrame;
+    world.decorFrameA = DecorFrameA;
+    world.decorFrameB = DecorFrameB;
+    world.mapName = MapName;
+    for (size_t i = 0; i < 4; ++i)
+        world.spawnPoints[i] = {SpawnPoints[i].x, SpawnPoints[i].y, SpawnPoints[i].z};
+    world.modelScale = ModelScale;
+    world.boxMode = BoxMode;
+    world.localIndex = LocalIndex;
+    world.dataPath = DataPath;
+    world.buildInstance = [](player::player& p) {
+        if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return;
+        try {
+            Models[size_t(p.MDLid)]->RenvMesh(p);
+        } catch (const model::ModelError& error) {
+            // A team the character model has no skin for (a remote formal name, a hand-edited
+            // setting) leaves that player without a body instead of ending the match.
+            sys::Log(std::string("player ") + std::to_string(p.indice) + ": " + error.what());
+        }
+    };
+    world.findAnimation = [](const player::player& p, std::string_view name) -> int32_t {
+        if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return 0;
+        return Models[size_t(p.MDLid)]->RenvAnimations(name);
+    };
+    world.loadSound3d = [](const std::string& path) { return LoadSound(path, true); };
+    world.randomSeed = [] { return uint32_t(std::rand()); };
+}
+
+void BuildWorld() {
+    if (MapName == "couloirs") {
+        BuildCorridorMap();
+    } else if (MapName == "entrepot") {
+        BuildWarehouseMap();
+    } else {
+        SceneFrame->AddLight(scene::Light::Create(scene::LightType::Ambient, {0.4f, 0.4f, 0.4f}));
+        LadderFrame = scene::Frame::Create(WallFrame);
+        ReadMapFile();
+    }
+}
+
+void CreatePlayers() {
+    for (int i = 0; i < int(PlayerCount) && i < kPlayerSlots; ++i) {
+        Log(".");
+        window::Yield();
+        auto p = std::make_unique<player::player>();
+        p->MDLid = 0;
+        p->IdArme = 0;
+        p->indice = i;
+        p->id = PlayerIds[size_t(i)];
+        p->nom = PlayerNames[size_t(i)];
+        if (p->id != MyPlayerId) {
+            const std::string& formal = PlayerFormalNames[size_t(i)];
+            p->IdModele = formal.empty() ? 0 : ToLong(formal.substr(0, 1));
+            p->texture = SkinPicture(p->IdModele, formal.size() > 1 ? formal.substr(1) : "");
+        } else {
+            LocalIndex = i;
+            p->IdModele = Team;
+            p->texture = SkinPicture(Team, Skin);
+            p->inverse = InvertMouse != 0 ? -1 : 1;
+        }
+        world.localIndex = LocalIndex;
+        Players[size_t(i)] = std::move(p);
+        Players[size_t(i)]->Initplayer(world);
+    }
+}
+
+void PrepareLocalPlayer() {
+    if (LocalIndex < 0 || !Players[size_t(LocalIndex)])
+        throw FatalError("no local player among the participants");
+    player::player& p = *Players[size_t(LocalIndex)];
+    p.joueur->SetTraversalOptions(scene::kFlagRendered);
+    PlayerCount = 4;
+    p.K_up = 200;
+    p.k_down = 208;
+    p.k_right = 205;
+    p.k_left = 203;
+    p.k_Tir = 25;
+    p.k_V1 = 211;
+    p.k_V2 = 207;
+    p.k_Arme = 209;
+    p.k_baisser = 157;
+    p.Souris = true;
+}
+
+void ApplyRenderOptions() {
+    if (!renderer) return;
+    renderer->SetQuality(scene::RenderQuality(std::clamp(ObjectQuality, 0, 4)));
+    renderer->SetTextureFilter(scene::TextureFilter(std::clamp(TextureQuality, 0, 5)));
+}
+
+} // namespace
+
+int StartMatch() {
+    ResetMatchState();
+    // 1-2.
+    window::SetPointer(window::Pointer::Hourglass);
+    window::Yield();
+    if (!LoadFlag) return 0;
+    // 3-4. The loading log, the window.
+    Log("LOAD IN PROGRESS,PLEASE WAIT");
+    window::Yield();
+    if (MatchWindow* w = GetMatchWindow()) w->Show();
+    window::Yield();
+    InGame = true;
+    // 5. The keyboard and the mouse are read through platform/input; nothing to create.
+    // 6. Sound.
+    InitSound();
+    // 7. Installation directory.
+    DataPath = ProgramDirectory.empty() ? sys::ExecutableDirectory().string() : ProgramDirectory;
+    // 8. Game sounds.
+    GameSounds[0] = LoadSound(DataPath + "/models/enter.wav", false);
+    GameSounds[1] = LoadSound(DataPath + "/models/chat.wav", false);
+    // 9. Root and scene.
+    RootFrame = scene::Frame::Create();
+    SceneFrame = scene::Frame::Create(RootFrame);
+    // 10. Models.
+    LoadModels();
+    // 11. Camera.
+    CameraFrame = scene::Frame::Create(SceneFrame);
+    // 12. Scope and crosshair.
+    ScopeTexture = LoadDecal(DataPath + "/weapons/sniper.bmp");
+    CrosshairTexture = LoadDecal(DataPath + "/weapons/croix.bmp");
+    CurrentCrosshair = CrosshairTexture;
+    // 13. Map frames.
+    DecorFrameA = scene::Frame::Create(SceneFrame);
+    DecorFrameB = scene::Frame::Create(SceneFrame);
+    FloorFrame = scene::Frame::Create(SceneFrame);
+    WallFrame = scene::Frame::Create(SceneFrame);
+    CeilingFrame = scene::Frame::Create(SceneFrame);
+    ModelScale = 0.08;
+    // 14. The world.
+    BuildWorld();
+    // 15. The players' root.
+    PlayerRootFrame = scene::Frame::Create(WallFrame);
+    // 16-17. The players.
+    FillWorld();
+    LocalIndex = -1;
+    CreatePlayers();
+    PrepareLocalPlayer();
+    // 18. Loading ends.
+    std::error_code ec;
+    fs::current_path(DataPath, ec);
+    if (MatchWindow* w = GetMatchWindow()) w->EndLoading();
+    window::Yield();
+    // 19. The display.
+    if (FullScreen == 1) {
+        SetupFullScreen();
+    } else {
+        window::Yield();
+        SetupWindowed();
+    }
+    // 20. View size and render options.
+    ViewWidth = DeviceWidth;
+    ViewHeight = DeviceHeight;
+    ApplyRenderOptions();
+    // 21.
+    window::SetPointer(window::Pointer::Normal);
+    return RunMainLoop();
+}
+
+// =============================================================================================
+// 3. RunMainLoop
+// =============================================================================================
+
+namespace {
+
+int32_t SaturatingAdd(int32_t a, int32_t b) {
+    const int64_t sum = int64_t(a) + int64_t(b);
+    return int32_t(std::clamp<int64_t>(sum, std::numeric_limits<int32_t>::min(),
+                                       std::numeric_limits<int32_t>::max()));
+}
+
+// One pass of the loop (steps 1 to 13).
+void RunPass() {
+    // 1. The network.
+    if (ReceiveMessagesHook) ReceiveMessagesHook();
+    // 2. Every participant.
+    for (int i = 0; i < int(PlayerCount) && i < kPlayerSlots; ++i) {
+        player::player* p = Players[size_t(i)].get();
+        if (p != nullptr && p->joueur) p->Avance();
+    }
+    // 3. The key-ready timer.
+    MatchWindow* w = GetMatchWindow();
+    if (w != nullptr) w->EnableKeyTimer();
+    // 4. Global keys.
+    HandleGlobalKeys();
+    // 5. Skinning.
+    if (!BoxMode && Models[0]) Models[0]->AnimeSkmVertex();
+    // 6-8. Timing.
+    player::player& local = *Players[size_t(LocalIndex)];
+    StepFrameTiming(Timing, double(TimingTickMs()), TimingSeconds(), local.ratio);
+    // 9-11. The picture is drawn and presented by the pump (DrawView).
+    presentLimitedByChat = ChatOpen;
+    ++Timing.frameCounter;
+    // 12. HUD.
+    BuildHud();
+    // 13.
+    window::Yield();
+}
+
+} // namespace
+
+int RunMainLoop() {
+    // 1-2. The local player's frame and viewport.
+    player::player& local = *Players[size_t(LocalIndex)];
+    ViewFrame = local.joueur;
+    int x = 0, y = 0, width = 0, height = 0;
+    CreateViewport(LocalIndex, x, y, width, height, local.cam);
+    RecentreView();
+    // 3. The view and the HUD go on screen.
+    window::SetBackgroundHook(DrawView);
+    hudScreen = std::make_shared<HudScreen>();
+    window::OpenScreen(hudScreen);
+    // 4. Timing starts now (a monotonic clock: the first rate measured is already true).
+    window::Yield();
+    Timing.windowStart = TimingSeconds();
+    Timing.lastTick = double(TimingTickMs());
+    SDL_ShowCursor(SDL_DISABLE);
+
+    while (true) {
+        RunPass();
+        // 14. Escape, or the window closed.
+        if (QuitRequested || window::QuitRequested()) break;
+    }
+
+    // The close.
+    SDL_ShowCursor(SDL_ENABLE);
+    TotalKills = SaturatingAdd(TotalKills, local.tueur);
+    TotalDeaths = SaturatingAdd(TotalDeaths, local.tue);
+    TotalSniperKills = SaturatingAdd(TotalSniperKills, local.snipper);
+    TotalSnipedDeaths = SaturatingAdd(TotalSnipedDeaths, local.snipped);
+    EcritIni();
+    window::SetPointer(window::Pointer::Hourglass);
+    if (MatchWindow* w = GetMatchWindow()) w->Unload();
+    if (QuitServerHook) QuitServerHook();
+    ReleaseDisplay();
+    sys::Log("match ended");
+    return 0;
+}
+
+// =============================================================================================
+// 4. Release
+// =============================================================================================
+
+void DeleteFrameTree(scene::Frame& frame) {
+    while (frame.GetChildCount() > 0) {
+        const std::shared_ptr<scene::Frame> child = frame.Children()[frame.GetChildCount() - 1];
+        DeleteFrameTree(*child);
+        frame.DeleteChild(*child);
+    }
+}
+
+void ReleaseDisplay() {
+    window::SetBackgroundHook(nullptr);
+    if (hudScreen) window::CloseScreen(*hudScreen);
+    hudScreen.reset();
+    for (auto& p : Players) {
+        if (p) p->Destroy();
+        p.reset();
+    }
+    for (ViewportSlot& slot : Viewports)
+        slot = ViewportSlot{};
+    ViewFrame.reset();
+    if (SceneFrame) DeleteFrameTree(*SceneFrame);
+    for (auto* frame : {&CameraFrame, &SceneFrame, &RootFrame, &DecorFrameA, &DecorFrameB,
+                        &FloorFrame, &WallFrame, &CeilingFrame, &LadderFrame, &PlayerRootFrame})
+        frame->reset();
+    for (auto& f : SectionFrames)
+        f.reset();
+    renderer.reset();
+    world = player::World{};
+    InGame = false;
+}
+
+} // namespace core

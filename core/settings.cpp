@@ -1,0 +1,109 @@
+// core/settings.cpp — the game state in the machine's registry.
+#include "core/game.h"
+
+#include "platform/registry/registry.h"
+#include "platform/window/system.h"
+
+namespace core {
+
+namespace {
+
+using registry::RootKey;
+
+registry::Setting Read(std::string_view key, std::string_view name) {
+    return registry::ReadSetting(RootKey::LocalMachine, key, name);
+}
+
+// A number value through ToLong (a 32-bit number value as it is); empty or unreadable gives 0.
+int32_t ReadNumber(std::string_view key, std::string_view name) {
+    const registry::Setting s = Read(key, name);
+    if (s.IsNumber()) return s.Number();
+    return ToLong(s.Text());
+}
+
+int32_t ReadNumberOr(std::string_view key, std::string_view name, int32_t fallback) {
+    const registry::Setting s = Read(key, name);
+    if (s.IsEmpty()) return fallback;
+    return s.IsNumber() ? s.Number() : ToLong(s.Text());
+}
+
+void Write(std::string_view key, std::string_view name, std::string_view text) {
+    if (!registry::WriteSetting(RootKey::LocalMachine, key, name, text, registry::ValueType::Text))
+        sys::Log("setting not written: " + std::string(name));
+}
+
+void WriteNumber(std::string_view key, std::string_view name, int64_t value) {
+    Write(key, name, std::to_string(value));
+}
+
+const char* Flag(bool value) {
+    return value ? "-1" : "0";
+}
+
+} // namespace
+
+void LitIni(const MenuDefaults& defaults) {
+    // 1.
+    registry::EnsureKey(RootKey::LocalMachine, kGameKey);
+    // 2. Account, statistics, mouse.
+    AccountNumber = ReadNumber(kAccountKey, "Id");
+    Login = Read(kAccountKey, "Login").ToText();
+    Password = Read(kAccountKey, "Password").ToText();
+    Email = Read(kAccountKey, "Email").ToText();
+    AccountName = Read(kAccountKey, "Name").ToText();
+    Skin = Read(kGameKey, "Skin").ToText();
+    TotalKills = ReadNumber(kGameKey, "Killer");
+    TotalDeaths = ReadNumber(kGameKey, "Killed");
+    TotalSniperKills = ReadNumber(kGameKey, "Snipper");
+    TotalSnipedDeaths = ReadNumber(kGameKey, "Snipped");
+    WeaponPower = ReadNumber(kGameKey, "Power");
+    InvertMouse = ReadNumber(kGameKey, "Souris");
+    // 3. The weapon power always follows the totals.
+    UpdateWeaponPower();
+    if (WeaponPower == 0) WeaponPower = 1;
+    // 4-6. Display, quality, connection.
+    Team = ReadNumber(kGameKey, "Type");
+    Maximised = ReadNumber(kGameKey, "Full") != 0;
+    DisplayDepth = int16_t(ReadNumberOr(kGameKey, "Bit", defaults.displayDepth));
+    DisplayModeIndex = ReadNumberOr(kGameKey, "Res", defaults.displayModeIndex);
+    DisplayDeviceIndex = ReadNumberOr(kGameKey, "Draw", defaults.displayDeviceIndex);
+    RenderDeviceIndex = ReadNumberOr(kGameKey, "D3D", defaults.renderDeviceIndex);
+    TextureQuality = ReadNumberOr(kGameKey, "Tex", 1);
+    ObjectQuality = ReadNumberOr(kGameKey, "Qua", 3);
+    FullScreen = int16_t(ReadNumber(kGameKey, "Mode"));
+    BoxMode = ReadNumber(kGameKey, "Box") != 0;
+    ConnectionIndex = ReadNumber(kGameKey, "Dplay1");
+    ServerChoice = ReadNumber(kGameKey, "Dplay2");
+}
+
+void EcritIni() {
+    // The keys exist once the menu has read the settings; a match started any other way must
+    // not lose its statistics for want of them.
+    registry::EnsureKey(RootKey::LocalMachine, kGameKey);
+    WriteNumber(kAccountKey, "Id", AccountNumber);
+    Write(kAccountKey, "Login", Login);
+    Write(kAccountKey, "Password", Password);
+    Write(kAccountKey, "Email", Email);
+    Write(kAccountKey, "Name", AccountName);
+    Write(kGameKey, "Skin", Skin);
+    WriteNumber(kGameKey, "Killer", TotalKills);
+    WriteNumber(kGameKey, "Killed", TotalDeaths);
+    WriteNumber(kGameKey, "Snipper", TotalSniperKills);
+    WriteNumber(kGameKey, "Snipped", TotalSnipedDeaths);
+    WriteNumber(kGameKey, "Power", WeaponPower);
+    WriteNumber(kGameKey, "Type", Team);
+    WriteNumber(kGameKey, "Souris", InvertMouse);
+    WriteNumber(kGameKey, "Bit", DisplayDepth);
+    Write(kGameKey, "Full", Flag(Maximised));
+    WriteNumber(kGameKey, "Res", DisplayModeIndex);
+    WriteNumber(kGameKey, "Draw", DisplayDeviceIndex);
+    WriteNumber(kGameKey, "D3D", RenderDeviceIndex);
+    WriteNumber(kGameKey, "Tex", TextureQuality);
+    WriteNumber(kGameKey, "Qua", ObjectQuality);
+    WriteNumber(kGameKey, "Mode", FullScreen);
+    Write(kGameKey, "Box", Flag(BoxMode));
+    WriteNumber(kGameKey, "Dplay1", ConnectionIndex);
+    WriteNumber(kGameKey, "Dplay2", ServerChoice);
+}
+
+} // namespace core
