@@ -1,0 +1,234 @@
+// Map building from the installed content, frame trees, and player placement.
+#include "core/game.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The frames StartMatch creates before building a world.
+void MakeWorldFrames(const std::string& dataPath, const std::string& mapName) {
+    core::DataPath = dataPath;
+    core::MapName = mapName;
+    core::RootFrame = scene::Frame::Create();
+    core::SceneFrame = scene::Frame::Create(core::RootFrame);
+    core::CameraFrame = scene::Frame::Create(core::SceneFrame);
+    core::DecorFrameA = scene::Frame::Create(core::SceneFrame);
+    core::DecorFrameB = scene::Frame::Create(core::SceneFrame);
+    core::FloorFrame = scene::Frame::Create(core::SceneFrame);
+    core::WallFrame = scene::Frame::Create(core::SceneFrame);
+    core::CeilingFrame = scene::Frame::Create(core::SceneFrame);
+    // Only file maps have a ladder frame.
+    core::LadderFrame = (mapName == "couloirs" || mapName == "entrepot")
+                            ? nullptr
+                            : scene::Frame::Create(core::WallFrame);
+}
+
+std::string FatalText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const core::FatalError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+const scene::MeshBuilder& Builder(const scene::Frame& f, size_t i = 0) {
+    return static_cast<const scene::MeshBuilder&>(*f.Visuals()[i]);
+}
+
+TEST(FileMap, GeneratedMapBuildsSolidFloorsWallsLaddersAndASkyAroundIt) {
+    MakeWorldFrames(TARNHOLD_INSTALL_DIR, "cour");
+    core::ReadMapFile();
+    EXPECT_DOUBLE_EQ(core::MapScale, 50.0);
+    EXPECT_FALSE(core::SkyName.empty());
+    ASSERT_EQ(core::FloorFrame->GetVisualCount(), 1u);
+    EXPECT_EQ(core::FloorFrame->GetTraversalOptions(), 3u);
+    EXPECT_EQ(Builder(*core::FloorFrame).GetFlags(), 3u);
+    EXPECT_EQ(core::WallFrame->GetTraversalOptions(), 3u);
+    EXPECT_EQ(core::CeilingFrame->GetTraversalOptions(), 1u);
+    EXPECT_EQ(Builder(*core::CeilingFrame).GetFlags(), 1u); // never hit by rays
+    ASSERT_EQ(core::LadderFrame->GetVisualCount(), 1u);
+    EXPECT_EQ(core::LadderFrame->Visuals()[0]->GetName(), "echelle");
+    EXPECT_EQ(core::DecorFrameA->GetTraversalOptions(), 1u);
+    // The sky box encloses the level: its size follows the level's largest extent.
+    const scene::Box level = core::FloorFrame->GetBox();
+    const scene::Box sky = core::DecorFrameA->GetBox();
+    EXPECT_LT(sky.min.x, level.min.x);
+    EXPECT_GT(sky.max.z, level.max.z);
+    // The light hangs under the camera frame at the map's light position.
+    ASSERT_EQ(core::CameraFrame->GetChildCount(), 1u);
+    const glm::vec3 light = core::CameraFrame->Children()[0]->GetPosition(core::WallFrame.get());
+    EXPECT_FLOAT_EQ(light.y, core::LightPosition.y);
+}
+
+class TempInstall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::path(::testing::TempDir()) / ("core-install-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir / "map");
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    void Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / "map" / name, std::ios::binary) << text;
+    }
+    fs::path dir;
+};
+
+TEST_F(TempInstall, MissingOrForeignMapNamesGiveTheUnpackInstructions) {
+    MakeWorldFrames(dir.string(), "nowhere");
+    const std::string text = FatalText(core::ReadMapFile);
+    EXPECT_EQ(text, "dezipper le fichier " + dir.string() +
+                        "/map/nowhere.zip\n dans le repertoire " + dir.string() +
+                        "/map\n et relancer le jeu !!");
+    // A name climbing out of the map folder names no map, even when the file exists there.
+    Write("../evil.map", "sky\n1:2:3\n1:2:3\n1:2:3\n1:2:3\n1:2:3\n");
+    core::MapName = "../evil";
+    EXPECT_NE(FatalText(core::ReadMapFile).find("dezipper le fichier"), std::string::npos);
+}
+
+TEST_F(TempInstall, UnreadableDefinitionsAndMissingMeshesNameTheFile) {
+    Write("bad.map", "ciel\r\n1:2:3\r\n1:2:3\r\n1,2,3\r\n1:2:3\r\n1:2:3\r\n");
+    MakeWorldFrames(dir.string(), "bad");
+    EXPECT_EQ(FatalText(core::ReadMapFile),
+              (dir / "map" / "bad.map").string() + ":4: expected x:y:z, no ':' found");
+    Write("nomesh.map", "ciel\n1:2:3\n1:2:3\n1:2:3\n1:2:3\n1:2:3\n");
+    MakeWorldFrames(dir.string(), "nomesh");
+    EXPECT_NE(FatalText(core::ReadMapFile).find("nomesh.sol"), std::string::npos);
+}
+
+TEST_F(TempInstall, MapWithoutLadderFileHasAnEmptyLadderFrame) {
+    const fs::path installed = fs::path(TARNHOLD_INSTALL_DIR) / "map";
+    for (const char* ext : {".map", ".sol", ".mur", ".pla"})
+        fs::copy_file(installed / (std::string("cour") + ext),
+                      dir / "map" / (std::string("plain") + ext));
+    fs::copy_file(installed / "boite.x", dir / "map" / "boite.x");
+    MakeWorldFrames(dir.string(), "plain");
+    core::ReadMapFile();
+    EXPECT_EQ(core::LadderFrame->GetVisualCount(), 0u);
+    EXPECT_EQ(core::WallFrame->GetVisualCount(), 1u);
+}
+
+TEST(BuiltInMaps, CorridorHasTwoTurnedSectionsAndHiddenCollisionMeshes) {
+    MakeWorldFrames(TARNHOLD_INSTALL_DIR, "couloirs");
+    core::BuildCorridorMap();
+    EXPECT_DOUBLE_EQ(core::MapScale, 5.0);
+    EXPECT_EQ(core::DecorFrameA->GetVisualCount(), 2u);
+    EXPECT_EQ(core::DecorFrameB->GetVisualCount(), 2u);
+    EXPECT_EQ(core::DecorFrameA->GetTraversalOptions(), 1u); // drawn, never hit
+    const glm::vec3 at = core::DecorFrameB->GetPosition(core::DecorFrameA.get());
+    EXPECT_NEAR(at.x, 69.9762f, 1e-3f);
+    EXPECT_NEAR(at.z, -399.9594f, 1e-3f);
+    glm::vec3 dir, up;
+    core::DecorFrameB->GetOrientation(core::DecorFrameA.get(), dir, up);
+    EXPECT_NEAR(dir.z, -1.0f, 1e-5f); // turned by 180 degrees
+    const char* names[6] = {"sol", "mur", " plafond", "sol2", "mur2", " plafond2"};
+    for (size_t i = 0; i < 6; ++i) {
+        ASSERT_TRUE(core::SectionFrames[i]);
+        EXPECT_EQ(core::SectionFrames[i]->GetTraversalOptions(), 0u);
+        EXPECT_EQ(core::SectionFrames[i]->Visuals()[0]->GetName(), names[i]);
+        EXPECT_GT(Builder(*core::SectionFrames[i]).GetFaceCount(), 0u);
+    }
+    EXPECT_EQ(core::SectionFrames[3]->GetParent(), core::FloorFrame);
+    EXPECT_EQ(core::FloorFrame->GetTraversalOptions(), 3u);
+    // The fourth logo of the second section is the second variant.
+    const auto read = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const fs::path media = fs::path(TARNHOLD_INSTALL_DIR) / "media";
+    EXPECT_EQ(read(media / "logo4.bmp"), read(media / "logo4_1.bmp"));
+}
+
+TEST(BuiltInMaps, WarehouseIsLoadedAsFramesScaledAndDressed) {
+    MakeWorldFrames(TARNHOLD_INSTALL_DIR, "entrepot");
+    core::BuildWarehouseMap();
+    for (const auto& frame : {core::FloorFrame, core::WallFrame, core::CeilingFrame}) {
+        ASSERT_GE(frame->GetChildCount(), 1u);
+        const glm::mat4 m = frame->Children()[0]->GetLocalTransform();
+        EXPECT_NEAR(glm::length(glm::vec3(m[0])), 0.1f, 1e-6f);
+    }
+    // Every mesh of the loaded hierarchy carries the warehouse material, in white.
+    size_t dressed = 0;
+    std::function<void(const scene::Frame&)> visit = [&](const scene::Frame& f) {
+        for (const auto& v : f.Visuals()) {
+            const auto& b = static_cast<const scene::MeshBuilder&>(*v);
+            for (const scene::Face& face : b.Faces()) {
+                ASSERT_TRUE(face.material);
+                EXPECT_FLOAT_EQ(face.material->power, 10.0f);
+                EXPECT_EQ(face.color, glm::vec4(1.0f));
+            }
+            ++dressed;
+        }
+        for (const auto& c : f.Children())
+            visit(*c);
+    };
+    visit(*core::FloorFrame);
+    EXPECT_GT(dressed, 0u);
+}
+
+TEST(FrameTree, DeleteFrameTreeDetachesEveryDescendant) {
+    auto root = scene::Frame::Create();
+    auto a = scene::Frame::Create(root);
+    auto b = scene::Frame::Create(a);
+    auto c = scene::Frame::Create(root);
+    core::DeleteFrameTree(*root);
+    EXPECT_EQ(root->GetChildCount(), 0u);
+    EXPECT_EQ(a->GetChildCount(), 0u);
+    EXPECT_EQ(b->GetParent(), nullptr);
+    EXPECT_EQ(c->GetParent(), nullptr);
+}
+
+TEST(Players, LocalPlayerSpawnsOnTheMapAndDestroyReleasesItsFrames) {
+    MakeWorldFrames(TARNHOLD_INSTALL_DIR, "entrepot");
+    player::World w;
+    w.sceneFrame = core::SceneFrame;
+    w.playerRoot = scene::Frame::Create(core::WallFrame);
+    w.wallFrame = core::WallFrame;
+    w.decorFrameA = core::DecorFrameA;
+    w.decorFrameB = core::DecorFrameB;
+    w.mapName = "entrepot";
+    w.localIndex = 0;
+    w.dataPath = TARNHOLD_INSTALL_DIR;
+    uint32_t seed = 1;
+    w.randomSeed = [&seed] { return seed++; };
+    player::player p;
+    p.indice = 0;
+    p.Initplayer(w);
+    EXPECT_EQ(p.force, 100);
+    EXPECT_TRUE(p.pret);
+    EXPECT_EQ(p.joueur->GetTraversalOptions(), 0u);
+    EXPECT_EQ(p.Frmsang->GetTraversalOptions(), 1u);
+    EXPECT_TRUE(p.TexSang[1] && p.TexSang[9]);
+    const glm::vec3 at = p.joueur->GetPosition(core::WallFrame.get());
+    EXPECT_TRUE(std::any_of(player::kWarehouseSpawns.begin(), player::kWarehouseSpawns.end(),
+                            [&](const glm::vec3& s) { return glm::length(s - at) < 1e-3f; }));
+    // The camera follows the player.
+    p.Avance();
+    EXPECT_LT(
+        glm::length(p.cam->GetPosition(nullptr) - p.chasse->GetPosition(core::SceneFrame.get())),
+        1e-3f);
+
+    // On the corridors a team-1 player stands relative to the second section.
+    w.mapName = "couloirs";
+    p.IdModele = 1;
+    p.PlaceJoueur();
+    const glm::vec3 inB = p.joueur->GetPosition(core::DecorFrameB.get());
+    EXPECT_TRUE(std::any_of(player::kCorridorSpawns.begin(), player::kCorridorSpawns.end(),
+                            [&](const glm::vec3& s) { return glm::length(s - inB) < 1e-3f; }));
+
+    p.Destroy();
+    EXPECT_EQ(w.playerRoot->GetChildCount(), 0u);
+    EXPECT_FALSE(p.joueur);
+    EXPECT_FALSE(p.cam);
+    p.Destroy(); // twice is harmless
+}
+
+} // namespace
