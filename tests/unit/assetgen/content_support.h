@@ -1,12 +1,12 @@
 // tests/unit/assetgen/content_support.h — helpers shared by the content read-back tests:
-// temporary directories, CR LF text files, and .x triangles cast against with rays.
+// temporary directories, CR LF text files, and .x triangles (read by the game's loader) cast
+// against with rays.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <assimp/Importer.hpp>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
+#include "platform/scene/scene.h"
+
 #include <glm/glm.hpp>
 
 #include <unistd.h>
@@ -54,26 +54,25 @@ std::vector<std::string> ReadLines(const fs::path& p) {
     return lines;
 }
 
-// Triangles of every mesh of a .x file, in file coordinates times `scale` (Assimp turns .x
-// files right-handed; converting back gives the file's own left-handed coordinates).
-std::vector<std::array<glm::vec3, 3>> LoadTriangles(const fs::path& p, float scale) {
-    Assimp::Importer imp;
-    const aiScene* s =
-        imp.ReadFile(p.string(), aiProcess_Triangulate | aiProcess_ConvertToLeftHanded);
-    EXPECT_NE(s, nullptr) << p << ": " << imp.GetErrorString();
+// Triangles of every face of a .x file as the game's loader reads it (file coordinates, fan
+// triangulated in corner order) times `scale`. `textures` (optional) receives every texture
+// name the file's materials give.
+std::vector<std::array<glm::vec3, 3>> LoadTriangles(const fs::path& p, float scale,
+                                                    std::vector<std::string>* textures = nullptr) {
+    auto builder = scene::MeshBuilder::Create();
+    const scene::LoadStatus status = scene::LoadXIntoMeshBuilder(
+        *builder, p.string(), nullptr, [textures](const std::string& name) {
+            if (textures) textures->push_back(name);
+            return std::shared_ptr<scene::Texture>();
+        });
+    EXPECT_TRUE(status.ok) << p << ": " << status.error;
+    std::vector<uint32_t> indices;
+    builder->Triangulate(indices, nullptr);
     std::vector<std::array<glm::vec3, 3>> tris;
-    if (!s) return tris;
-    for (unsigned m = 0; m < s->mNumMeshes; ++m)
-        for (unsigned f = 0; f < s->mMeshes[m]->mNumFaces; ++f) {
-            const aiFace& face = s->mMeshes[m]->mFaces[f];
-            if (face.mNumIndices != 3) continue;
-            std::array<glm::vec3, 3> t;
-            for (int k = 0; k < 3; ++k) {
-                const aiVector3D& v = s->mMeshes[m]->mVertices[face.mIndices[k]];
-                t[size_t(k)] = glm::vec3(v.x, v.y, v.z) * scale;
-            }
-            tris.push_back(t);
-        }
+    for (size_t i = 0; i + 2 < indices.size(); i += 3)
+        tris.push_back({builder->GetVertex(indices[i]) * scale,
+                        builder->GetVertex(indices[i + 1]) * scale,
+                        builder->GetVertex(indices[i + 2]) * scale});
     return tris;
 }
 // Distance along the ray to the nearest triangle, or -1.

@@ -1,17 +1,14 @@
 // Reads the generated file maps back as the game does and walks them with the player's rules:
 // the definition file with the game's reading rules (reader written here), the meshes through
-// Assimp at the definition's mesh scale, texture names through the map texture rules, and the
-// floor, wall and ladder rays of the player code. Distances are scene units.
+// the game's .x loader at the definition's mesh scale, texture names through the map texture rules,
+// and the floor, wall and ladder rays of the player code. Distances are scene units.
 #include "tests/unit/assetgen/content_support.h"
+#include "tests/unit/assetgen/game_content.h"
 #include "tools/assetgen/assetgen.h"
 
 #include <gtest/gtest.h>
 
 #include <SDL.h>
-#include <assimp/Importer.hpp>
-#include <assimp/material.h>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 #include <glm/glm.hpp>
 
 #include <algorithm>
@@ -41,73 +38,6 @@ constexpr float kFileMapScale = 50.f; // deepest drop the floor ray lets a playe
 const std::map<std::string, std::string> kSkyFaces = {
     {"devant.bmp", "ft.bmp"},   {"droite.bmp", "rt.bmp"}, {"gauche.bmp", "lf.bmp"},
     {"derriere.bmp", "bk.bmp"}, {"bas.bmp", "dn.bmp"},    {"haut.bmp", "up.bmp"}};
-
-// ---------------------------------------------------------------------------------------------
-// Map definition reader: line 1 the sky name taken whole; lines 2 to 6 "x:y:z" (blanks around
-// each field removed, the third field running to the end of the line); line 7 optional, a whole
-// number, where a missing, empty, non-numeric or zero line gives 24; later lines ignored.
-
-struct MapDefinition {
-    std::string sky;
-    glm::vec3 light{0};
-    std::array<glm::vec3, 4> spawns{};
-    int meshScale = 24;
-};
-
-std::string Trim(const std::string& s) {
-    const size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
-}
-
-std::optional<float> ParseFloat(const std::string& field) {
-    const std::string t = Trim(field);
-    float v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
-    return v;
-}
-
-std::optional<glm::vec3> ParseTriple(const std::string& line) {
-    const size_t a = line.find(':');
-    const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
-    if (b == std::string::npos) return std::nullopt;
-    const auto x = ParseFloat(line.substr(0, a)), y = ParseFloat(line.substr(a + 1, b - a - 1)),
-               z = ParseFloat(line.substr(b + 1));
-    if (!x || !y || !z) return std::nullopt;
-    return glm::vec3(*x, *y, *z);
-}
-
-std::optional<MapDefinition> ParseDefinition(const std::vector<std::string>& lines,
-                                             std::string& why) {
-    if (lines.size() < 6) {
-        why = "fewer than six lines";
-        return std::nullopt;
-    }
-    MapDefinition d;
-    d.sky = lines[0];
-    const auto light = ParseTriple(lines[1]);
-    if (!light) {
-        why = "light line: " + lines[1];
-        return std::nullopt;
-    }
-    d.light = *light;
-    for (size_t i = 0; i < 4; ++i) {
-        const auto s = ParseTriple(lines[2 + i]);
-        if (!s) {
-            why = "spawn line: " + lines[2 + i];
-            return std::nullopt;
-        }
-        d.spawns[i] = *s;
-    }
-    if (lines.size() > 6) {
-        const std::string t = Trim(lines[6]);
-        int v = 0;
-        const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (!t.empty() && ec == std::errc() && end == t.data() + t.size() && v != 0)
-            d.meshScale = v;
-    }
-    return d;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Triangles bucketed on the xz plane, so the many short rays of a walk stay cheap.
@@ -167,21 +97,10 @@ private:
 // frame hanging under the wall frame (so wall rays meet ladders too).
 struct FileMap {
     std::string name;
-    MapDefinition def;
+    content::MapDefinition def;
     TriGrid floors{{}}, walls{{}}, ceilings{{}}, ladders{{}};
     std::set<std::string> textures; // every texture name the meshes use
 };
-
-void CollectTextures(const fs::path& p, std::set<std::string>& out) {
-    Assimp::Importer imp;
-    const aiScene* s = imp.ReadFile(p.string(), aiProcess_ConvertToLeftHanded);
-    if (!s) return;
-    for (unsigned m = 0; m < s->mNumMaterials; ++m) {
-        aiString tex;
-        if (s->mMaterials[m]->GetTexture(aiTextureType_DIFFUSE, 0, &tex) == AI_SUCCESS)
-            out.insert(tex.C_Str());
-    }
-}
 
 class FileMaps : public ::testing::Test {
 protected:
@@ -200,25 +119,24 @@ protected:
             FileMap m;
             m.name = d.stem().string();
             std::string why;
-            const auto def = ParseDefinition(ReadLines(d), why);
+            const auto def = content::ParseDefinition(ReadLines(d), why);
             EXPECT_TRUE(def.has_value()) << d << ": " << why;
             if (!def) continue;
             m.def = *def;
             const float k = float(m.def.meshScale);
             auto mesh = [&](const char* ext) { return *root_ / "map" / (m.name + ext); };
-            m.floors = TriGrid(LoadTriangles(mesh(".sol"), k));
-            m.walls = TriGrid(LoadTriangles(mesh(".mur"), k));
-            m.ceilings = TriGrid(LoadTriangles(mesh(".pla"), k));
-            for (const char* ext : {".sol", ".mur", ".pla"})
-                CollectTextures(mesh(ext), m.textures);
+            std::vector<std::string> names;
+            m.floors = TriGrid(LoadTriangles(mesh(".sol"), k, &names));
+            m.walls = TriGrid(LoadTriangles(mesh(".mur"), k, &names));
+            m.ceilings = TriGrid(LoadTriangles(mesh(".pla"), k, &names));
             if (fs::exists(mesh(".lad"))) {
-                std::vector<Tri> lad = LoadTriangles(mesh(".lad"), k);
+                std::vector<Tri> lad = LoadTriangles(mesh(".lad"), k, &names);
                 std::vector<Tri> walls = m.walls.tris();
                 walls.insert(walls.end(), lad.begin(), lad.end());
                 m.walls = TriGrid(walls);
                 m.ladders = TriGrid(lad);
-                CollectTextures(mesh(".lad"), m.textures);
             }
+            m.textures.insert(names.begin(), names.end());
             maps_->push_back(std::move(m));
         }
     }
@@ -372,37 +290,6 @@ TEST_F(FileMaps, DefinitionsReadWithTheGameRulesAndNameMeshesThatLoad) {
     EXPECT_GE(withLadder, 1) << "at least one map has a ladder";
 }
 
-TEST_F(FileMaps, SpawnPointsStandOnFloorsClearOfWallsWithHeadroom) {
-    ASSERT_TRUE(ok_);
-    for (const FileMap& m : Maps()) {
-        for (size_t i = 0; i < 4; ++i) {
-            const glm::vec3 s = m.def.spawns[i];
-            SCOPED_TRACE(m.name + " spawn " + std::to_string(i));
-            // The floor ray stands the body on the floor at once: floor below, within reach.
-            const float down = m.floors.Cast(s, {0, -1, 0}, 1000.f);
-            ASSERT_GT(down, 0.f) << "no floor below";
-            EXPECT_LE(std::nearbyint(down - kStanding), 0.f) << "the body would fall first";
-            const glm::vec3 foot = s - glm::vec3(0, down, 0);
-            // No wall or ladder within reach anywhere from the feet to the head.
-            for (float h : {0.3f, kStanding + kProbeRaise, kBodyHeight - 0.3f})
-                for (int k = 0; k < 16; ++k) {
-                    const float a = float(k) * 0.3926991f;
-                    const glm::vec3 d(std::cos(a), 0, std::sin(a));
-                    EXPECT_LT(m.walls.Cast(foot + glm::vec3(0, h, 0), d, kReach), 0.f)
-                        << "wall within reach at height " << h << ", direction " << k;
-                }
-            for (const TriGrid* g : {&m.floors, &m.walls, &m.ceilings})
-                EXPECT_LT(g->Cast(foot + glm::vec3(0, 0.1f, 0), {0, 1, 0}, kBodyHeight + 0.5f), 0.f)
-                    << "no headroom";
-            // Players never start inside one another.
-            for (size_t j = 0; j < i; ++j)
-                EXPECT_GT(glm::length(glm::vec2(s.x, s.z) -
-                                      glm::vec2(m.def.spawns[j].x, m.def.spawns[j].z)),
-                          2 * kReach);
-        }
-    }
-}
-
 TEST_F(FileMaps, EverySpawnPointCanBeReachedOnFootStandingOrCrouched) {
     ASSERT_TRUE(ok_);
     for (const FileMap& m : Maps()) {
@@ -479,10 +366,16 @@ TEST_F(FileMaps, LaddersAreClimbedFromAWalkableFloorOntoALanding) {
 
 TEST_F(FileMaps, SkyBoxNamesTheSixFacesFacesInwardAndEnclosesEveryMap) {
     ASSERT_TRUE(ok_);
-    Assimp::Importer imp;
-    const aiScene* s = imp.ReadFile((Root() / "map" / "boite.x").string(),
-                                    aiProcess_Triangulate | aiProcess_ConvertToLeftHanded);
-    ASSERT_NE(s, nullptr) << imp.GetErrorString();
+    // Read by the game's loader; each face's texture stands for the name its material gives.
+    auto box = scene::MeshBuilder::Create();
+    const scene::LoadStatus status = scene::LoadXIntoMeshBuilder(
+        *box, (Root() / "map" / "boite.x").string(), nullptr, [](const std::string& name) {
+            scene::Image one;
+            one.width = one.height = 1;
+            one.rgba = {0, 0, 0, 255};
+            return scene::Texture::CreateFromImage(one, name);
+        });
+    ASSERT_TRUE(status.ok) << status.error;
     struct Sample {
         std::string face;
         glm::vec3 p;
@@ -491,32 +384,28 @@ TEST_F(FileMaps, SkyBoxNamesTheSixFacesFacesInwardAndEnclosesEveryMap) {
     std::set<std::string> names;
     std::vector<Sample> border;
     glm::vec3 lo(1e9f), hi(-1e9f);
-    for (unsigned i = 0; i < s->mNumMeshes; ++i) {
-        const aiMesh& mesh = *s->mMeshes[i];
-        aiString tex;
-        ASSERT_EQ(s->mMaterials[mesh.mMaterialIndex]->GetTexture(aiTextureType_DIFFUSE, 0, &tex),
-                  AI_SUCCESS);
-        names.insert(tex.C_Str());
-        ASSERT_TRUE(mesh.HasTextureCoords(0));
-        for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
-            const aiFace& face = mesh.mFaces[f];
-            ASSERT_EQ(face.mNumIndices, 3u);
-            glm::vec3 p[3];
-            glm::vec2 uv[3];
-            for (int k = 0; k < 3; ++k) {
-                const aiVector3D& v = mesh.mVertices[face.mIndices[k]];
-                const aiVector3D& t = mesh.mTextureCoords[0][face.mIndices[k]];
-                p[k] = {v.x, v.y, v.z}, uv[k] = {t.x, t.y};
-                lo = glm::min(lo, p[k]), hi = glm::max(hi, p[k]);
-            }
-            // Drawn from inside: clockwise seen from the centre (front faces of the renderer).
-            const glm::vec3 n = glm::cross(p[1] - p[0], p[2] - p[0]);
-            EXPECT_LT(glm::dot(n, (p[0] + p[1] + p[2]) / 3.f), 0.f) << tex.C_Str();
-            for (int k = 0; k < 3; ++k)
-                for (float t : {0.21f, 0.43f, 0.57f, 0.79f}) // symmetric, never between texels
-                    border.push_back({tex.C_Str(), glm::mix(p[k], p[(k + 1) % 3], t),
-                                      glm::mix(uv[k], uv[(k + 1) % 3], t)});
+    std::vector<uint32_t> indices, faceOf;
+    box->Triangulate(indices, &faceOf);
+    ASSERT_FALSE(indices.empty());
+    for (size_t t = 0; t < faceOf.size(); ++t) {
+        const auto& texture = box->GetFace(faceOf[t]).texture;
+        ASSERT_NE(texture, nullptr);
+        const std::string tex = texture->GetName();
+        names.insert(tex);
+        glm::vec3 p[3];
+        glm::vec2 uv[3];
+        for (size_t k = 0; k < 3; ++k) {
+            p[k] = box->GetVertex(indices[3 * t + k]);
+            uv[k] = box->GetTextureCoordinates(indices[3 * t + k]);
+            lo = glm::min(lo, p[k]), hi = glm::max(hi, p[k]);
         }
+        // Drawn from inside: clockwise seen from the centre (front faces of the renderer).
+        const glm::vec3 n = glm::cross(p[1] - p[0], p[2] - p[0]);
+        EXPECT_LT(glm::dot(n, (p[0] + p[1] + p[2]) / 3.f), 0.f) << tex;
+        for (size_t k = 0; k < 3; ++k)
+            for (float f : {0.21f, 0.43f, 0.57f, 0.79f}) // symmetric, never between texels
+                border.push_back(
+                    {tex, glm::mix(p[k], p[(k + 1) % 3], f), glm::mix(uv[k], uv[(k + 1) % 3], f)});
     }
     std::set<std::string> expected;
     for (const auto& [face, suffix] : kSkyFaces)
