@@ -12,4 +12,7 @@ namespace inspect {
 // model [--weapon|--character] FILE.qc
 int ModelCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 
+// map NAME [INSTALLDIR]: the map as a match builds it (INSTALLDIR: the executable's directory)
+int MapCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
 } // namespace inspect

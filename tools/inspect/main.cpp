@@ -15,6 +15,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"model", "model [--weapon|--character] FILE.qc", inspect::ModelCommand},
+    {"map", "map NAME [INSTALLDIR]", inspect::MapCommand},
 };
 
 int Usage(std::ostream& err) {
