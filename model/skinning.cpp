@@ -56,6 +56,9 @@ void MDL::RenvMesh(player::player& p) {
         scene::MeshBuilder& groupMesh = *SkinGroups[size_t(g)].Mesh;
         ChargeUneTexture(groupMesh, p.texture);
         skin = scene::Mesh::CreateFromBuilder(groupMesh);
+        // The template group is hidden (pick-only under sol); the player's copy is what is drawn,
+        // and Peau's traversal options decide the rest.
+        skin->SetFlags(scene::kFlagRenderedAndPickable);
         p.Peau->AddVisual(skin);
         p.Peau->SetTraversalOptions(scene::kFlagRendered);
     }

@@ -81,6 +81,7 @@ TEST(Skinning, VerticesFollowTheirBoneAndPlayersKeepTheirOwnCopies) {
     ASSERT_EQ(still.p.Peau->GetVisualCount(), 1u);
     EXPECT_EQ(still.p.Peau->GetTraversalOptions(), uint32_t(scene::kFlagRendered));
     const auto& skin = m.GetRenderCopies()[1].Mesh;
+    EXPECT_TRUE(skin->GetFlags() & scene::kFlagRendered) << "the player's own copy is drawn";
     ASSERT_NE(skin->GetGroupTexture(), nullptr);
     EXPECT_NE(skin->GetGroupTexture()->GetName().find("TS1.bmp"), std::string::npos);
 
