@@ -54,9 +54,12 @@ void Animation::DeleteKeys() {
     scales_.clear();
 }
 
-// Closed animations repeat over [first, last]; open ones hold the end keys.
+// Closed animations repeat over [first, last]; open ones hold the end keys. A time inside
+// [first, last] is used as it is in both cases, so a set posed exactly at its last frame shows
+// that frame (a death held on its last frame must not jump back to the first).
 float Animation::WrapTime(float t, float first, float last) const {
     if (!std::isfinite(t)) return first;
+    if (t >= first && t <= last) return t;
     if ((options_ & kAnimClosed) && last > first) {
         const float span = last - first;
         float r = std::fmod(t - first, span);

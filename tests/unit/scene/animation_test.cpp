@@ -101,6 +101,9 @@ TEST(Animation, ClosedSetsWrapAndEverySetFramePoses) {
     ExpectVec(hip->GetPosition(nullptr), {3, 0, 0});
     set->SetTime(-0.5f);
     ExpectVec(hip->GetPosition(nullptr), {7, 0, 0});
+    // Exactly the last frame holds the last key (a death posed at its end stays down).
+    set->SetTime(4.0f);
+    ExpectVec(hip->GetPosition(nullptr), {8, 0, 0});
     EXPECT_TRUE(set->DeleteAnimation(*b));
     EXPECT_EQ(set->Animations().size(), 2u);
 }
