@@ -77,13 +77,7 @@ public:
         world_.wallFrame = scene::Frame::Create(sceneRoot);
         world_.mapName = "test";
         world_.dataPath = root.string();
-        world_.buildInstance = [this](player::player& p) {
-            model_.RenvMesh(p);
-            // The skin copies its flags from the template group mesh, which is pickable only
-            // (hidden under sol); a drawn player needs its skin drawn.
-            for (const auto& v : p.Peau->Visuals())
-                v->SetFlags(scene::kFlagRendered);
-        };
+        world_.buildInstance = [this](player::player& p) { model_.RenvMesh(p); };
         world_.findAnimation = [this](const player::player&, std::string_view name) {
             return model_.RenvAnimations(name);
         };
@@ -97,13 +91,11 @@ public:
     Figure& operator=(const Figure&) = delete;
     ~Figure() { p.Destroy(); }
 
-    // Poses the body: legs playing `legs` at `frame` (a negative frame means the held last one:
-    // just before the last key, since a closed animation set exactly at its last key wraps to
-    // its first),
+    // Poses the body: legs playing `legs` at `frame` (a negative frame means the held last one),
     // the torso playing `torso` at frame 0 or, when empty, nothing of its own.
     void Pose(const std::string& legs, double frame, const std::string& torso = {}) {
         p.Anipos = model_.RenvAnimations(legs);
-        p.fps = frame < 0 ? model_.RenvAniMax(p.Anipos) - 0.01 : frame;
+        p.fps = frame < 0 ? model_.RenvAniMax(p.Anipos) : frame;
         p.AniBuste = torso.empty() ? -1 : model_.RenvAnimations(torso);
         p.fps2 = 0;
         model_.Anime(p);
