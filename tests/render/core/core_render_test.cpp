@@ -79,6 +79,7 @@ TEST_P(MapPictures, MapIsLitAndTexturedWithTheHudAndItsHelpLines) {
         << "\nkey press 59\nwait 3\nscreenshot " << help.string() << "\nkey down 1\n";
     apptest::Process game({apptest::GameExecutable().string()},
                           {{"TARNHOLD_NO_AUDIO", "1"},
+                           {"TARNHOLD_SEED", "1"}, // the same spawn point on every run
                            {"TARNHOLD_HOME", (dir / "home").string()},
                            {"TARNHOLD_SCRIPT", (dir / "script.txt").string()},
                            {"TARNHOLD_MATCH", map}},
@@ -100,7 +101,7 @@ TEST_P(MapPictures, MapIsLitAndTexturedWithTheHudAndItsHelpLines) {
             colours.insert(uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2]);
         }
     const double mean = sum / n, deviation = std::sqrt(sum2 / n - mean * mean);
-    EXPECT_GT(mean, 40.0) << map << ": too dark";
+    EXPECT_GT(mean, 30.0) << map << ": too dark";
     EXPECT_GT(deviation, 10.0) << map << ": flat picture";
     EXPECT_GT(colours.size(), 500u) << map << ": untextured";
 
