@@ -1,5 +1,5 @@
 // tools/inspect/main.cpp — tarnhold-inspect COMMAND ARGS...: dispatches to one command.
-#include "tools/inspect/inspect.h"
+#include "tools/inspect/dump.h"
 
 #include <iostream>
 #include <string>

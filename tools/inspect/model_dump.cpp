@@ -1,4 +1,4 @@
-// tools/inspect/inspect_model.cpp — the "model" command: loads a QC model with the game's reader
+// tools/inspect/model_dump.cpp — the "model" command: loads a QC model with the game's reader
 // (the model directory is the file's folder) and prints its bones, hit boxes, skin groups, rigid
 // bone meshes, animation sets, Main and tete.
 //
@@ -7,7 +7,7 @@
 // game reads its character (hit boxes drawn, no rigid meshes).
 #include "model/mdl.h"
 #include "player/player.h"
-#include "tools/inspect/inspect.h"
+#include "tools/inspect/dump.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,6 +1,6 @@
-// tools/inspect/inspect_map.cpp — `map NAME [INSTALLDIR]`: builds a map as a match does, without
+// tools/inspect/map_dump.cpp — `map NAME [INSTALLDIR]`: builds a map as a match does, without
 // a window, and prints what the game made of it.
-#include "tools/inspect/inspect.h"
+#include "tools/inspect/dump.h"
 
 #include "core/game.h"
 #include "platform/window/system.h"

@@ -1,4 +1,4 @@
-// tools/inspect/inspect.h — the commands of tarnhold-inspect. Each command takes its arguments
+// tools/inspect/dump.h — the commands of tarnhold-inspect. Each command takes its arguments
 // (after the command name), prints stable text to `out`, errors to `err`, and returns the exit
 // status (0 success, 1 a file the game cannot read, 2 a usage error).
 #pragma once
