@@ -176,6 +176,44 @@ void FillWorld() {
     };
     world.loadSound3d = [](const std::string& path) { return LoadSound(path, true); };
     world.randomSeed = [] { return uint32_t(std::rand()); };
+    // What the player's controls, collisions, shots and animations reach.
+    world.floorFrame = FloorFrame;
+    world.ladderFrame = LadderFrame;
+    world.sectionFrames = SectionFrames;
+    world.mapScale = MapScale;
+    for (size_t i = 0; i < world.weaponMains.size() && i < WeaponModels.size(); ++i)
+        if (WeaponModels[i]) world.weaponMains[i] = WeaponModels[i]->Main;
+    world.crosshairTexture = CrosshairTexture;
+    world.scopeTexture = ScopeTexture;
+    world.lastFrame = [](const player::player& p, int32_t index) -> int32_t {
+        if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return 0;
+        return Models[size_t(p.MDLid)]->RenvAniMax(index);
+    };
+    world.pose = [](player::player& p) {
+        if (p.MDLid >= 0 && p.MDLid < int(Models.size()) && Models[size_t(p.MDLid)])
+            Models[size_t(p.MDLid)]->Anime(p);
+    };
+    world.weaponPower = [] { return WeaponPower; };
+    world.updateWeaponPower = [] { UpdateWeaponPower(); };
+    world.chatOpen = [] { return ChatOpen; };
+    world.closeChat = [] {
+        if (MatchWindow* w = GetMatchWindow()) w->CloseChat();
+        OnChatClosed();
+    };
+    world.localViewport = []() -> scene::ViewportParams* {
+        if (LocalIndex < 0 || LocalIndex >= int(Viewports.size())) return nullptr;
+        ViewportSlot& slot = Viewports[size_t(LocalIndex)];
+        return slot.exists ? &slot.params : nullptr;
+    };
+    world.rebuildViewport = [](const std::shared_ptr<scene::Frame>& camera) {
+        int x = 0, y = 0, width = 0, height = 0;
+        CreateViewport(LocalIndex, x, y, width, height, camera);
+    };
+    world.setListener = [](const glm::vec3& position, const glm::vec3& front, const glm::vec3& up) {
+        if (!SoundSystem) return;
+        SoundSystem->SetListenerPosition(position);
+        SoundSystem->SetListenerOrientation(front, up);
+    };
 }
 
 void BuildWorld() {

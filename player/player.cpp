@@ -121,15 +121,26 @@ void player::Initplayer(const World& world) {
     if (!world.boxMode && Peau->GetVisualCount() > 0)
         Peau->Visuals()[0]->SetAppData(static_cast<uint32_t>(indice));
 
-    // 5. Animation state. (The weapon attachment of step 6 comes with the animation states.)
+    // 5. Animation state. The names get room for the longest ones, so that the per-frame
+    // renaming never allocates.
+    if (IdArme < 0 || IdArme >= kWeaponCount) IdArme = 0;
+    const int32_t arme = IdArme;
+    ani_lib.reserve(48);
+    ani_pos_lib.reserve(32);
+    action.reserve(16);
+    baisser.reserve(16);
     Anipos = 0;
     ani_pos_lib.clear();
     action = "aim";
-    const int32_t arme = (IdArme >= 0 && IdArme < kWeaponCount) ? IdArme : 0;
-    ani_lib = "ref_" + action + "_" + std::string(kWeaponTable[size_t(arme)].classe);
-    AniBuste = world.findAnimation ? world.findAnimation(*this, ani_lib) : 0;
-    if (MDroite) MDroite->SetTraversalOptions(scene::kFlagRendered);
-    if (tete) tete->SetTraversalOptions(scene::kFlagRendered);
+    NomTorse(action);
+
+    // 6. The weapon in the hand. When the head frame is the head's hit box (it hangs under
+    // base), it keeps its flags: made render-only it could never be hit, and head shots would
+    // be impossible.
+    if (!MDroite) MDroite = scene::Frame::Create(Peau);
+    if (world.weaponMains[size_t(arme)]) ColleArme(*world.weaponMains[size_t(arme)], *MDroite);
+    MDroite->SetTraversalOptions(scene::kFlagRendered);
+    if (tete && tete->GetParent() != base) tete->SetTraversalOptions(scene::kFlagRendered);
 
     // 7. Sounds: the weapon's fire sound, then the five player sounds.
     if (world.loadSound3d) {
@@ -189,17 +200,9 @@ void player::PlaceJoueur() {
     } else {
         random.seed(w.randomSeed ? w.randomSeed() : std::random_device{}());
         const int m = static_cast<int>(4.0 * unit(random) + 1.0) - 1; // 0..3
-        // The spawn points of file maps stand just above their floor; the floor ray that
-        // drops the player comes with the collisions.
         joueur->SetPosition(w.wallFrame.get(), w.spawnPoints[size_t(m)]);
+        lance_une_RAY(*joueur);
     }
-}
-
-void player::Avance() {
-    if (!cam || !chasse || !devant || monde_ == nullptr) return;
-    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
-    cam->SetPosition(sceneFrame, chasse->GetPosition(sceneFrame));
-    cam->LookAt(*devant, sceneFrame);
 }
 
 void player::Destroy() {
@@ -228,6 +231,7 @@ void player::Destroy() {
     Armeson.reset();
     for (auto& s : Sons)
         s.reset();
+    sonActif_ = -1;
     for (auto& t : TexSang)
         t.reset();
     monde_ = nullptr;

@@ -11,6 +11,8 @@
 // (construction, controls, collisions, shooting) belongs with it too.
 #pragma once
 
+#include "platform/scene/scene.h"
+
 #include <glm/vec3.hpp>
 
 #include <array>
@@ -20,10 +22,6 @@
 #include <string>
 #include <string_view>
 
-namespace scene {
-class Frame;
-class Texture;
-} // namespace scene
 namespace audio {
 class Sound;
 }
@@ -62,6 +60,24 @@ std::string FichierArme(int32_t index);
 // 2. The match a record lives in
 // ---------------------------------------------------------------------------------------------
 
+class player;
+
+// Where the local record's messages go. The network layer implements it; without one the
+// messages go nowhere (the counters still change). Called on the user-interface thread, once
+// per event (SendHit, SendKilled) or once per frame (SendState); implementations must not
+// allocate in SendState's steady state.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // HIT for the machine of player slot `target`: the hit point relative to the scene frame
+    // and the damage (`power`, -1 for a head shot).
+    virtual void SendHit(int32_t target, int32_t power, const glm::vec3& point) = 0;
+    // STATE of the local record `p` to everyone (position, facing, animations, sounds, blood).
+    virtual void SendState(const player& p) = 0;
+    // KILLED for the machine of slot `killer`, who killed the local player with `power`.
+    virtual void SendKilled(int32_t killer, int32_t power) = 0;
+};
+
 // What a record needs of the running match. The game core fills one before the players are
 // created and keeps it alive (and unchanged) until the last record is destroyed; the player code
 // reads it, never writes it. The hooks reach the character model and the sound device, which
@@ -88,6 +104,40 @@ struct World {
     std::function<std::unique_ptr<audio::Sound>(const std::string& path)> loadSound3d;
     // Seed source of PlaceJoueur's draws (the clock in a match; fixed in tests).
     std::function<uint32_t()> randomSeed;
+
+    // --- collisions (map frames; picks test only pickable geometry) ---
+    std::shared_ptr<scene::Frame> floorFrame;  // FloorFrame: the floor ray
+    std::shared_ptr<scene::Frame> ladderFrame; // LadderFrame; null on the built-in maps
+    // "couloirs": floor, wall, ceiling frames of section 1, then of section 2 (AfficheSecteur).
+    std::array<std::shared_ptr<scene::Frame>, 6> sectionFrames{};
+    double mapScale = 5.0; // deepest drop (scene units, rounded) the floor ray lets a player take
+
+    // --- weapons and sights ---
+    // The `Main` frame of each weapon model (table order): its visuals and children, among
+    // them "flash", are copied into the hand. Null: the hand stays empty.
+    std::array<std::shared_ptr<scene::Frame>, kWeaponCount> weaponMains{};
+    std::shared_ptr<scene::Texture> crosshairTexture; // overlay on devant in first person
+    std::shared_ptr<scene::Texture> scopeTexture;     // overlay on devant while zoomed
+
+    // --- character model (per frame: must not allocate) ---
+    // Last frame number of animation `index` of the player's character model (RenvAniMax).
+    std::function<int32_t(const player&, int32_t index)> lastFrame;
+    // Poses the player's body from Anipos, fps, AniBuste, fps2, colonne and pivot (Anime).
+    std::function<void(player&)> pose;
+
+    // --- the rest of the match (may be empty in tools and tests) ---
+    std::function<int32_t()> weaponPower;    // WeaponPower, 1..4 (empty: 4)
+    std::function<void()> updateWeaponPower; // recomputes WeaponPower after a death
+    std::function<bool()> chatOpen;          // the chat box is open: the local player stands
+    std::function<void()> closeChat;         // closes the chat box as Enter would
+    // The local viewport (rectangle, front distance); null when none exists, the record then
+    // keeps its own parameters so zoom state still works headless.
+    std::function<scene::ViewportParams*()> localViewport;
+    // Rebuilds the local viewport on the whole device around `camera`, front distance 1.0.
+    std::function<void(const std::shared_ptr<scene::Frame>& camera)> rebuildViewport;
+    // Places the 3D listener: position, facing and up relative to the scene frame.
+    std::function<void(const glm::vec3&, const glm::vec3&, const glm::vec3&)> setListener;
+    MessageSink* network = nullptr; // not owned; null: messages go nowhere
 };
 
 // Spawn rows of the built-in maps (n = 1..11 is row n - 1). "couloirs": relative to DecorFrameA
@@ -117,12 +167,65 @@ public:
     // player on a spawn point. joueur ends with traversal options 0 (the caller shows it).
     void Initplayer(const World& world);
     // Moves joueur to a spawn point of the map (see kCorridorSpawns, kWarehouseSpawns and
-    // World::spawnPoints). Requires Initplayer.
+    // World::spawnPoints); on file maps the floor ray then drops it. Requires Initplayer.
     void PlaceJoueur();
-    // One frame of this player. This version places `cam` at `chasse` looking at `devant`, so
-    // the view follows the player; controls, collisions, shooting and animation steps build on
-    // it.
+
+    // --- one frame (per frame: allocates nothing in the steady state, throws nothing) ---
+    // One frame of this player: the blood splash step, then for a remote player the last
+    // received state (position, weapon, pose, sounds), for the local player scrute_clavier;
+    // then PositionneBoite; the local player's state goes out through SendState.
     void Avance();
+    // The local player's step: keyboard and mouse, respawn, turning, firing, weapon and view
+    // switches, pitch lock, crouch, strafe lean, the two moves with wall, floor and ladder
+    // tests, animation, camera targets and the third-person camera follow.
+    void scrute_clavier();
+    // End of every player's frame: body frames at (0, 6, 0) relative to joueur, the position
+    // and facing copied into gPlayerposition* / gPlayerori1*, sounds and (local) the listener.
+    void PositionneBoite();
+
+    // --- collisions (rays into the map frames; scene coordinates) ---
+    // Wall probe from frame `qui` along its facing times `signe`: sets XX / ZZ to 100 when the
+    // first wall hit lies within 3.0 of the probe along x / z; runs CollisionsEchelles first.
+    void Collisions(const scene::Frame& qui, int32_t signe);
+    // Ladder probe (heights 0, -5, +5 around `qui`): sets echelle when a ladder is within 3.0.
+    void CollisionsEchelles(const scene::Frame& qui, int32_t signe);
+    // Floor ray below `qui`: stands it 2.5 (1 crouching) above the floor or lets it fall 1.0.
+    // False when there is no floor or the drop (rounded) is deeper than the map's scale.
+    bool lance_une_RAY(scene::Frame& qui);
+    // "couloirs": shows and makes solid the corridor sections around `qui`'s depth (z).
+    void AfficheSecteur(const scene::Frame& qui);
+
+    // --- shooting, hits and death ---
+    // One shot attempt of the local player (nothing while the shoot animation runs).
+    void tir();
+    // The bullet ray from `qui` along its facing into the players' frames; a hit on another
+    // player goes to SendHit. A shot hitting nothing or the shooter itself does nothing.
+    void lance_une_Bastos(const scene::Frame& qui);
+    // A hit on this (local) record, as the network delivers it: `balle` is the power (-1 head
+    // shot), `tireur` the shooter's slot, (X, Y, z) the hit point relative to the scene frame.
+    // Ignored while dead. Blood, hit sound, damage; at zero health Meurt and SendKilled.
+    void Toucher(int32_t balle, int32_t tireur, float X, float Y, float z);
+    // The death of the local player: scope off, crosshair back, death animation and sound,
+    // `tue` + 1, not ready until the death animation has ended.
+    void Meurt();
+    // Messages through World::network. SendHit counts a head shot (a bone name containing
+    // "Head") in `snipper` and sends power -1, else the weapon's power.
+    void SendHit(int32_t target, std::string_view boneName, const glm::vec3& point);
+    void SendState();
+    void SendKilled(int32_t killer, int32_t power);
+
+    // --- animation and weapon ---
+    void Attend();    // legs to baisser + "idle1" (restarts only when the name changes)
+    void Court();     // legs to baisser + "run"
+    void animation(); // advances the local animations, ends torso actions, reloads, poses
+    // Loops (`looop` 1) or plays once (0) body sound slot `id` (0..4) and sends it as idson.
+    void JoueSon(int32_t id, int32_t looop);
+    // Makes `dest` a deep copy of `source` (visuals and child frames); the copy of a child named
+    // "flash" becomes the muzzle `flash`. Caps NbBastos at the current weapon's magazine.
+    void ColleArme(const scene::Frame& source, scene::Frame& dest);
+    // First-person eye: chasse relative to tete and devant relative to chasse, by weapon class.
+    void PlaceArme();
+
     // Detaches the whole frame tree of joueur and drops every frame, texture and sound held.
     // Safe on a record that was never initialised; never throws.
     void Destroy();
@@ -146,7 +249,7 @@ public:
     bool pret = false;    // ready: a dead local player may respawn only while set
     int32_t tueur = 0;    // kills made in this match
     int32_t tue = 0;      // deaths in this match
-    int32_t snipper = 0;  // head-shot kills in this match
+    int32_t snipper = 0;  // head-shot hits made in this match (counted by SendHit)
     int32_t snipped = 0;  // deaths by head shot in this match
     double ratio = 1.0;   // frame-time factor: frame milliseconds / 20, set by the main loop
 
@@ -176,7 +279,7 @@ public:
     double fps = 0;          // current frame number of the full-body animation
     double fps2 = 0;         // current frame number of the upper-body animation
     int32_t colonne = 0;     // spine twist in whole degrees, -30..30 in steps of 15
-    double pivot = 0;        // head pitch accumulator, radians, spread over three spine bones
+    double pivot = 0;        // head pitch accumulator (axe2 turns by 3 x pivot radians)
     std::string action;      // torso action: "aim", "shoot" or "reload"
     std::string baisser;     // "crouch_" while crouching, else empty
     std::string ani_pos_lib; // leg animation playing
@@ -204,7 +307,24 @@ public:
     int32_t idson3 = 0; // 1: was hit this frame
 
 private:
-    const World* monde_ = nullptr; // the match, from Initplayer until Destroy
+    const WeaponRow& Arme() const; // the current weapon's row (IdArme outside 0..11: row 0)
+    scene::ViewportParams& VueLocale();
+    bool Zoome();                        // the local viewport's front distance is not 1.0
+    void EtapeSang();                    // Avance step 1: the nine-frame blood splash
+    void AvanceDistant();                // Avance step 2: a remote player's received state
+    void ChangeArme(int32_t arme);       // weapon frame exchange and fire sound
+    void ChangeVue();                    // the view cycle first person -> scope -> third person
+    void NomTorse(std::string_view act); // ani_lib = "ref_" + act + "_" + class, AniBuste
+    // Steps 4 to 23 of scrute_clavier for a living player; returns the camera factor k.
+    double Pas(bool gauche, bool droit, const std::array<uint8_t, 256>& clavier);
+    void CiblesCamera(bool orbite); // camera targets (orbit: right button, third person)
+    void SuitCamera(double k);      // third-person camera follow
+
+    const World* monde_ = nullptr;    // the match, from Initplayer until Destroy
+    double pivot_memo = 0;            // pitch saved when the pitch lock is switched
+    int32_t sonActif_ = -1;           // SonActif: the Sons slot looping now, -1 none
+    scene::ViewportParams vueLocale_; // used when the match has no local viewport
+    scene::PickResults hits_;         // reused by every ray of this record
 };
 
 } // namespace player
