@@ -211,6 +211,7 @@ public:
     // Messages through World::network. SendHit counts a head shot (a bone name containing
     // "Head") in `snipper` and sends power -1, else the weapon's power.
     void SendHit(int32_t target, std::string_view boneName, const glm::vec3& point);
+    // SendState hands the record to the sink, then clears idson2 and idson3 (sent once).
     void SendState();
     void SendKilled(int32_t killer, int32_t power);
 

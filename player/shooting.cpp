@@ -13,6 +13,8 @@ void player::tir() {
     // 1. One shot per shoot animation: the animation's length is the fire interval.
     idson2 = 0;
     if (action == "shoot" || monde_ == nullptr || !chasse || !devant) return;
+    // An empty magazine fires nothing: the animation step reloads it first.
+    if (NbBastos <= 0) return;
     // 2. The bullet is spent, the others hear it, the torso shoots.
     NbBastos -= 1;
     idson2 = 1;
@@ -118,6 +120,9 @@ void player::Meurt() {
 
 void player::SendState() {
     if (monde_ && monde_->network) monde_->network->SendState(*this);
+    // The fire and hit flags go out once; idson repeats.
+    idson2 = 0;
+    idson3 = 0;
 }
 
 void player::SendKilled(int32_t killer, int32_t power) {
