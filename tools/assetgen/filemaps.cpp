@@ -449,7 +449,7 @@ struct MapBuilder {
     }
 
     // A railing or fence along a-b (axis-aligned): grating panels between the gaps (given as
-    // [from, to] along the segment's axis) with a rail on top. The panels are walls.
+    // [from, to] along the segment's axis) with a closed rail box on top. The panels are walls.
     void Railing(glm::vec2 a, glm::vec2 b, float y, float h, std::vector<glm::vec2> gaps,
                  int panelMat, int railMat) {
         const bool alongX = a.y == b.y;
@@ -466,6 +466,7 @@ struct MapBuilder {
                                          : Rect{a.x - 0.12f, a.x + 0.12f, p0.y, p1.y};
                 BoxSides(rail, y + h, y + h + 0.25f, railMat, pla);
                 pla.push_back(Flat(rail, y + h + 0.25f, true, railMat));
+                pla.push_back(Flat(rail, y + h, false, railMat)); // seen from below
             }
             from = std::max(from, g.y);
         }

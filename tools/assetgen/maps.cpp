@@ -93,15 +93,16 @@ void Corridors(Output& out) {
         {"logo2", glm::vec3(1), 10, "logo2.bmp"},   {"logo3", glm::vec3(1), 10, "logo3.bmp"},
         {"logo4", glm::vec3(1), 10, "logo4.bmp"}};
     // Two corridors x 0..14 and 56..70 from z = 15 down to -150, joined at the top (z 3..15)
-    // and in the middle (z -95..-85); the middle block between them is solid.
+    // and in the middle (z -95..-85); the middle block between them is solid, its faces turned
+    // out towards the corridors and passages.
     cor.Floor({0, 70}, {-150, 15}, fy, 1);
     cor.Ceiling({0, 70}, {-150, 15}, cy, 2);
     cor.Wall({0, fy, 15}, {70, cy, 15}, {0, 0, -1}, 0);
     cor.Wall({0, fy, -150}, {0, cy, 15}, {1, 0, 0}, 0);
     cor.Wall({70, fy, -150}, {70, cy, 15}, {-1, 0, 0}, 0);
     for (const glm::vec2 span : {glm::vec2(-85, 3), glm::vec2(-150, -95)}) {
-        cor.Wall({14, fy, span[0]}, {14, cy, span[1]}, {1, 0, 0}, 0);
-        cor.Wall({56, fy, span[0]}, {56, cy, span[1]}, {-1, 0, 0}, 0);
+        cor.Wall({14, fy, span[0]}, {14, cy, span[1]}, {-1, 0, 0}, 0);
+        cor.Wall({56, fy, span[0]}, {56, cy, span[1]}, {1, 0, 0}, 0);
         cor.Wall({14, fy, span[1]}, {56, cy, span[1]}, {0, 0, 1}, 0);
         cor.Wall({14, fy, span[0]}, {56, cy, span[0]}, {0, 0, -1}, 0);
     }
@@ -112,12 +113,14 @@ void Corridors(Output& out) {
             Face({0.05f, -2.f, p[0] - 4}, {0.05f, 2.f, p[0] + 4}, {1, 0, 0}, 0.125f, int(p[1])));
         cor.visual.back().uv = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
     }
-    // The stair hall z -150..-200: level to -155, ten steps down to y -15.5 by -195.
+    // The stair hall z -150..-200: level to -155, ten steps down to y -15.5 by -195. Each riser
+    // faces down the stair (-z): it is seen from below, and from the first section when the
+    // turned second section's stair rises beyond the junction.
     st.Floor({0, 70}, {-155, -150}, fy, 1);
     for (int k = 0; k < 10; ++k) {
         const float z0 = -155.f - 4.f * float(k), y = fy - 1.f - float(k);
         st.Floor({0, 70}, {z0 - 4, z0}, y, 2);
-        st.visual.push_back(Face({0, y, z0}, {70, y + 1, z0}, {0, 0, 1}, 0.1f, 2));
+        st.visual.push_back(Face({0, y, z0}, {70, y + 1, z0}, {0, 0, -1}, 0.1f, 2));
     }
     st.Floor({0, 70}, {-200, -195}, fy - 10.f, 1);
     st.Ceiling({0, 70}, {-200, -150}, 12.f, 2);
@@ -154,17 +157,24 @@ void Warehouse(Output& out) {
     for (int s = -1; s <= 1; s += 2) {
         const float zIn = 50.f * float(s), zOut = 80.f * float(s);
         b.Floor({-75, 85}, {std::min(zIn, zOut), std::max(zIn, zOut)}, up, 2);
+        // Its underside and its front edge are drawn only (the ceiling file is never hit).
         b.ceilings.push_back(Face({-75, up - 1, std::min(zIn, zOut)},
                                   {85, up - 1, std::max(zIn, zOut)}, {0, -1, 0}, 0.1f, 2));
-        b.visual.push_back(b.ceilings.back());
-        b.visual.push_back(Face({-75, up - 1, zIn}, {75, up, zIn}, {0, 0, -float(s)}, 0.1f, 2));
-        // Ramp from the ground at z = +-15 up to the mezzanine edge, x 75..85.
+        b.ceilings.push_back(Face({-75, up - 1, zIn}, {75, up, zIn}, {0, 0, -float(s)}, 0.1f, 2));
+        // Ramp from the ground at z = +-15 up to the mezzanine edge, x 75..85: a solid flight
+        // of steps, its risers and its open side at x = 75 drawn only, like the ceilings.
         const int steps = 29;
         for (int k = 0; k < steps; ++k) {
             const float z0 = 15.f * float(s) + (zIn - 15.f * float(s)) * float(k) / steps;
             const float z1 = 15.f * float(s) + (zIn - 15.f * float(s)) * float(k + 1) / steps;
-            b.Floor({75, 85}, {std::min(z0, z1), std::max(z0, z1)}, g + float(k + 1), 2);
+            const float y = g + float(k + 1);
+            b.Floor({75, 85}, {std::min(z0, z1), std::max(z0, z1)}, y, 2);
+            b.ceilings.push_back(Face({75, y - 1, z0}, {85, y, z0}, {0, 0, -float(s)}, 0.1f, 2));
+            b.ceilings.push_back(
+                Face({75, g, std::min(z0, z1)}, {75, y, std::max(z0, z1)}, {-1, 0, 0}, 0.1f, 2));
         }
+        // Its back, under the mezzanine.
+        b.ceilings.push_back(Face({75, g, zIn}, {85, up - 1, zIn}, {0, 0, float(s)}, 0.1f, 2));
     }
     // Crates on the ground floor.
     const float crates[][3] = {

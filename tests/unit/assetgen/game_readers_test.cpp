@@ -237,3 +237,118 @@ TEST_F(GameReaders, EveryMapLoadsAndEverySpawnPointStandsOnAFloorClearOfWalls) {
         }
     }
 }
+
+namespace {
+
+// Makes picks under `f` see exactly what the renderer draws: a frame or visual is pickable
+// when, and only when, it is drawn (a frame that is not drawn hides its whole subtree).
+void PickWhatIsDrawn(scene::Frame& f) {
+    const bool drawn = f.GetTraversalOptions() & scene::kFlagRendered;
+    f.SetTraversalOptions(drawn ? scene::kFlagRenderedAndPickable : scene::kFlagNone);
+    if (!drawn) return;
+    for (const auto& v : f.Visuals())
+        v->SetFlags(v->IsRendered() ? scene::kFlagRenderedAndPickable : scene::kFlagNone);
+    for (const auto& c : f.Children())
+        PickWhatIsDrawn(*c);
+}
+
+// Corners of face `index` of `b` (hung under `frame`) in scene coordinates.
+std::vector<glm::vec3> FaceCorners(const scene::MeshBuilder& b, const scene::Frame& frame,
+                                   size_t index) {
+    std::vector<glm::vec3> corners;
+    for (uint32_t v : b.GetFace(index).vertices)
+        corners.push_back(frame.TransformPoint(b.GetVertex(v)));
+    return corners;
+}
+
+// Whether convex planar polygon `c` is drawn seen along `dir` (clockwise on screen: its
+// winding normal points back at the viewer) and holds `p`.
+bool DrawnFaceHolds(const std::vector<glm::vec3>& c, const glm::vec3& dir, const glm::vec3& p) {
+    if (c.size() < 3) return false;
+    const glm::vec3 n = glm::cross(c[1] - c[0], c[2] - c[0]);
+    const float len = glm::length(n);
+    if (len <= 0 || glm::dot(n, dir) >= 0) return false;
+    const glm::vec3 u = n / len;
+    if (std::abs(glm::dot(u, p - c[0])) > 1e-3f) return false;
+    for (size_t k = 0; k < c.size(); ++k) {
+        const glm::vec3& a = c[k];
+        const glm::vec3& b = c[(k + 1) % c.size()];
+        if (glm::dot(glm::cross(b - a, p - a), u) < -1e-3f * glm::length(b - a)) return false;
+    }
+    return true;
+}
+
+// Whether what a ray meets first is a face the renderer draws towards it: the hit face, a face
+// lying on it the other way round (a panel seen from both sides), or, where the ray meets an
+// edge shared by several meshes, a drawn face of one of them.
+bool MeetsDrawnFace(const scene::PickResults& hits, const glm::vec3& dir) {
+    for (const scene::PickHit& hit : hits.Hits()) {
+        if (hit.distance > hits[0].distance + 1e-3f) break;
+        if (!hit.visual || hit.visual->Kind() != scene::VisualKind::MeshBuilder) return true;
+        const auto& b = static_cast<const scene::MeshBuilder&>(*hit.visual);
+        for (size_t i = 0; i < b.GetFaceCount(); ++i)
+            if (DrawnFaceHolds(FaceCorners(b, *hit.frame, i), dir, hit.point)) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// From the eye of a player standing or crouching at any spawn point, every look level or
+// downwards ends on a drawn face of the map turned towards the player, never on nothing nor
+// through a face drawn for the other side. Looking up, a map with a sky may show its sky box.
+TEST_F(GameReaders, EveryMapIsClosedAroundEverySpawnPoint) {
+    ASSERT_TRUE(ok_);
+    std::vector<std::string> maps = {"couloirs", "entrepot"};
+    for (const std::string& n : content::FileMapNames(Root()))
+        maps.push_back(n);
+    // Slopes of the sight lines; the shallow ones look far down the corridors and stairs.
+    const float slopes[] = {-0.5f, -0.2f, -0.08f, -0.04f, -0.03f, -0.02f, -0.01f,
+                            0.f,   0.01f, 0.02f,  0.04f,  0.08f,  0.2f,   0.5f};
+    for (const std::string& name : maps) {
+        SCOPED_TRACE(name);
+        content::MapWorld w;
+        content::BuildMap(w, Root(), name);
+        ASSERT_EQ(w.error, "");
+        const bool hasSky = !w.decorA->Visuals().empty() && name != "couloirs";
+        PickWhatIsDrawn(*w.scene);
+        // The sky box lives under decorA for file maps: picked apart from the map.
+        auto sky = w.decorA;
+        if (hasSky) w.decorA->SetTraversalOptions(scene::kFlagNone);
+        int failures = 0;
+        scene::PickResults hits;
+        for (size_t i = 0; i < w.spawns.size() && failures < 5; ++i) {
+            const float down = content::RayDistance(*w.scene, w.spawns[i], {0, -1, 0});
+            ASSERT_GT(down, 0.f) << "spawn " << i;
+            const glm::vec3 foot = w.spawns[i] - glm::vec3(0, down, 0);
+            for (float eyeHeight : {5.2f, 2.6f})
+                for (int k = 0; k < 64; ++k)
+                    for (float slope : slopes) {
+                        // Off the axes and diagonals, so no sight line runs along an edge.
+                        const float a = (float(k) + 0.37f) * 0.09817477f;
+                        const glm::vec3 eye = foot + glm::vec3(0, eyeHeight, 0);
+                        const glm::vec3 dir =
+                            glm::normalize(glm::vec3(std::cos(a), slope, std::sin(a)));
+                        std::string fault;
+                        if (scene::Pick(*w.scene, eye, dir, hits) == 0) {
+                            bool seesSky = false;
+                            if (hasSky && slope > 0) {
+                                sky->SetTraversalOptions(scene::kFlagRenderedAndPickable);
+                                seesSky = content::RayDistance(*w.scene, eye, dir) > 0;
+                                sky->SetTraversalOptions(scene::kFlagNone);
+                            }
+                            if (!seesSky) fault = "looks into nothing";
+                        } else if (!MeetsDrawnFace(hits, dir)) {
+                            const glm::vec3 p = hits[0].point;
+                            fault = "looks through the back of a face at " + std::to_string(p.x) +
+                                    "," + std::to_string(p.y) + "," + std::to_string(p.z);
+                        }
+                        if (!fault.empty() && ++failures <= 5)
+                            ADD_FAILURE()
+                                << "spawn " << i << ", eye " << eyeHeight << ", direction " << dir.x
+                                << "," << dir.y << "," << dir.z << ": " << fault;
+                    }
+        }
+        EXPECT_EQ(failures, 0);
+    }
+}
