@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path MakeTempDir(const std::string& tag) {
+inline fs::path MakeTempDir(const std::string& tag) {
     const fs::path dir =
         fs::temp_directory_path() / ("tarnhold_assetgen_" + tag + "_" + std::to_string(::getpid()));
     fs::remove_all(dir);
@@ -31,7 +31,7 @@ fs::path MakeTempDir(const std::string& tag) {
     return dir;
 }
 
-std::string ReadFile(const fs::path& p) {
+inline std::string ReadFile(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     std::ostringstream s;
     s << f.rdbuf();
@@ -39,7 +39,7 @@ std::string ReadFile(const fs::path& p) {
 }
 
 // Lines of a CR LF text file; fails the test when a line ends without CR.
-std::vector<std::string> ReadLines(const fs::path& p) {
+inline std::vector<std::string> ReadLines(const fs::path& p) {
     const std::string text = ReadFile(p);
     std::vector<std::string> lines;
     size_t at = 0;
@@ -57,8 +57,8 @@ std::vector<std::string> ReadLines(const fs::path& p) {
 // Triangles of every face of a .x file as the game's loader reads it (file coordinates, fan
 // triangulated in corner order) times `scale`. `textures` (optional) receives every texture
 // name the file's materials give.
-std::vector<std::array<glm::vec3, 3>> LoadTriangles(const fs::path& p, float scale,
-                                                    std::vector<std::string>* textures = nullptr) {
+inline std::vector<std::array<glm::vec3, 3>>
+LoadTriangles(const fs::path& p, float scale, std::vector<std::string>* textures = nullptr) {
     auto builder = scene::MeshBuilder::Create();
     const scene::LoadStatus status = scene::LoadXIntoMeshBuilder(
         *builder, p.string(), nullptr, [textures](const std::string& name) {
@@ -76,7 +76,7 @@ std::vector<std::array<glm::vec3, 3>> LoadTriangles(const fs::path& p, float sca
     return tris;
 }
 // Distance along the ray to the nearest triangle, or -1.
-float Cast(const std::vector<std::array<glm::vec3, 3>>& tris, glm::vec3 o, glm::vec3 d) {
+inline float Cast(const std::vector<std::array<glm::vec3, 3>>& tris, glm::vec3 o, glm::vec3 d) {
     float best = -1;
     for (const auto& t : tris) {
         const glm::vec3 e1 = t[1] - t[0], e2 = t[2] - t[0], p = glm::cross(d, e2);
