@@ -1,0 +1,174 @@
+// tests/unit/player/match_world.h — one local player of the installed content on an installed
+// map, put together in-process the way a match puts it together: the map frames built by the
+// content helpers, the character model "terror.qc" and the twelve weapons read by model::MDL,
+// and a player::World whose hooks reach them as the game core's do. Input is injected as the
+// automation script injects it. Shared by the player's map tests and its screenshot tests.
+#pragma once
+
+#include "platform/input/input.h"
+#include "tests/unit/assetgen/game_content.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+namespace playertest {
+
+namespace fs = std::filesystem;
+
+// DirectInput codes of the local player's keys, as the match assigns them.
+inline constexpr int kUp = 200, kDown = 208, kRight = 205, kLeft = 203, kFire = 25;
+inline constexpr int kView = 211, kLock = 207, kWeapon = 209, kCrouch = 157;
+
+// The character model and the weapon models of the installation, read once per test program
+// (reading them is the slow part). Throws model::ModelError when the content is unreadable.
+struct Models {
+    std::unique_ptr<model::MDL> character;
+    std::array<std::unique_ptr<model::MDL>, player::kWeaponCount> weapons;
+
+    static Models& Installed() {
+        static Models m = [] {
+            Models loaded;
+            const fs::path root = TARNHOLD_INSTALL_DIR;
+            loaded.character = content::LoadCharacter(root);
+            for (int32_t i = 0; i < player::kWeaponCount; ++i)
+                loaded.weapons[size_t(i)] = content::LoadWeapon(root, player::FichierArme(i));
+            return loaded;
+        }();
+        return m;
+    }
+};
+
+// A map of the installation with the local player (slot 0) standing on it. The map scale is
+// the match's: 5 on the built-in maps, 50 on file maps.
+class MatchWorld {
+public:
+    // Builds `map` and spawns the local player with weapon `arme`; `seed` picks the spawn.
+    MatchWorld(const std::string& map, Models& models, int32_t arme = 0, uint32_t seed = 3)
+        : models_(models) {
+        content::BuildMap(map_, TARNHOLD_INSTALL_DIR, map);
+        EXPECT_TRUE(map_.error.empty()) << map_.error;
+        const bool builtIn = map == "couloirs" || map == "entrepot";
+        w.sceneFrame = map_.scene;
+        w.playerRoot = scene::Frame::Create(map_.wall);
+        w.wallFrame = map_.wall;
+        w.decorFrameA = map_.decorA;
+        w.decorFrameB = map_.decorB;
+        w.mapName = map;
+        for (size_t i = 0; i < 4 && i < map_.spawns.size(); ++i)
+            w.spawnPoints[i] = map_.spawns[i];
+        w.localIndex = 0;
+        w.dataPath = TARNHOLD_INSTALL_DIR;
+        w.floorFrame = map_.floor;
+        w.ladderFrame = map_.ladder;
+        w.mapScale = builtIn ? 5.0 : 50.0;
+        if (map == "couloirs") {
+            // Section frames: floor, wall, ceiling of the first section, then of the second.
+            for (size_t i = 0; i < 3; ++i) {
+                const scene::Frame& parent = i == 0   ? *map_.floor
+                                             : i == 1 ? *map_.wall
+                                                      : *map_.ceiling;
+                w.sectionFrames[i] = parent.Children()[0];
+                w.sectionFrames[i + 3] = parent.Children()[1];
+            }
+        }
+        for (size_t i = 0; i < w.weaponMains.size(); ++i)
+            if (models.weapons[i]) w.weaponMains[i] = models.weapons[i]->Main;
+        w.randomSeed = [seed] { return seed; };
+        w.buildInstance = [this](player::player& q) { models_.character->RenvMesh(q); };
+        w.findAnimation = [this](const player::player&, std::string_view name) {
+            return models_.character->RenvAnimations(name);
+        };
+        w.lastFrame = [this](const player::player&, int32_t index) {
+            return models_.character->RenvAniMax(index);
+        };
+        w.pose = [this](player::player& q) { models_.character->Anime(q); };
+        w.weaponPower = [this] { return power; };
+        w.localViewport = [this] { return &viewport; };
+        w.rebuildViewport = [this](const std::shared_ptr<scene::Frame>& camera) {
+            viewport.camera = camera;
+            viewport.front = 1.0f;
+        };
+        w.crosshairTexture =
+            scene::LoadTexture(std::string(TARNHOLD_INSTALL_DIR) + "/weapons/croix.bmp");
+        w.scopeTexture =
+            scene::LoadTexture(std::string(TARNHOLD_INSTALL_DIR) + "/weapons/sniper.bmp");
+        for (const auto& t : {w.crosshairTexture, w.scopeTexture}) {
+            if (!t) continue;
+            t->SetDecalTransparency(true);
+            t->SetDecalTransparentColor(0);
+            t->SetDecalOrigin(128, 128);
+        }
+        viewport.camera = nullptr;
+        viewport.width = 640;
+        viewport.height = 480;
+        viewport.front = 1.0f;
+        viewport.back = 5000.0f;
+        viewport.field = 0.6f;
+
+        input::SetInjectedOnly(true);
+        input::ReleaseAll();
+        p.indice = 0;
+        p.IdArme = arme;
+        p.K_up = kUp;
+        p.k_down = kDown;
+        p.k_right = kRight;
+        p.k_left = kLeft;
+        p.k_Tir = kFire;
+        p.k_V1 = kView;
+        p.k_V2 = kLock;
+        p.k_Arme = kWeapon;
+        p.k_baisser = kCrouch;
+        p.Initplayer(w);
+        p.joueur->SetTraversalOptions(scene::kFlagRendered);
+        viewport.camera = p.cam;
+    }
+    MatchWorld(const MatchWorld&) = delete;
+    MatchWorld& operator=(const MatchWorld&) = delete;
+    ~MatchWorld() {
+        p.Destroy();
+        input::ReleaseAll();
+        input::SetInjectedOnly(false);
+    }
+
+    // `n` frames of the local player, the character's skin deformed after each as the main
+    // loop does.
+    void Steps(int n) {
+        for (int i = 0; i < n; ++i) {
+            p.Avance();
+            models_.character->AnimeSkmVertex();
+        }
+    }
+    void Key(int code, bool down) { input::InjectKey(code, down); }
+
+    // Position of joueur (the body root) in scene coordinates.
+    glm::vec3 Pos() const { return p.joueur->GetPosition(map_.scene.get()); }
+    // Puts the body root at `at` (scene coordinates) facing `dir` (horizontal) and lets the
+    // floor ray stand it on the floor below.
+    void StandAt(glm::vec3 at, glm::vec3 dir) {
+        const float s = float(w.modelScale);
+        p.joueur->SetPosition(map_.scene.get(), at);
+        p.joueur->SetOrientation(map_.scene.get(), glm::normalize(dir), {0, 1, 0});
+        p.joueur->AddScale(scene::Combine::Before, s, s, s);
+        p.vitesse = 0;
+        p.lance_une_RAY(*p.joueur);
+    }
+    // Height of the nearest floor below `at`, or NaN.
+    float FloorBelow(glm::vec3 at) const {
+        const float d = content::RayDistance(*map_.floor, at, {0, -1, 0});
+        return d < 0 ? std::nanf("") : at.y - d;
+    }
+
+    content::MapWorld map_;
+    player::World w;
+    player::player p;
+    scene::ViewportParams viewport;
+    int32_t power = 4;
+
+private:
+    Models& models_;
+};
+
+} // namespace playertest
