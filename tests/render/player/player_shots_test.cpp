@@ -1,0 +1,249 @@
+// Screenshots of the local player on the courtyard map, drawn by the real renderer with the
+// real character and weapons: the chase view of the player running with a weapon, the first
+// person view, the scope view, a blood splash from a hit delivered as the network delivers it,
+// and the dead body. Each picture is compared with the same view without the player (or before
+// the event), and the difference is checked: where it lies, how large it is, its colour.
+#include "platform/render/render.h"
+#include "tests/render/render/gl_context.h"
+#include "tests/unit/player/match_world.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using playertest::MatchWorld;
+using playertest::Models;
+namespace fs = std::filesystem;
+
+constexpr int kW = 640;
+constexpr int kH = 480;
+// Steps after a placement for the chase camera to close in on its target (it closes 1/15 of the
+// distance per step while standing).
+constexpr int kSettle = 80;
+
+std::string ShotPath(const std::string& name) {
+    const fs::path dir = fs::path(TARNHOLD_BINARY_DIR) / "player-shots";
+    fs::create_directories(dir);
+    return (dir / name).string();
+}
+
+glm::ivec3 PixelAt(const scene::Image& img, int x, int y) {
+    const uint8_t* p = &img.rgba[(size_t(y) * size_t(img.width) + size_t(x)) * 4];
+    return {p[0], p[1], p[2]};
+}
+
+// Pixels where two pictures of the same view differ: what the second one adds. Rows count from
+// the top of the picture.
+struct Difference {
+    int count = 0;
+    int minX = kW, minY = kH, maxX = -1, maxY = -1;
+    int Width() const { return count ? maxX - minX + 1 : 0; }
+    int Height() const { return count ? maxY - minY + 1 : 0; }
+};
+
+Difference Compare(const scene::Image& before, const scene::Image& after) {
+    Difference d;
+    for (int y = 0; y < after.height; ++y)
+        for (int x = 0; x < after.width; ++x) {
+            const glm::ivec3 a = PixelAt(before, x, y), b = PixelAt(after, x, y);
+            const glm::ivec3 diff = glm::abs(a - b);
+            if (std::max({diff.x, diff.y, diff.z}) <= 12) continue;
+            ++d.count;
+            d.minX = std::min(d.minX, x), d.maxX = std::max(d.maxX, x);
+            d.minY = std::min(d.minY, y), d.maxY = std::max(d.maxY, y);
+        }
+    return d;
+}
+
+class Shots : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Models::Installed();
+        std::string error;
+        context_ = new rendertest::GlContext();
+        contextOk_ = context_->Open(kW, kH, error);
+        if (!contextOk_) std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    static void TearDownTestSuite() { delete context_; }
+    void SetUp() override {
+        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display (run under xvfb-run)";
+        ASSERT_TRUE(contextOk_);
+        std::string error;
+        renderer = render::Renderer::Create(&error);
+        ASSERT_NE(renderer, nullptr) << error;
+        renderer->SetTargetSize(kW, kH);
+        renderer->SetQuality(scene::RenderQuality::Gouraud);
+    }
+    void TearDown() override { renderer.reset(); }
+
+    // The courtyard with its point light, as the match lights it, and the local player.
+    std::unique_ptr<MatchWorld> Courtyard(int32_t arme) {
+        auto m = std::make_unique<MatchWorld>("cour", Models::Installed(), arme);
+        auto light = scene::Frame::Create(m->map_.scene);
+        light->AddLight(scene::Light::Create(scene::LightType::Point, {1, 1, 1}));
+        light->SetPosition(m->map_.scene.get(), m->map_.light);
+        return m;
+    }
+
+    // The local view as the match draws it; `file` saves it under the build directory.
+    scene::Image Draw(MatchWorld& m, const std::string& file = {}) {
+        renderer->Clear(m.viewport);
+        renderer->Render(m.viewport, *m.map_.scene);
+        if (!file.empty()) {
+            std::string error;
+            EXPECT_TRUE(renderer->Screenshot(ShotPath(file), &error)) << error;
+        }
+        return render::CaptureBackBuffer(kH, 0, 0, kW, kH);
+    }
+    // The same view without the player's body (and what it carries).
+    scene::Image DrawWithoutBody(MatchWorld& m) {
+        m.p.joueur->SetTraversalOptions(scene::kFlagNone);
+        scene::Image img = Draw(m);
+        m.p.joueur->SetTraversalOptions(scene::kFlagRendered);
+        return img;
+    }
+
+    std::unique_ptr<render::Renderer> renderer;
+    static inline rendertest::GlContext* context_ = nullptr;
+    static inline bool contextOk_ = false;
+};
+
+// Presses a toggle key for one frame, the key-ready period having passed.
+void Toggle(MatchWorld& m, int code) {
+    m.p.TOUCHE_OK = true;
+    m.Key(code, true);
+    m.Steps(1);
+    m.Key(code, false);
+    m.Steps(1);
+}
+
+TEST_F(Shots, ChaseViewShowsThePlayerRunningWithAWeaponInTheMiddleOfThePicture) {
+    auto m = Courtyard(5); // ak47
+    m->StandAt({-40, 3, 0}, {0, 0, 1});
+    m->Steps(kSettle);
+    m->Key(playertest::kUp, true);
+    m->Steps(25);
+    ASSERT_EQ(m->p.ani_pos_lib, "run");
+    const scene::Image with = Draw(*m, "chase_running.png");
+    const Difference body = Compare(DrawWithoutBody(*m), with);
+    EXPECT_GT(body.count, 3000) << "the body is drawn";
+    EXPECT_GT(body.Height(), body.Width()) << "standing upright";
+    EXPECT_LT(std::abs((body.minX + body.maxX) / 2 - kW / 2), 60) << "centred";
+    EXPECT_GT(body.minY, 40) << "the camera is above and behind, not inside";
+}
+
+TEST_F(Shots, OrbitWithTheRightButtonShowsTheWeaponInTheHand) {
+    auto m = Courtyard(5); // ak47
+    m->StandAt({-40, 3, 0}, {0, 0, 1});
+    m->Steps(kSettle);
+    // Right button held, the mouse pushed right: the camera turns around the player.
+    m->p.Souris = true;
+    m->Key(playertest::kUp, true);
+    input::InjectMouseButton(input::MouseButton::Right, true);
+    for (int i = 0; i < 5; ++i) {
+        input::InjectMouseMove(kW / 2 + 100, kH / 2);
+        m->Steps(1);
+    }
+    m->Steps(10);
+    const scene::Image with = Draw(*m, "chase_orbit_side.png");
+    m->p.MDroite->SetTraversalOptions(scene::kFlagNone);
+    const scene::Image bare = Draw(*m);
+    m->p.MDroite->SetTraversalOptions(scene::kFlagRendered);
+    const Difference weapon = Compare(bare, with);
+    const Difference body = Compare(DrawWithoutBody(*m), with);
+    EXPECT_GT(weapon.count, 60) << "the weapon is drawn";
+    EXPECT_GT(body.Width(), 40);
+    // In the hand: within the body's outline, at chest height, not at its feet or above it.
+    EXPECT_GE(weapon.minY, body.minY);
+    EXPECT_LT(weapon.maxY, body.minY + body.Height() * 2 / 3);
+    EXPECT_GT(weapon.maxX, body.minX);
+    EXPECT_LT(weapon.minX, body.maxX);
+}
+
+TEST_F(Shots, FirstPersonLooksFromTheEyeAndTheScopeMagnifiesSixTimes) {
+    auto m = Courtyard(11); // awp: a rifle with a scope
+    m->StandAt({-40, 3, -20}, {0, 0, 1});
+    m->Steps(kSettle);
+    const scene::Image chase = Draw(*m);
+    Toggle(*m, playertest::kView);
+    ASSERT_TRUE(m->p.vue);
+    ASSERT_EQ(m->viewport.camera, m->p.chasse);
+    m->Steps(5);
+    const scene::Image first = Draw(*m, "first_person.png");
+    // The eye is in the head: no body part fills the view; the crosshair marks the centre.
+    const Difference crosshair = Compare(DrawWithoutBody(*m), first);
+    EXPECT_GT(crosshair.count, 0);
+    EXPECT_LT(crosshair.count, kW * kH / 8) << "the view is not blocked by the body";
+    // The eye rides the weapon: above the body root, just behind the muzzle, in front of the body.
+    const glm::vec3 eye = m->p.chasse->GetPosition(m->map_.scene.get());
+    EXPECT_GT(eye.y - m->Pos().y, 0.8f);
+    EXPECT_LT(glm::distance(glm::vec2(eye.x, eye.z), glm::vec2(m->Pos().x, m->Pos().z)), 3.f);
+    EXPECT_GT(glm::dot(eye - m->Pos(), glm::vec3(0, 0, 1)), 0.f);
+    EXPECT_GT(Compare(chase, first).count, kW * kH / 4) << "a different view";
+
+    Toggle(*m, playertest::kView);
+    ASSERT_TRUE(m->p.vue);
+    ASSERT_FLOAT_EQ(m->viewport.front, 6.f);
+    m->Steps(5);
+    const scene::Image scope = Draw(*m, "scope.png");
+    // Six times magnified: the picture differs from the first-person one almost everywhere.
+    EXPECT_GT(Compare(first, scope).count, kW * kH / 2);
+    // The third press goes back to the chase view.
+    Toggle(*m, playertest::kView);
+    EXPECT_FALSE(m->p.vue);
+    EXPECT_FLOAT_EQ(m->viewport.front, 1.f);
+    EXPECT_EQ(m->viewport.camera, m->p.cam);
+}
+
+TEST_F(Shots, AHitSplashesRedBloodOnTheBody) {
+    auto m = Courtyard(0);
+    m->StandAt({-40, 3, 0}, {0, 0, 1});
+    m->Steps(kSettle);
+    const scene::Image before = Draw(*m);
+    // A hit at the chest, from behind the camera's side, as the network delivers it.
+    const glm::vec3 chest = m->p.joueur->GetPosition(m->map_.scene.get()) + glm::vec3(0, 1, -0.6f);
+    m->p.Toucher(10, 1, chest.x, chest.y, chest.z);
+    EXPECT_EQ(m->p.force, 90);
+    m->Steps(2);
+    const scene::Image blood = Draw(*m, "blood.png");
+    const Difference body = Compare(DrawWithoutBody(*m), blood);
+    const auto redOnBody = [&](const scene::Image& img) {
+        int n = 0;
+        for (int y = body.minY; y <= body.maxY; ++y)
+            for (int x = body.minX; x <= body.maxX; ++x) {
+                const glm::ivec3 c = PixelAt(img, x, y);
+                n += c.x > 140 && c.y < 60 && c.z < 60;
+            }
+        return n;
+    };
+    const int clean = redOnBody(before);
+    EXPECT_GT(redOnBody(blood), clean + 15) << "red blood on the body";
+    // The splash lasts nine frames, then nothing is left of it.
+    m->Steps(10);
+    EXPECT_LE(redOnBody(Draw(*m)), clean + 5);
+}
+
+TEST_F(Shots, TheDeadBodyLiesOnTheFloor) {
+    auto m = Courtyard(0);
+    m->StandAt({-40, 3, 0}, {0, 0, 1});
+    m->Steps(kSettle);
+    const scene::Image standingView = Draw(*m);
+    const Difference standing = Compare(DrawWithoutBody(*m), standingView);
+    const glm::vec3 head = m->p.tete->GetPosition(m->map_.scene.get());
+    m->p.Toucher(-1, 1, head.x, head.y, head.z);
+    ASSERT_TRUE(m->p.mort);
+    for (int i = 0; i < 200 && !m->p.pret; ++i)
+        m->Steps(1);
+    ASSERT_TRUE(m->p.pret) << "the death animation ended";
+    m->Steps(kSettle); // the body stays as it fell
+    const scene::Image deadView = Draw(*m, "dead.png");
+    const Difference dead = Compare(DrawWithoutBody(*m), deadView);
+    EXPECT_GT(dead.count, 500) << "the body is still drawn";
+    EXPECT_LT(dead.Height(), standing.Height() / 2) << "lying, not standing";
+    EXPECT_GT(dead.minY, standing.minY + standing.Height() / 2) << "low in the picture";
+    EXPECT_LE(dead.maxY, standing.maxY + 10) << "on the floor, not below it";
+}
+
+} // namespace
