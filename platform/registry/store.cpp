@@ -156,6 +156,16 @@ bool TextFitsTheFile(std::string_view text) {
 // 2. Store operations
 // ---------------------------------------------------------------------------------------------
 
+// True when some key of the document lies below `path`.
+static bool HasSubKey(const RegDocument& document, RootKey root, std::string_view path) {
+    for (const RegKey& key : document.keys) {
+        if (key.root != root || key.path.size() <= path.size() || key.path[path.size()] != '\\')
+            continue;
+        if (local::SameName(std::string_view(key.path).substr(0, path.size()), path)) return true;
+    }
+    return false;
+}
+
 bool Store::EnsureKey(RootKey root, std::string_view keyPath) const {
     const std::optional<std::string> path = local::NormaliseKeyPath(keyPath);
     if (!path) return false;
@@ -207,6 +217,9 @@ bool Store::WriteSetting(RootKey root, std::string_view keyPath, std::string_vie
     }
     return ModifyFile(file_, [&](RegDocument& document) {
         RegKey* key = local::FindKey(document, root, *path);
+        // A key with a sub-key in the file exists even without a section of its own (a file
+        // may list only "...\\Vesk-Soft\\Tarnhold"); it gets its section on this write.
+        if (!key && HasSubKey(document, root, *path)) key = &CreateKeyChain(document, root, *path);
         if (!key) return Change::Refused;
         RegValue* existing = local::FindValue(*key, name);
         if (!existing) {

@@ -91,6 +91,11 @@ TEST(Store, ReadsValuesWrittenByOtherTools) {
     EXPECT_NE(file.find("\"Bin\"=hex:01,02\n"), std::string::npos);
     EXPECT_NE(file.find("\"Multi\"=hex(7):41,00,00,00\n"), std::string::npos);
     EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer"), Setting::FromText("12"));
+    // The file names only the game key; its parent, the account key, exists all the same and
+    // takes the account values.
+    ASSERT_TRUE(store.WriteSetting(kMachine, kAccountKey, "Login", "me", ValueType::Text));
+    EXPECT_EQ(store.ReadSetting(kMachine, kAccountKey, "Login").Text(), "me");
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer"), Setting::FromText("12"));
 }
 
 TEST(Store, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
