@@ -247,6 +247,9 @@ void SetupWindowed();
 void ReleaseDisplay();
 // Detaches every child of `frame`, depth first, last child first.
 void DeleteFrameTree(scene::Frame& frame);
+// Creates the five map frames (DecorFrameA, DecorFrameB, FloorFrame, WallFrame, CeilingFrame)
+// under SceneFrame, which must exist; the map builders fill them.
+void CreateMapFrames();
 
 // The player::World the records of this match live in (filled by StartMatch).
 const player::World& MatchWorld();

@@ -17,6 +17,7 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -312,11 +313,7 @@ int StartMatch() {
     CrosshairTexture = LoadDecal(DataPath + "/weapons/croix.bmp");
     CurrentCrosshair = CrosshairTexture;
     // 13. Map frames.
-    DecorFrameA = scene::Frame::Create(SceneFrame);
-    DecorFrameB = scene::Frame::Create(SceneFrame);
-    FloorFrame = scene::Frame::Create(SceneFrame);
-    WallFrame = scene::Frame::Create(SceneFrame);
-    CeilingFrame = scene::Frame::Create(SceneFrame);
+    CreateMapFrames();
     ModelScale = 0.08;
     // 14. The world.
     BuildWorld();
@@ -426,6 +423,15 @@ int RunMainLoop() {
     ReleaseDisplay();
     sys::Log("match ended");
     return 0;
+}
+
+void CreateMapFrames() {
+    assert(SceneFrame && "the map frames hang on the scene frame");
+    DecorFrameA = scene::Frame::Create(SceneFrame);
+    DecorFrameB = scene::Frame::Create(SceneFrame);
+    FloorFrame = scene::Frame::Create(SceneFrame);
+    WallFrame = scene::Frame::Create(SceneFrame);
+    CeilingFrame = scene::Frame::Create(SceneFrame);
 }
 
 // =============================================================================================

@@ -45,11 +45,7 @@ void CreateFrames() {
     core::RootFrame = scene::Frame::Create();
     core::SceneFrame = scene::Frame::Create(core::RootFrame);
     core::CameraFrame = scene::Frame::Create(core::SceneFrame);
-    core::DecorFrameA = scene::Frame::Create(core::SceneFrame);
-    core::DecorFrameB = scene::Frame::Create(core::SceneFrame);
-    core::FloorFrame = scene::Frame::Create(core::SceneFrame);
-    core::WallFrame = scene::Frame::Create(core::SceneFrame);
-    core::CeilingFrame = scene::Frame::Create(core::SceneFrame);
+    core::CreateMapFrames();
     core::LadderFrame.reset();
 }
 

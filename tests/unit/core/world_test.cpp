@@ -20,11 +20,7 @@ void MakeWorldFrames(const std::string& dataPath, const std::string& mapName) {
     core::RootFrame = scene::Frame::Create();
     core::SceneFrame = scene::Frame::Create(core::RootFrame);
     core::CameraFrame = scene::Frame::Create(core::SceneFrame);
-    core::DecorFrameA = scene::Frame::Create(core::SceneFrame);
-    core::DecorFrameB = scene::Frame::Create(core::SceneFrame);
-    core::FloorFrame = scene::Frame::Create(core::SceneFrame);
-    core::WallFrame = scene::Frame::Create(core::SceneFrame);
-    core::CeilingFrame = scene::Frame::Create(core::SceneFrame);
+    core::CreateMapFrames();
     // Only file maps have a ladder frame.
     core::LadderFrame = (mapName == "couloirs" || mapName == "entrepot")
                             ? nullptr
