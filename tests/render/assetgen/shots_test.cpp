@@ -4,6 +4,7 @@
 // pictures are kept under <build>/assetgen-shots/ for people to look at.
 #include "platform/render/render.h"
 #include "tests/render/render/gl_context.h"
+#include "tests/render/render/picture_diff.h"
 #include "tests/unit/assetgen/content_support.h"
 #include "tests/unit/assetgen/game_content.h"
 #include "tools/assetgen/assetgen.h"
@@ -20,39 +21,14 @@ constexpr int kW = 640;
 constexpr int kH = 480;
 
 std::string ShotPath(const std::string& name) {
-    const fs::path dir = fs::path(TARNHOLD_BINARY_DIR) / "assetgen-shots";
-    fs::create_directories(dir);
-    return (dir / name).string();
+    return rendertest::ShotPath("assetgen-shots", name);
 }
 
-glm::ivec3 PixelAt(const scene::Image& img, int x, int y) {
-    const uint8_t* p = &img.rgba[(size_t(y) * size_t(img.width) + size_t(x)) * 4];
-    return {p[0], p[1], p[2]};
-}
-
-// Pixels where two pictures of the same view differ: what the second one adds.
-struct Difference {
-    int count = 0;
-    int minX = kW, minY = kH, maxX = -1, maxY = -1;
-    glm::dvec3 mean{0}; // mean colour of the differing pixels of the second picture
-    int Width() const { return count ? maxX - minX + 1 : 0; }
-    int Height() const { return count ? maxY - minY + 1 : 0; }
-};
+using rendertest::Difference;
+using rendertest::PixelAt;
 
 Difference Compare(const scene::Image& before, const scene::Image& after) {
-    Difference d;
-    for (int y = 0; y < after.height; ++y)
-        for (int x = 0; x < after.width; ++x) {
-            const glm::ivec3 a = PixelAt(before, x, y), b = PixelAt(after, x, y);
-            const glm::ivec3 diff = glm::abs(a - b);
-            if (std::max({diff.x, diff.y, diff.z}) <= 10) continue;
-            ++d.count;
-            d.minX = std::min(d.minX, x), d.maxX = std::max(d.maxX, x);
-            d.minY = std::min(d.minY, y), d.maxY = std::max(d.maxY, y);
-            d.mean += glm::dvec3(b);
-        }
-    if (d.count) d.mean /= double(d.count);
-    return d;
+    return rendertest::Compare(before, after, 10);
 }
 
 class Shots : public ::testing::Test {

@@ -5,6 +5,7 @@
 // the event), and the difference is checked: where it lies, how large it is, its colour.
 #include "platform/render/render.h"
 #include "tests/render/render/gl_context.h"
+#include "tests/render/render/picture_diff.h"
 #include "tests/unit/player/match_world.h"
 
 #include <gtest/gtest.h>
@@ -24,37 +25,14 @@ constexpr int kH = 480;
 constexpr int kSettle = 80;
 
 std::string ShotPath(const std::string& name) {
-    const fs::path dir = fs::path(TARNHOLD_BINARY_DIR) / "player-shots";
-    fs::create_directories(dir);
-    return (dir / name).string();
+    return rendertest::ShotPath("player-shots", name);
 }
 
-glm::ivec3 PixelAt(const scene::Image& img, int x, int y) {
-    const uint8_t* p = &img.rgba[(size_t(y) * size_t(img.width) + size_t(x)) * 4];
-    return {p[0], p[1], p[2]};
-}
-
-// Pixels where two pictures of the same view differ: what the second one adds. Rows count from
-// the top of the picture.
-struct Difference {
-    int count = 0;
-    int minX = kW, minY = kH, maxX = -1, maxY = -1;
-    int Width() const { return count ? maxX - minX + 1 : 0; }
-    int Height() const { return count ? maxY - minY + 1 : 0; }
-};
+using rendertest::Difference;
+using rendertest::PixelAt;
 
 Difference Compare(const scene::Image& before, const scene::Image& after) {
-    Difference d;
-    for (int y = 0; y < after.height; ++y)
-        for (int x = 0; x < after.width; ++x) {
-            const glm::ivec3 a = PixelAt(before, x, y), b = PixelAt(after, x, y);
-            const glm::ivec3 diff = glm::abs(a - b);
-            if (std::max({diff.x, diff.y, diff.z}) <= 12) continue;
-            ++d.count;
-            d.minX = std::min(d.minX, x), d.maxX = std::max(d.maxX, x);
-            d.minY = std::min(d.minY, y), d.maxY = std::max(d.maxY, y);
-        }
-    return d;
+    return rendertest::Compare(before, after, 12);
 }
 
 class Shots : public ::testing::Test {
