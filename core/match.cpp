@@ -132,13 +132,12 @@ void Log(std::string_view text) {
     if (MatchWindow* w = GetMatchWindow()) w->AppendLog(text);
 }
 
-std::shared_ptr<scene::Texture> LoadDecal(const std::string& file) {
+// A sight picture (keyed on black, origin (128, 128), drawn over the view at the aim point).
+std::shared_ptr<scene::Texture> LoadSight(const std::string& file, bool crosshair) {
     scene::LoadStatus status;
     std::shared_ptr<scene::Texture> t = scene::LoadTexture(file, nullptr, &status);
     if (!t) throw FatalError(status.error.empty() ? file + ": cannot be read" : status.error);
-    t->SetDecalTransparency(true);
-    t->SetDecalTransparentColor(0);
-    t->SetDecalOrigin(128, 128);
+    player::PrepareSight(*t, crosshair);
     return t;
 }
 
@@ -309,8 +308,8 @@ int StartMatch() {
     // 11. Camera.
     CameraFrame = scene::Frame::Create(SceneFrame);
     // 12. Scope and crosshair.
-    ScopeTexture = LoadDecal(DataPath + "/weapons/sniper.bmp");
-    CrosshairTexture = LoadDecal(DataPath + "/weapons/croix.bmp");
+    ScopeTexture = LoadSight(DataPath + "/weapons/sniper.bmp", false);
+    CrosshairTexture = LoadSight(DataPath + "/weapons/croix.bmp", true);
     CurrentCrosshair = CrosshairTexture;
     // 13. Map frames.
     CreateMapFrames();

@@ -50,6 +50,14 @@ std::string FichierArme(int32_t index) {
     return std::string(kWeaponTable[size_t(index)].qcFile);
 }
 
+void PrepareSight(scene::Texture& texture, bool crosshair) {
+    texture.SetDecalTransparency(true);
+    texture.SetDecalTransparentColor(0);
+    texture.SetDecalOrigin(128, 128);
+    texture.SetDecalOnScreen(true);
+    if (crosshair) texture.SetDecalSize(kCrosshairSize, kCrosshairSize);
+}
+
 } // namespace player
 
 // =============================================================================================

@@ -56,6 +56,14 @@ bool CaracteristiquesArme(std::string_view name, int32_t& magazine, int32_t& pow
 // QC file name of weapon `index` (0..11); empty for any other index.
 std::string FichierArme(int32_t index);
 
+// Size of the crosshair over the view, in double view heights: a fifth of the view's height.
+inline constexpr float kCrosshairSize = 0.1f;
+
+// Makes a sight picture (the crosshair or the scope, 256 x 256) what `devant` shows: keyed on
+// black, its centre pixel (128, 128) over the aim point, drawn over the whole view. The
+// crosshair gets its size here; the scope gets 0.5 x 0.5 (as tall as the view) when zooming.
+void PrepareSight(scene::Texture& texture, bool crosshair);
+
 // ---------------------------------------------------------------------------------------------
 // 2. The match a record lives in
 // ---------------------------------------------------------------------------------------------

@@ -317,6 +317,7 @@ Renderer::State::~State() {
     if (white) glDeleteTextures(1, &white);
     for (GLuint sampler : samplers)
         if (sampler) glDeleteSamplers(1, &sampler);
+    if (edgeSampler) glDeleteSamplers(1, &edgeSampler);
     if (decalVao) glDeleteVertexArrays(1, &decalVao);
     if (decalVbo) glDeleteBuffers(1, &decalVbo);
     for (const Program& p : programs)

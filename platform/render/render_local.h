@@ -94,6 +94,7 @@ struct DrawItem {
 struct DecalItem {
     const GpuTexture* texture = nullptr;
     uint32_t firstVertex = 0; // into State::decalVertices, 6 vertices
+    bool onScreen = false;    // drawn last, over everything, border pixels repeated
 };
 
 struct Renderer::State {
@@ -102,6 +103,7 @@ struct Renderer::State {
     std::string programError;         // why the last failed build failed
     GLuint white = 0;                 // 1x1 white texture for untextured faces
     std::array<GLuint, 6> samplers{}; // one per TextureFilter
+    GLuint edgeSampler = 0;           // linear, clamped to the edge: on-screen decals
     GLuint decalVao = 0, decalVbo = 0;
     size_t decalVboBytes = 0;
 

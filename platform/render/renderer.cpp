@@ -90,6 +90,11 @@ std::unique_ptr<Renderer> Renderer::Create(std::string* error) {
         glSamplerParameteri(s.samplers[i], GL_TEXTURE_WRAP_S, GL_REPEAT);
         glSamplerParameteri(s.samplers[i], GL_TEXTURE_WRAP_T, GL_REPEAT);
     }
+    glGenSamplers(1, &s.edgeSampler);
+    glSamplerParameteri(s.edgeSampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glSamplerParameteri(s.edgeSampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glSamplerParameteri(s.edgeSampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glSamplerParameteri(s.edgeSampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 
     glGenBuffers(1, &s.decalVbo);
     s.decalVao = MakeVertexArray(s.decalVbo, 0);
@@ -171,6 +176,10 @@ struct Collector {
     FrameStats& stats;
     glm::mat4 view;
     scene::RenderQuality quality;
+    // The view's shape, for on-screen decals.
+    float tanY = 1.0f;
+    float aspect = 1.0f;
+    float nearDistance = 1.0f;
 
     void AddLight(const scene::Light& light, const glm::mat4& toScene) {
         const glm::mat4 toView = view * toScene;
@@ -247,36 +256,61 @@ struct Collector {
     }
 
     // A decal: a rectangle facing the camera in view space, its origin pixel on the frame's
-    // origin, DecalSize scene units wide and high.
+    // origin, DecalSize scene units wide and high. On screen: a rectangle just beyond the front
+    // plane covering the whole view, the picture's rectangle where its origin pixel lies over
+    // the frame's origin and its size counts in double view heights; the texture coordinates
+    // run past 0..1 outside it and the edge sampler repeats the border pixels.
     void AddDecal(const scene::Texture& texture, const glm::mat4& toScene) {
         const GpuTexture& t = UpdateTexture(s, texture, stats);
         if (!t.id || texture.Width() <= 0 || texture.Height() <= 0) return;
         const glm::vec3 p = glm::vec3((view * toScene)[3]);
-        const glm::vec2 size = texture.GetDecalSize();
         const glm::vec2 origin = glm::vec2(texture.GetDecalOrigin()) /
                                  glm::vec2(float(texture.Width()), float(texture.Height()));
-        const float left = p.x - origin.x * size.x, right = left + size.x;
-        const float top = p.y + origin.y * size.y, bottom = top - size.y;
-        auto corner = [&](float x, float y, float u, float v) {
-            scene::VertexRecord r;
-            r.position = {x, y, p.z};
-            r.normal = {0.0f, 0.0f, -1.0f};
-            r.u = u;
-            r.v = v;
-            s.decalVertices.push_back(r);
-        };
         DecalItem d;
         d.texture = &t;
         d.firstVertex = static_cast<uint32_t>(s.decalVertices.size());
-        // Two triangles, clockwise as seen from the camera.
-        corner(left, top, 0, 0);
-        corner(right, top, 1, 0);
-        corner(right, bottom, 1, 1);
-        corner(left, top, 0, 0);
-        corner(right, bottom, 1, 1);
-        corner(left, bottom, 0, 1);
+        d.onScreen = texture.GetDecalOnScreen();
+        if (d.onScreen) {
+            if (p.z <= 0.0f) return;
+            const float z = nearDistance * 1.01f;
+            const float halfH = z * tanY, halfW = halfH * aspect;
+            const glm::vec2 size = texture.GetDecalSize() * (4.0f * halfH);
+            if (size.x <= 0.0f || size.y <= 0.0f) return;
+            const glm::vec2 anchor = glm::vec2(p) * (z / p.z);
+            const float left = anchor.x - origin.x * size.x;
+            const float top = anchor.y + origin.y * size.y;
+            auto corner = [&](float x, float y) {
+                AddDecalVertex(x, y, z, (x - left) / size.x, (top - y) / size.y);
+            };
+            corner(-halfW, halfH);
+            corner(halfW, halfH);
+            corner(halfW, -halfH);
+            corner(-halfW, halfH);
+            corner(halfW, -halfH);
+            corner(-halfW, -halfH);
+        } else {
+            const glm::vec2 size = texture.GetDecalSize();
+            const float left = p.x - origin.x * size.x, right = left + size.x;
+            const float top = p.y + origin.y * size.y, bottom = top - size.y;
+            // Two triangles, clockwise as seen from the camera.
+            AddDecalVertex(left, top, p.z, 0, 0);
+            AddDecalVertex(right, top, p.z, 1, 0);
+            AddDecalVertex(right, bottom, p.z, 1, 1);
+            AddDecalVertex(left, top, p.z, 0, 0);
+            AddDecalVertex(right, bottom, p.z, 1, 1);
+            AddDecalVertex(left, bottom, p.z, 0, 1);
+        }
         s.decals.push_back(d);
         ++stats.decals;
+    }
+
+    void AddDecalVertex(float x, float y, float z, float u, float v) {
+        scene::VertexRecord r;
+        r.position = {x, y, z};
+        r.normal = {0.0f, 0.0f, -1.0f};
+        r.u = u;
+        r.v = v;
+        s.decalVertices.push_back(r);
     }
 
     void AddVisual(const scene::Visual& visual, const glm::mat4& toScene) {
@@ -355,6 +389,9 @@ void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& scene
     s.ambient = glm::vec3(0.0f);
     s.pointCount = s.dirCount = 0;
     Collector c{s, stats_, vp.ViewMatrix(), quality_};
+    c.tanY = std::tan(vp.HalfAngleY());
+    c.aspect = vp.Aspect();
+    c.nearDistance = vp.front > 0.0f ? vp.front : 1.0f;
     Collector* cp = &c;
     scene::ForEachLight(sceneFrame,
                         [cp](const scene::Frame&, const scene::Light& light,
@@ -440,13 +477,19 @@ void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& scene
         glDisable(GL_CULL_FACE);
         glBindVertexArray(s.decalVao);
         const glm::mat4 identity(1.0f);
-        for (int pass = 0; pass < 2; ++pass) {
-            const Program* program = GetProgram(s, VariantIndex(kShadeUnlit, pass == 1, false));
+        // Passes: in the scene (plain, keyed), then on screen (plain, keyed) over everything.
+        for (int pass = 0; pass < 4; ++pass) {
+            const bool keyed = pass % 2 == 1, onScreen = pass >= 2;
+            if (pass == 2) {
+                glDisable(GL_DEPTH_TEST);
+                glBindSampler(0, s.edgeSampler);
+            }
+            const Program* program = GetProgram(s, VariantIndex(kShadeUnlit, keyed, false));
             if (!program) continue;
             const Program& p = *program;
             bool used = false;
             for (const DecalItem& d : s.decals) {
-                if (d.texture->keyed != (pass == 1)) continue;
+                if (d.texture->keyed != keyed || d.onScreen != onScreen) continue;
                 if (!used) {
                     used = true;
                     SetFrameUniforms(p, s, projection);

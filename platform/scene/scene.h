@@ -197,6 +197,7 @@ struct Image {
 // A picture plus its decal properties. Attached to a frame as a visual it is a decal: a
 // camera-facing sprite of DecalSize scene units whose origin pixel sits on the frame's origin.
 // With transparency on, pixels of the transparent colour are not drawn (as a texture or decal).
+// An on-screen decal (a sight) is instead drawn flat over the finished view, see SetDecalOnScreen.
 class Texture : public Visual {
 public:
     static std::shared_ptr<Texture> CreateFromImage(Image image, std::string_view name);
@@ -225,6 +226,14 @@ public:
         ++version_;
     }
     uint32_t GetDecalTransparentColor() const { return transparentColor_; }
+    // On screen, the decal is drawn over everything else in the view, flat, with its origin
+    // pixel over the point where its frame's origin appears (not drawn when that point is behind
+    // the camera). Its size then counts in double view heights: 0.5 x 0.5 is a square as tall as
+    // the view. Outside its rectangle its border pixels are repeated up to the view's edges, so
+    // a picture with an opaque rim masks the whole view and one with a transparent rim leaves
+    // the rest clear. Default off.
+    void SetDecalOnScreen(bool on) { onScreen_ = on; }
+    bool GetDecalOnScreen() const { return onScreen_; }
 
     // Bumped whenever the pixels or transparency settings change (renderer re-upload key).
     uint64_t Version() const { return version_; }
@@ -238,6 +247,7 @@ private:
     glm::ivec2 decalOrigin_{0, 0};
     bool transparent_ = false;
     uint32_t transparentColor_ = 0;
+    bool onScreen_ = false;
     uint64_t version_ = 1;
 };
 

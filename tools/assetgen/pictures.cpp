@@ -65,13 +65,15 @@ Image Scope() {
 }
 
 Image Crosshair() {
+    // Shown a fifth of the view high: four arms with a gap and a centre dot, a few pixels wide
+    // on screen, on a transparent (black) ground.
     Image img(256, 256);
     const glm::vec3 green(0.2f, 1.0f, 0.3f);
-    img.FillRect(104, 127, 122, 129, green);
-    img.FillRect(134, 127, 152, 129, green);
-    img.FillRect(127, 104, 129, 122, green);
-    img.FillRect(127, 134, 129, 152, green);
-    img.FillRect(127, 127, 129, 129, glm::vec3(1.f, 0.3f, 0.2f));
+    img.FillRect(40, 123, 104, 133, green);
+    img.FillRect(152, 123, 216, 133, green);
+    img.FillRect(123, 40, 133, 104, green);
+    img.FillRect(123, 152, 133, 216, green);
+    img.FillRect(121, 121, 135, 135, glm::vec3(1.f, 0.3f, 0.2f));
     return img;
 }
 

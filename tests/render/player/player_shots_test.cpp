@@ -140,26 +140,50 @@ TEST_F(Shots, OrbitWithTheRightButtonShowsTheWeaponInTheHand) {
     EXPECT_LT(weapon.minX, body.maxX);
 }
 
+// Pixels of the crosshair's colours (green arms, red centre) within `radius` of the centre.
+int CrosshairPixels(const scene::Image& img, int radius) {
+    int n = 0;
+    for (int y = kH / 2 - radius; y <= kH / 2 + radius; ++y)
+        for (int x = kW / 2 - radius; x <= kW / 2 + radius; ++x) {
+            const glm::ivec3 c = PixelAt(img, x, y);
+            n += (c.g > 200 && c.r < 120 && c.b < 150) || (c.r > 220 && c.g < 120 && c.b < 100);
+        }
+    return n;
+}
+
 TEST_F(Shots, FirstPersonLooksFromTheEyeAndTheScopeMagnifiesSixTimes) {
     auto m = Courtyard(11); // awp: a rifle with a scope
     m->StandAt({-40, 3, -20}, {0, 0, 1});
     m->Steps(kSettle);
     const scene::Image chase = Draw(*m);
+    EXPECT_EQ(CrosshairPixels(chase, kH / 2 - 1), 0) << "no sight in the chase view";
     Toggle(*m, playertest::kView);
     ASSERT_TRUE(m->p.vue);
     ASSERT_EQ(m->viewport.camera, m->p.chasse);
     m->Steps(5);
     const scene::Image first = Draw(*m, "first_person.png");
-    // The eye is in the head: no body part fills the view; the crosshair marks the centre.
-    const Difference crosshair = Compare(DrawWithoutBody(*m), first);
-    EXPECT_GT(crosshair.count, 0);
-    EXPECT_LT(crosshair.count, kW * kH / 8) << "the view is not blocked by the body";
     // The eye rides the weapon: above the body root, just behind the muzzle, in front of the body.
     const glm::vec3 eye = m->p.chasse->GetPosition(m->map_.scene.get());
     EXPECT_GT(eye.y - m->Pos().y, 0.8f);
     EXPECT_LT(glm::distance(glm::vec2(eye.x, eye.z), glm::vec2(m->Pos().x, m->Pos().z)), 3.f);
     EXPECT_GT(glm::dot(eye - m->Pos(), glm::vec3(0, 0, 1)), 0.f);
     EXPECT_GT(Compare(chase, first).count, kW * kH / 4) << "a different view";
+    // The crosshair marks the centre, a fifth of the view high: its arms reach 36 pixels from
+    // the centre, not 60.
+    const int sight = CrosshairPixels(first, 40);
+    EXPECT_GT(sight, 150);
+    EXPECT_EQ(CrosshairPixels(first, 60), sight);
+    // The muzzle of the weapon shows next to the crosshair (the rest of the weapon is nearer
+    // than the front plane); the body does not block the view.
+    m->p.MDroite->SetTraversalOptions(scene::kFlagNone);
+    const Difference weapon = Compare(Draw(*m), first);
+    m->p.MDroite->SetTraversalOptions(scene::kFlagRendered);
+    EXPECT_GT(weapon.count, 200) << "the muzzle is seen";
+    EXPECT_LT(std::abs((weapon.minX + weapon.maxX) / 2 - kW / 2), 20);
+    EXPECT_LT(std::abs((weapon.minY + weapon.maxY) / 2 - kH / 2), 60);
+    EXPECT_LT(weapon.Height(), kH / 4);
+    const Difference body = Compare(DrawWithoutBody(*m), first);
+    EXPECT_LT(body.count, kW * kH / 3) << "the view is not blocked by the body";
 
     Toggle(*m, playertest::kView);
     ASSERT_TRUE(m->p.vue);
@@ -168,11 +192,26 @@ TEST_F(Shots, FirstPersonLooksFromTheEyeAndTheScopeMagnifiesSixTimes) {
     const scene::Image scope = Draw(*m, "scope.png");
     // Six times magnified: the picture differs from the first-person one almost everywhere.
     EXPECT_GT(Compare(first, scope).count, kW * kH / 2);
-    // The third press goes back to the chase view.
+    // The scope's dark mask covers the corners and the sides; the lens in the middle shows the
+    // scene, the reticle crossing it; no crosshair.
+    for (const glm::ivec2 at : {glm::ivec2(3, 3), glm::ivec2(kW - 4, kH - 4), glm::ivec2(20, kH / 2),
+                                glm::ivec2(kW - 20, kH / 2), glm::ivec2(kW / 2, 2)})
+        EXPECT_LT(PixelAt(scope, at.x, at.y).g, 24) << at.x << "," << at.y;
+    int lit = 0;
+    for (int y = kH / 2 - 60; y < kH / 2 + 60; y += 4)
+        for (int x = kW / 2 - 60; x < kW / 2 + 60; x += 4) {
+            const glm::ivec3 c = PixelAt(scope, x, y);
+            lit += c.r + c.g + c.b > 120;
+        }
+    EXPECT_GT(lit, 30 * 30 / 2) << "the lens shows the scene";
+    EXPECT_EQ(CrosshairPixels(scope, 60), 0);
+    // The third press goes back to the chase view, without a sight.
     Toggle(*m, playertest::kView);
     EXPECT_FALSE(m->p.vue);
     EXPECT_FLOAT_EQ(m->viewport.front, 1.f);
     EXPECT_EQ(m->viewport.camera, m->p.cam);
+    m->Steps(2);
+    EXPECT_EQ(CrosshairPixels(Draw(*m), kH / 2 - 1), 0);
 }
 
 TEST_F(Shots, AHitSplashesRedBloodOnTheBody) {

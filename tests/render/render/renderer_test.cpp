@@ -203,6 +203,67 @@ TEST_F(RenderTest, BlackKeyedDecalLeavesBackgroundVisible) {
     EXPECT_NEAR(moved.minY, kHeight / 2 + 24, 3);
 }
 
+// An on-screen decal (a sight) is drawn over what stands in front of its frame, its origin
+// pixel where the frame appears, sized in double view heights; its border pixels reach the
+// view's edges: a dark rim masks the whole view, a transparent rim leaves it clear. Behind the
+// camera it is not drawn.
+TEST_F(RenderTest, OnScreenDecalCoversTheViewFromTheAimPoint) {
+    TestScene s;
+    renderer->SetBackground({0, 0, 0.4f});
+    s.root->AddLight(scene::Light::Create(scene::LightType::Ambient, glm::vec3(1.0f)));
+    // A red wall between the camera and the sight's frame.
+    auto wall = scene::MeshBuilder::Create();
+    AddCubeFace(*wall, 50.0f, {0, 0, -1}, {0, 1, 0}, nullptr);
+    wall->SetColorRGB(1.0f, 0.0f, 0.0f);
+    auto wallFrame = scene::Frame::Create(s.root);
+    wallFrame->SetPosition(nullptr, {0, 0, 55}); // its face at depth 5
+    wallFrame->AddVisual(wall);
+    // A 16 x 16 sight: a white 4 x 4 centre in a transparent (black) rim.
+    scene::Image img = Checker(1, 16, {0, 0, 0}, {0, 0, 0});
+    for (int y = 6; y < 10; ++y)
+        for (int x = 6; x < 10; ++x)
+            for (int c = 0; c < 3; ++c) img.rgba[(size_t(y) * 16 + x) * 4 + c] = 255;
+    auto sight = scene::Texture::CreateFromImage(std::move(img), "sight");
+    sight->SetDecalTransparency(true);
+    sight->SetDecalOrigin(8, 8);
+    sight->SetDecalOnScreen(true);
+    sight->SetDecalSize(0.25f, 0.25f); // half the view's height
+    auto aim = scene::Frame::Create(s.root);
+    // 10 units ahead, a quarter of the view's half-height right of the centre.
+    aim->SetPosition(nullptr, {0.25f * 0.5f * 10.0f, 0, 10});
+    aim->AddVisual(sight);
+
+    const scene::Image clear = Draw(*s.root, s.viewport);
+    ASSERT_TRUE(renderer->Screenshot(ShotPath("sight_clear.png")));
+    const Coverage white = Measure(clear, {255, 0, 0});
+    // The white centre is a quarter of the picture, the picture half the view's height.
+    EXPECT_NEAR(white.Height(), kHeight / 8.0, 2.0);
+    EXPECT_NEAR(white.Width(), kHeight / 8.0, 2.0);
+    EXPECT_NEAR((white.minX + white.maxX) / 2.0, kWidth / 2.0 + kHeight / 8.0, 2.0);
+    EXPECT_NEAR((white.minY + white.maxY) / 2.0, kHeight / 2.0, 2.0);
+    EXPECT_TRUE(Near(PixelAt(clear, 10, 10), {255, 0, 0})) << "the rim is transparent";
+
+    // A dark grey rim instead: repeated to the edges, it hides the wall everywhere.
+    scene::Image masked = sight->GetImage();
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            if (x == 0 || y == 0 || x == 15 || y == 15)
+                for (int c = 0; c < 3; ++c) masked.rgba[(size_t(y) * 16 + x) * 4 + c] = 20;
+    sight->SetImage(std::move(masked));
+    const scene::Image mask = Draw(*s.root, s.viewport);
+    ASSERT_TRUE(renderer->Screenshot(ShotPath("sight_mask.png")));
+    for (const glm::ivec2 at : {glm::ivec2(2, 2), glm::ivec2(kWidth - 3, kHeight - 3),
+                                glm::ivec2(kWidth - 3, 2), glm::ivec2(2, kHeight - 3)})
+        EXPECT_TRUE(Near(PixelAt(mask, at.x, at.y), {20, 20, 20})) << at.x << "," << at.y;
+    EXPECT_TRUE(Near(PixelAt(mask, kWidth / 2 + kHeight / 8, kHeight / 2), {255, 255, 255}));
+
+    // Behind the camera: only the wall.
+    aim->SetPosition(nullptr, {0, 0, -10});
+    const Coverage behind = Measure(Draw(*s.root, s.viewport), {255, 0, 0});
+    EXPECT_EQ(behind.count, 0);
+    EXPECT_EQ(renderer->LastStats().decals, 0u);
+}
+
 // A face texture named like a map texture "{..." with blue as its key lets the scene behind
 // show through the blue pixels.
 TEST_F(RenderTest, BlueKeyedFaceTextureShowsWhatIsBehind) {

@@ -95,12 +95,8 @@ public:
             scene::LoadTexture(std::string(TARNHOLD_INSTALL_DIR) + "/weapons/croix.bmp");
         w.scopeTexture =
             scene::LoadTexture(std::string(TARNHOLD_INSTALL_DIR) + "/weapons/sniper.bmp");
-        for (const auto& t : {w.crosshairTexture, w.scopeTexture}) {
-            if (!t) continue;
-            t->SetDecalTransparency(true);
-            t->SetDecalTransparentColor(0);
-            t->SetDecalOrigin(128, 128);
-        }
+        if (w.crosshairTexture) player::PrepareSight(*w.crosshairTexture, true);
+        if (w.scopeTexture) player::PrepareSight(*w.scopeTexture, false);
         viewport.camera = nullptr;
         viewport.width = 640;
         viewport.height = 480;
