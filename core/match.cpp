@@ -1,7 +1,7 @@
 // core/match.cpp — the start of a match, the main loop, the display and the close.
 //
 // Index
-//   1. Display: renderer, 3D view drawn under the screens, HUD screen, SDL display modes
+//   1. Display: renderer, 3D view drawn under the screens, HUD screen, display modes
 //   2. StartMatch and its steps
 //   3. RunMainLoop: before the loop, one pass, the close
 //   4. Release
@@ -9,15 +9,16 @@
 
 #include "model/mdl.h"
 #include "platform/audio/audio.h"
+#include "platform/input/input.h"
 #include "platform/render/render.h"
 #include "platform/window/system.h"
 #include "platform/window/window.h"
 
-#include <SDL.h>
 #include <imgui.h>
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -89,31 +90,14 @@ void ApplyDeviceSize() {
 } // namespace
 
 void SetupFullScreen() {
-    SDL_Window* native = window::NativeWindow();
-    if (native != nullptr) {
-        if (DisplayWidth > 0 && DisplayHeight > 0) {
-            SDL_DisplayMode mode{};
-            mode.w = DisplayWidth;
-            mode.h = DisplayHeight;
-            SDL_SetWindowDisplayMode(native, &mode);
-            window::SetSize(DisplayWidth, DisplayHeight);
-        }
-        if (SDL_SetWindowFullscreen(native, SDL_WINDOW_FULLSCREEN) != 0)
-            sys::Log(std::string("full screen refused: ") + SDL_GetError());
-    }
+    window::SetFullScreen(DisplayWidth, DisplayHeight);
     CreateRenderer();
     ApplyDeviceSize();
 }
 
 void SetupWindowed() {
-    SDL_Window* native = window::NativeWindow();
     if (DisplayWidth > 0 && DisplayHeight > 0) window::SetSize(DisplayWidth, DisplayHeight);
-    if (native != nullptr) {
-        if (Maximised)
-            SDL_MaximizeWindow(native);
-        else
-            SDL_RestoreWindow(native);
-    }
+    window::SetWindowed(Maximised);
     CreateRenderer();
     ApplyDeviceSize();
 }
@@ -356,6 +340,16 @@ int32_t SaturatingAdd(int32_t a, int32_t b) {
                                        std::numeric_limits<int32_t>::max()));
 }
 
+// Puts the cursor where the local player's mouse look puts it back every step (the centre of
+// the local view), so that wherever the pointer was, the first step does not turn the player.
+void CentreCursor() {
+    const scene::ViewportParams* v = world.localViewport();
+    if (v == nullptr) return;
+    const input::Point origin = input::GetWindowOrigin();
+    input::SetCursorPos(int(std::nearbyint(v->x + origin.x + v->width / 2.0)),
+                        int(std::nearbyint(v->y + origin.y + v->height / 2.0)));
+}
+
 // One pass of the loop (steps 1 to 13).
 void RunPass() {
     // 1. The network.
@@ -401,7 +395,8 @@ int RunMainLoop() {
     window::Yield();
     Timing.windowStart = TimingSeconds();
     Timing.lastTick = double(TimingTickMs());
-    SDL_ShowCursor(SDL_DISABLE);
+    window::ShowPointer(false);
+    CentreCursor();
 
     while (true) {
         RunPass();
@@ -410,7 +405,7 @@ int RunMainLoop() {
     }
 
     // The close.
-    SDL_ShowCursor(SDL_ENABLE);
+    window::ShowPointer(true);
     TotalKills = SaturatingAdd(TotalKills, local.tueur);
     TotalDeaths = SaturatingAdd(TotalDeaths, local.tue);
     TotalSniperKills = SaturatingAdd(TotalSniperKills, local.snipper);

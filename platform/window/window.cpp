@@ -188,6 +188,33 @@ void GetSize(int& width, int& height) {
     height = w.height;
 }
 
+bool SetFullScreen(int width, int height) {
+    State& w = W();
+    if (w.sdlWindow == nullptr) return true;
+    if (width > 0 && height > 0) {
+        SDL_DisplayMode mode{};
+        mode.w = width;
+        mode.h = height;
+        SDL_SetWindowDisplayMode(w.sdlWindow, &mode);
+        SetSize(width, height);
+    }
+    if (SDL_SetWindowFullscreen(w.sdlWindow, SDL_WINDOW_FULLSCREEN) != 0) {
+        sys::Log(std::string("full screen refused: ") + SDL_GetError());
+        return false;
+    }
+    return true;
+}
+
+void SetWindowed(bool maximised) {
+    State& w = W();
+    if (w.sdlWindow == nullptr) return;
+    SDL_SetWindowFullscreen(w.sdlWindow, 0);
+    if (maximised)
+        SDL_MaximizeWindow(w.sdlWindow);
+    else
+        SDL_RestoreWindow(w.sdlWindow);
+}
+
 bool QuitRequested() {
     return W().quit;
 }
@@ -345,6 +372,10 @@ void SetPointer(Pointer pointer) {
     w.pointer = pointer;
     SDL_Cursor* cursor = pointer == Pointer::Hourglass ? w.waitCursor : w.arrowCursor;
     if (cursor != nullptr) SDL_SetCursor(cursor);
+}
+
+void ShowPointer(bool shown) {
+    if (W().sdlWindow != nullptr) SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
 }
 
 Pointer GetPointer() {

@@ -51,6 +51,11 @@ void SetTitle(const std::string& title);
 // Client-area size in pixels. Headless, the size is only recorded (ImGui's display size).
 void SetSize(int width, int height);
 void GetSize(int& width, int& height);
+// Full screen in the display mode width x height (0 x 0: the desktop's), the window resized to
+// it. False, the reason logged, when the system refuses; nothing happens headless.
+bool SetFullScreen(int width, int height);
+// Back to a window, maximised or at its own size.
+void SetWindowed(bool maximised);
 
 // Set when the user closes the window or the automation says `quit`. Modal loops end when it
 // is set; the program's own loops check it.
@@ -217,6 +222,8 @@ std::string_view AnswerName(Answer answer);
 enum class Pointer { Normal, Hourglass };
 void SetPointer(Pointer pointer);
 Pointer GetPointer();
+// Shows or hides the pointer over the window (a match hides it).
+void ShowPointer(bool shown);
 
 // The system beep: a short tone through SDL audio when a device opens, else nothing.
 void Beep();
