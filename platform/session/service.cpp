@@ -44,8 +44,6 @@ constexpr uint8_t kUnreliableChannel = 1; // other messages, unsequenced
 constexpr size_t kChannelCount = 2;
 constexpr size_t kEnetPeers = 32;
 constexpr uint32_t kPingIntervalMs = 200;
-constexpr auto kAnswerTimeout = milliseconds(10000);     // join, create player (lossy links)
-constexpr auto kPendingPeerTimeout = milliseconds(5000); // connected but not joined
 constexpr auto kRejoinGrace = milliseconds(4000);        // new host waits for old members
 constexpr auto kRejoinTimeout = milliseconds(5000);      // member waits for the new host
 constexpr auto kDefaultEnumTimeout = milliseconds(750);
@@ -679,7 +677,7 @@ struct Service::Impl {
     void CheckTimers() {
         const auto now = Clock::now();
         for (auto it = pending.begin(); it != pending.end();) {
-            if (now - it->second.since > kPendingPeerTimeout) {
+            if (now - it->second.since > milliseconds(cfg.answerTimeoutMs / 2)) {
                 enet_peer_reset(it->first);
                 it = pending.erase(it);
             } else {
@@ -1014,7 +1012,7 @@ Error Service::Open(const SessionDesc& desc, OpenMode mode) {
     }
     s.ConfigurePeer(s.hostPeer);
     s.StartPump();
-    const bool done = s.answered.wait_for(lock, kAnswerTimeout,
+    const bool done = s.answered.wait_for(lock, milliseconds(s.cfg.answerTimeoutMs),
                                           [&] { return s.joinState != Impl::JoinState::Waiting; });
     if (done && s.joinState == Impl::JoinState::Accepted) {
         s.joinState = Impl::JoinState::Idle;
@@ -1070,7 +1068,7 @@ Error Service::CreatePlayer(std::string_view friendlyName, std::string_view form
     s.createAnswer.reset();
     s.SendPacket(s.hostPeer, wire::CreatePlayer{p.friendly, p.formal});
     enet_host_flush(s.host);
-    const bool done = s.answered.wait_for(lock, kAnswerTimeout, [&] {
+    const bool done = s.answered.wait_for(lock, milliseconds(s.cfg.answerTimeoutMs), [&] {
         return s.createAnswer.has_value() || (s.role != Role::Client && s.role != Role::Host);
     });
     s.createWaiting = false;

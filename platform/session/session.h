@@ -198,6 +198,9 @@ struct ServiceConfig {
     // A peer silent for longer than this is gone (ENet time-out bounds, milliseconds).
     uint32_t peerTimeoutMinMs = 1500;
     uint32_t peerTimeoutMaxMs = 2200;
+    // How long joining and creating a player wait for the host's answer (milliseconds); a host
+    // drops a connection that has not joined within half of it. Longer on very lossy links.
+    uint32_t answerTimeoutMs = 10000;
     // Fraction of received session datagrams thrown away, to test delivery guarantees. 0 in play.
     double testIncomingLoss = 0.0;
 };

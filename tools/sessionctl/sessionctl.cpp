@@ -4,7 +4,8 @@
 //   sessionctl host --name NAME [--max N] [--password P] [--no-migrate]
 //   sessionctl join [--target HOST] [--session NAME] [--address HOST:PORT] [--password P]
 // Common: --guid G, --player NAME, --formal TEXT, --disc-port PORT, --loss FRACTION,
-//         --peer-timeout MS, --wait MS (how long join keeps looking for the session).
+//         --peer-timeout MS, --answer-timeout MS (how long joining waits for the host),
+//         --wait MS (how long join keeps looking for the session).
 //
 // While in a session, each stdin line is sent to everyone as chat (guaranteed); commands:
 //   /to ID TEXT   chat to one player       /seq N      N numbered guaranteed messages to all
@@ -102,6 +103,8 @@ Options Parse(int argc, char** argv) {
             o.config.discoveryPort = uint16_t(std::atoi(value().c_str()));
         else if (a == "--loss")
             o.config.testIncomingLoss = std::atof(value().c_str());
+        else if (a == "--answer-timeout")
+            o.config.answerTimeoutMs = uint32_t(std::atoi(value().c_str()));
         else if (a == "--peer-timeout") {
             o.config.peerTimeoutMaxMs = uint32_t(std::atoi(value().c_str()));
             o.config.peerTimeoutMinMs = o.config.peerTimeoutMaxMs * 2 / 3;
