@@ -1,0 +1,351 @@
+// The web client against a local scripted server: the exact requests it sends, how it reads
+// the replies, and that a failed exchange leaves every value as it was.
+#include "web/web.h"
+
+#include "core/game.h"
+#include "core/game_state.h"
+#include "platform/registry/registry.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// One request as the server received it.
+struct Seen {
+    std::string target;                             // path and query, exactly as sent
+    std::multimap<std::string, std::string> params; // decoded by the server
+};
+
+// A cpp-httplib server on 127.0.0.1 that answers each path with a scripted reply and records
+// every request. The web client is pointed at it for the test's scope.
+class ScriptedServer {
+public:
+    ScriptedServer() {
+        server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(mutex_);
+            seen_.push_back({req.target, {req.params.begin(), req.params.end()}});
+            const auto reply = replies_.find(req.path);
+            if (reply == replies_.end()) {
+                res.status = 404;
+                return;
+            }
+            res.status = reply->second.first;
+            res.set_content(reply->second.second, "text/xml");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running())
+            std::this_thread::sleep_for(1ms);
+        web::WebServerName = Host();
+        web::MapListAddress = "http://" + Host() + "/script/get_map.php3";
+    }
+    ~ScriptedServer() {
+        server_.stop();
+        thread_.join();
+    }
+
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    void Reply(const std::string& script, std::string body, int status = 200) {
+        std::lock_guard lock(mutex_);
+        replies_["/script/" + script] = {status, std::move(body)};
+    }
+    std::vector<Seen> Requests() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+    std::vector<std::string> Targets() {
+        std::vector<std::string> targets;
+        for (const Seen& s : Requests())
+            targets.push_back(s.target);
+        return targets;
+    }
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::mutex mutex_;
+    std::map<std::string, std::pair<int, std::string>> replies_;
+    std::vector<Seen> seen_;
+};
+
+constexpr const char* kAccountReply =
+    "<JOUEUR><CLE>7</CLE><VER>1.0.0</VER><URL>http://dl/</URL><KILLER>12</KILLER>"
+    "<KILLED>3</KILLED><SNIPPER>2</SNIPPER><SNIPPED>1</SNIPPED></JOUEUR>";
+
+// Every test starts from the same account and empty web state, with its own settings folder.
+class Web : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home_ = std::filesystem::path(::testing::TempDir()) /
+                ("web-home-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(home_);
+        std::filesystem::create_directories(home_);
+        ::setenv("TARNHOLD_HOME", home_.c_str(), 1);
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1); // the beep of the version check
+        core::ProgramName = "Tarnhold";
+        core::SoftKey = 1;
+        core::VersionText = "1.0.0";
+        core::LocalIndex = -1;
+        core::AccountNumber = 5;
+        core::AccountName = "Joe";
+        core::Login = "joe";
+        core::Password = "se cret";
+        core::Email = "joe@example.org";
+        core::TotalKills = core::TotalDeaths = core::TotalSniperKills = 0;
+        core::TotalSnipedDeaths = 0;
+        core::WeaponPower = 1;
+        web::ServerKey = 0;
+        web::ServerList.clear();
+        web::ServerLines.clear();
+        web::MapList.clear();
+        web::ServerVersion.clear();
+        web::DownloadUrl.clear();
+    }
+    void TearDown() override { std::filesystem::remove_all(home_); }
+
+    std::filesystem::path home_;
+};
+
+std::string Padded(std::string line, const std::string& ip) {
+    line.resize(web::kServerLineWidth, ' ');
+    return line + ip;
+}
+
+} // namespace
+
+TEST_F(Web, EveryOperationSendsItsQueryInOrderWithValuesEncoded) {
+    ScriptedServer server;
+    server.Reply("set_server.php3", "<R>42</R>");
+    server.Reply("delete_server.php3", "<R>OK</R>");
+    server.Reply("quitte_server.php3", "<R>OK</R>");
+    server.Reply("nouveaujoueur.php3", kAccountReply);
+    server.Reply("nouveaumess.php3", "<R>OK</R>");
+    server.Reply("get_server.php3", "<SERVEURS/>");
+    server.Reply("getmess.php3", "<MESSAGES/>");
+    server.Reply("get_map.php3", "<MAPS/>");
+
+    EXPECT_TRUE(web::devenir_server("my game"));
+    EXPECT_TRUE(web::DeleteServer());
+    EXPECT_TRUE(web::SendMatchReport(3, 2, 1, 0, "gg"));
+    EXPECT_TRUE(web::EnvoiMessage("hi all", 1));
+    EXPECT_TRUE(web::InfoJoueur()); // the account number becomes 7
+    EXPECT_TRUE(web::server_en_cours());
+    EXPECT_EQ(web::RecupMessage(0), "");
+    core::AccountNumber = 1; // the publisher reads private messages as type 2
+    web::RecupMessage(1);
+    EXPECT_TRUE(web::Get_Map());
+
+    const std::vector<std::string> expected = {
+        "/script/set_server.php3?LESOFT=1&LEJOUEUR=5&LAVERSION=1.0.0&LECOMMENT=my%20game",
+        "/script/delete_server.php3?CLE_SERVEUR=42",
+        "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=5&KILLER=3&KILLED=2&SNIPPER=1"
+        "&SNIPPED=0&COMMENT=gg",
+        "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=5&LETYP=1&LEMESS=hi%20all",
+        "/script/nouveaujoueur.php3?LENUM=5&LENOM=Joe&LELOG=joe&LEPWD=se%20cret"
+        "&LEMAIL=joe%40example.org&LESOFT=1&LEVERSION=1.0.0",
+        "/script/get_server.php3?LESOFT=1",
+        "/script/nouveaujoueur.php3?LENUM=7&LENOM=Joe&LELOG=joe&LEPWD=se%20cret"
+        "&LEMAIL=joe%40example.org&LESOFT=1&LEVERSION=1.0.0",
+        "/script/getmess.php3?LESOFT=1&LETYP=0",
+        "/script/getmess.php3?LESOFT=1&LETYP=2",
+        "/script/get_map.php3",
+    };
+    EXPECT_EQ(server.Targets(), expected);
+}
+
+TEST_F(Web, HostileTextArrivesIntactAndAddsNoParameter) {
+    ScriptedServer server;
+    server.Reply("set_server.php3", "<R>9</R>");
+    server.Reply("quitte_server.php3", "<R>OK</R>");
+    const std::string hostile = "&LESOFT=9 #x";
+    core::AccountName = "O'Brien \"<b>\"";
+    ASSERT_TRUE(web::devenir_server(hostile));
+    ASSERT_TRUE(web::SendMatchReport(1, 1, 0, 0, hostile + "\r\n%41"));
+
+    const std::vector<Seen> seen = server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].params.count("LESOFT"), 1u);
+    EXPECT_EQ(seen[0].params.find("LESOFT")->second, "1");
+    EXPECT_EQ(seen[0].params.find("LECOMMENT")->second, hostile);
+    EXPECT_EQ(seen[0].params.size(), 4u);
+    EXPECT_EQ(seen[1].params.find("COMMENT")->second, hostile + "\r\n%41");
+    EXPECT_EQ(seen[1].params.count("CLE_SOFT"), 1u);
+    EXPECT_EQ(seen[0].target.find('#'), std::string::npos);
+}
+
+TEST_F(Web, PublishingKeepsTheKeyOnlyWhenAccepted) {
+    ScriptedServer server;
+    web::ServerKey = 17;
+    server.Reply("set_server.php3", "<REPONSE>NO</REPONSE>");
+    EXPECT_FALSE(web::devenir_server(""));
+    EXPECT_EQ(web::ServerKey, 17);
+
+    server.Reply("set_server.php3", "<REPONSE>not xml", 200);
+    EXPECT_FALSE(web::devenir_server(""));
+    EXPECT_EQ(web::ServerKey, 17);
+
+    server.Reply("set_server.php3", "<REPONSE>31</REPONSE>");
+    EXPECT_TRUE(web::devenir_server(""));
+    EXPECT_EQ(web::ServerKey, 31);
+}
+
+TEST_F(Web, ServerListLinesArePaddedToTheIpColumnAndIncompleteGamesAreDropped) {
+    ScriptedServer server;
+    server.Reply("nouveaujoueur.php3", kAccountReply);
+    const std::string longName(120, 'n');
+    server.Reply("get_server.php3",
+                 "<SERVEURS>"
+                 "<CLE_SERVEUR>11</CLE_SERVEUR><CLE_JOUEUR>3</CLE_JOUEUR><NOM>alpha</NOM>"
+                 "<VERSION>1.0.0</VERSION><IP>127.0.0.2</IP><COMMENT>first</COMMENT>"
+                 "<OTHER>skipped</OTHER>"
+                 // No COMMENT: not listed, its fields are overwritten by the next game.
+                 "<CLE_SERVEUR>12</CLE_SERVEUR><CLE_JOUEUR>4</CLE_JOUEUR><NOM>ghost</NOM>"
+                 "<VERSION>0.9</VERSION><IP>127.0.0.9</IP>"
+                 "<CLE_SERVEUR>13</CLE_SERVEUR><CLE_JOUEUR>x</CLE_JOUEUR><NOM>" +
+                     longName +
+                     "</NOM><VERSION>1.0.1</VERSION><IP>127.0.0.3</IP><COMMENT/>"
+                     // A last game without COMMENT leaves no record behind.
+                     "<CLE_SERVEUR>14</CLE_SERVEUR><NOM>tail</NOM>"
+                     "</SERVEURS>");
+    int cleared = 0;
+    web::ClearSessionListsHook = [&] { ++cleared; };
+    ASSERT_TRUE(web::server_en_cours());
+    web::ClearSessionListsHook = nullptr;
+    EXPECT_EQ(cleared, 1);
+
+    ASSERT_EQ(web::ServerLines.size(), 2u);
+    EXPECT_EQ(web::ServerLines[0], Padded("SERVER alpha On version 1.0.0", "127.0.0.2"));
+    EXPECT_EQ(web::ServerLines[0].size(), 100u + 9u);
+    EXPECT_EQ(web::ServerLines[1], ("SERVER " + longName).substr(0, 100) + "127.0.0.3");
+    ASSERT_EQ(web::ServerList.size(), 2u);
+    const web::ServerRecord& first = web::ServerList[0];
+    EXPECT_EQ(first.gameKey, 11);
+    EXPECT_EQ(first.playerKey, 3);
+    EXPECT_EQ(first.name, "alpha");
+    EXPECT_EQ(first.version, "1.0.0");
+    EXPECT_EQ(first.ip, "127.0.0.2");
+    EXPECT_EQ(first.comment, "first");
+    const web::ServerRecord& second = web::ServerList[1];
+    EXPECT_EQ(second.gameKey, 13);
+    EXPECT_EQ(second.playerKey, 0); // not a number
+    EXPECT_EQ(second.name, longName);
+    EXPECT_EQ(second.comment, "");
+    // The account was refreshed after the list.
+    EXPECT_EQ(core::AccountNumber, 7);
+}
+
+TEST_F(Web, MessagesAndMapsAreReadInDocumentOrder) {
+    ScriptedServer server;
+    server.Reply("getmess.php3", "<MESSAGES><CLE>1</CLE><NOM>A</NOM><DATE>D</DATE>"
+                                 "<MESSAGE>M</MESSAGE><CLE>2</CLE><NOM>B &amp; C</NOM>"
+                                 "<DATE>2026-12-06</DATE><MESSAGE>two\nlines</MESSAGE>"
+                                 "</MESSAGES>");
+    server.Reply("get_map.php3", "<MAPS><MAP>Desert</MAP><X>no</X><MAP>tower2</MAP></MAPS>");
+    web::ServerList.push_back({});
+    web::ServerLines.push_back("old");
+    EXPECT_EQ(web::RecupMessage(0), "#1 send by A D\r\nM\r\n\r\n"
+                                    "#2 send by B & C 2026-12-06\r\ntwo\nlines\r\n\r\n");
+    EXPECT_TRUE(web::ServerList.empty());
+    EXPECT_TRUE(web::ServerLines.empty());
+
+    ASSERT_TRUE(web::Get_Map());
+    EXPECT_EQ(web::MapList, (std::vector<std::string>{"DESERT", "TOWER2"}));
+}
+
+TEST_F(Web, AccountReplyUpdatesTotalsRankAndSettingsAndAnnouncesANewVersion) {
+    ScriptedServer server;
+    server.Reply("nouveaujoueur.php3",
+                 "<JOUEUR><CLE>7</CLE><VER>2.0.0</VER><URL>http://dl/tarnhold/</URL>"
+                 "<KILLER>12</KILLER><KILLED>3</KILLED><SNIPPER>2</SNIPPER>"
+                 "<SNIPPED>1</SNIPPED></JOUEUR>");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(web::InfoJoueur());
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("New version 2.0.0 at the url:\r\nhttp://dl/tarnhold/"), std::string::npos)
+        << log;
+    EXPECT_EQ(core::AccountNumber, 7);
+    EXPECT_EQ(core::TotalKills, 12);
+    EXPECT_EQ(core::TotalDeaths, 3);
+    EXPECT_EQ(core::TotalSniperKills, 2);
+    EXPECT_EQ(core::TotalSnipedDeaths, 1);
+    EXPECT_EQ(core::WeaponPower, 3); // (12 - 3) + 5 * (2 - 1) = 14
+    EXPECT_EQ(web::ServerVersion, "2.0.0");
+    EXPECT_EQ(web::DownloadUrl, "http://dl/tarnhold/");
+    // Saved with the other settings.
+    EXPECT_EQ(
+        registry::ReadSetting(registry::RootKey::LocalMachine, core::kAccountKey, "Id").ToText(),
+        "7");
+    EXPECT_EQ(
+        registry::ReadSetting(registry::RootKey::LocalMachine, core::kGameKey, "Killer").ToText(),
+        "12");
+
+    // Same version, or none reported: no announcement.
+    for (const char* reply : {kAccountReply, "<JOUEUR><CLE>7</CLE></JOUEUR>"}) {
+        web::ServerVersion.clear();
+        server.Reply("nouveaujoueur.php3", reply);
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(web::InfoJoueur());
+        const std::string quiet = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(quiet.find("New version"), std::string::npos) << quiet;
+    }
+}
+
+TEST_F(Web, AFailedExchangeChangesNothingAndShowsNothing) {
+    web::ServerList.push_back({1, 2, "kept", "1.0.0", "127.0.0.5", ""});
+    web::ServerLines.push_back("kept line");
+    web::ServerKey = 8;
+    auto unchanged = [] {
+        EXPECT_EQ(core::AccountNumber, 5);
+        EXPECT_EQ(core::TotalKills, 0);
+        EXPECT_EQ(web::ServerVersion, "");
+        EXPECT_EQ(web::ServerKey, 8);
+        ASSERT_EQ(web::ServerLines.size(), 1u);
+        EXPECT_EQ(web::ServerList[0].name, "kept");
+    };
+    {
+        ScriptedServer server;
+        server.Reply("nouveaujoueur.php3", "this is not xml");
+        server.Reply("get_server.php3", "<SERVEURS><NOM>x</NOM></SERVEURS>", 500);
+        server.Reply("getmess.php3", "");
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(web::InfoJoueur());
+        EXPECT_FALSE(web::server_en_cours());
+        EXPECT_EQ(web::RecupMessage(0), "");
+        EXPECT_FALSE(web::Get_Map()); // 404
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log.find("messagebox"), std::string::npos) << log;
+        // The failed list load did not go on to the account request.
+        EXPECT_EQ(server.Requests().size(), 4u);
+        unchanged();
+    }
+    // The server is gone: its port refuses connections.
+    EXPECT_FALSE(web::InfoJoueur());
+    EXPECT_FALSE(web::devenir_server("x"));
+    EXPECT_FALSE(web::DeleteServer());
+    unchanged();
+}
+
+TEST_F(Web, MatchReportIsSentOnlyInInternetMode) {
+    ScriptedServer server;
+    server.Reply("quitte_server.php3", "<R>OK</R>");
+    web::WebServerName = "";
+    web::quitte_server();
+    EXPECT_TRUE(server.Requests().empty());
+
+    // Without a window the comment box answers its empty default.
+    web::WebServerName = server.Host();
+    web::quitte_server();
+    EXPECT_EQ(server.Targets(),
+              std::vector<std::string>{"/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=5"
+                                       "&KILLER=0&KILLED=0&SNIPPER=0&SNIPPED=0&COMMENT="});
+}

@@ -1,0 +1,364 @@
+// web/web.cpp — the web service operations and their reply handling.
+//
+// Index
+//   1. State
+//   2. The request frame: web window, pointer, load
+//   3. Operations
+//   4. Reply readers
+#include "web/web.h"
+
+#include "core/game.h"
+#include "core/game_state.h"
+#include "platform/http/http.h"
+#include "platform/window/system.h"
+#include "platform/window/window.h"
+#include "platform/xml/xml.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <future>
+#include <imgui.h>
+#include <optional>
+
+namespace web {
+
+// =============================================================================================
+// 1. State
+// =============================================================================================
+
+std::string WebServerName;
+std::string MapListAddress =
+    "http://" + std::string(kDefaultWebServerName) + "/script/get_map.php3";
+std::vector<ServerRecord> ServerList;
+std::vector<std::string> ServerLines;
+std::function<void()> ClearSessionListsHook;
+std::vector<std::string> MapList;
+int32_t ServerKey = 0;
+std::string ServerVersion;
+std::string DownloadUrl;
+
+namespace {
+
+constexpr std::string_view kLineBreak = "\r\n";
+constexpr std::string_view kCommentPrompt =
+    "Send a message (bugs,remarks) to DuzeVovo Thank you !!";
+
+// =============================================================================================
+// 2. The request frame
+// =============================================================================================
+
+// The web window: a small centred box titled "TARNHOLD" with one label, shown modally while a
+// request runs on its worker thread; it closes itself when the reply is in.
+class WebWindow : public window::Screen {
+public:
+    WebWindow(std::string label, std::future<http::Response>& pending)
+        : window::Screen("TARNHOLD"), label_(std::move(label)), pending_(pending) {}
+
+    void Draw() override {
+        // A short wait per frame keeps the pump from spinning while the reply is out.
+        if (pending_.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready) {
+            window::CloseScreen(*this);
+            return;
+        }
+        const ImGuiViewport* viewport = ImGui::GetMainViewport();
+        ImGui::SetNextWindowPos(ImVec2(viewport->Pos.x + viewport->Size.x * 0.5f,
+                                       viewport->Pos.y + viewport->Size.y * 0.5f),
+                                ImGuiCond_Always, ImVec2(0.5f, 0.5f));
+        ImGui::Begin("TARNHOLD##web", nullptr,
+                     ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoCollapse |
+                         ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings);
+        ImGui::PushTextWrapPos(ImGui::GetFontSize() * 30.0f);
+        ImGui::TextUnformatted(label_.c_str());
+        ImGui::PopTextWrapPos();
+        ImGui::End();
+    }
+
+private:
+    std::string label_;
+    std::future<http::Response>& pending_;
+};
+
+enum class Ending { Short, Report };
+
+std::string WaitLabel(Ending ending) {
+    std::string label = "Please Wait Connexion to " + WebServerName + " in progress...";
+    if (ending == Ending::Report) label += " to send Game Informations !! Thank You";
+    return label;
+}
+
+http::Options RequestOptions() {
+    http::Options options;
+    options.connectTimeout = std::chrono::seconds(10);
+    options.totalTimeout = std::chrono::seconds(30);
+    options.maxBodyBytes = 1u << 20; // the replies are a few lines of XML
+    options.userAgent = core::ProgramName + "/" + core::VersionText;
+    return options;
+}
+
+// Fetches `url` while the web window shows `label`; the pointer is the hourglass meanwhile.
+http::Response Fetch(const std::string& url, const std::string& label) {
+    window::SetPointer(window::Pointer::Hourglass);
+    sys::Log("web: " + label);
+    std::future<http::Response> pending =
+        std::async(std::launch::async, [url] { return http::Get(url, RequestOptions()); });
+    if (window::IsOpen()) window::ShowModal(std::make_shared<WebWindow>(label, pending));
+    http::Response response = pending.get();
+    window::SetPointer(window::Pointer::Normal);
+    if (!response.ok) sys::Log("web: " + response.error);
+    return response;
+}
+
+// One exchange: the reply as a document, or nothing when the load failed (logged only).
+std::optional<xml::Document> Load(const std::string& url, Ending ending = Ending::Short) {
+    const http::Response response = Fetch(url, WaitLabel(ending));
+    if (!response.ok) return std::nullopt;
+    xml::Document document;
+    if (const xml::LoadResult loaded = document.LoadBytes(response.body); !loaded) {
+        sys::Log("web: reply of " + url + " is not XML: " + loaded.error);
+        return std::nullopt;
+    }
+    return document;
+}
+
+// "http://" + WebServerName + "/script/" + script + "?"
+std::string ScriptUrl(std::string_view script) {
+    return "http://" + WebServerName + "/script/" + std::string(script) + "?";
+}
+
+// The query grows one "KEY=value" pair at a time, values percent-encoded.
+class Query {
+public:
+    explicit Query(std::string_view script) : url_(ScriptUrl(script)) {}
+    Query& Text(std::string_view key, std::string_view value) {
+        if (!first_) url_ += '&';
+        first_ = false;
+        url_ += key;
+        url_ += '=';
+        url_ += http::EncodeQueryValue(value);
+        return *this;
+    }
+    Query& Number(std::string_view key, int64_t value) { return Text(key, std::to_string(value)); }
+    const std::string& Url() const { return url_; }
+
+private:
+    std::string url_;
+    bool first_ = true;
+};
+
+void ClearServerLists() {
+    ServerLines.clear();
+    ServerList.clear();
+    if (ClearSessionListsHook) ClearSessionListsHook();
+}
+
+std::string UpperCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return text;
+}
+
+void AnnounceNewVersion() {
+    // A reply without a version says nothing about a newer release.
+    if (ServerVersion.empty() || ServerVersion == core::VersionText) return;
+    window::Beep();
+    window::MsgBox("New version " + ServerVersion + " at the url:" + std::string(kLineBreak) +
+                       DownloadUrl,
+                   core::ProgramName);
+}
+
+} // namespace
+
+// =============================================================================================
+// 3. Operations
+// =============================================================================================
+
+bool DeleteServer() {
+    Query query("delete_server.php3");
+    query.Number("CLE_SERVEUR", ServerKey);
+    return Load(query.Url(), Ending::Report).has_value();
+}
+
+bool devenir_server(std::string_view comment) {
+    Query query("set_server.php3");
+    query.Number("LESOFT", core::SoftKey)
+        .Number("LEJOUEUR", core::AccountNumber)
+        .Text("LAVERSION", core::VersionText)
+        .Text("LECOMMENT", comment);
+    const std::optional<xml::Document> reply = Load(query.Url());
+    if (!reply) return false;
+    const std::string answer = reply->DocumentElement().Text();
+    if (answer == "NO") {
+        sys::Log("web: the server refused to publish the game");
+        return false;
+    }
+    ServerKey = core::ToLong(answer);
+    return true;
+}
+
+bool SendMatchReport(int32_t kills, int32_t deaths, int32_t sniperKills, int32_t snipedDeaths,
+                     std::string_view comment) {
+    Query query("quitte_server.php3");
+    query.Number("CLE_SOFT", core::SoftKey)
+        .Number("CLE_JOUEUR", core::AccountNumber)
+        .Number("KILLER", kills)
+        .Number("KILLED", deaths)
+        .Number("SNIPPER", sniperKills)
+        .Number("SNIPPED", snipedDeaths)
+        .Text("COMMENT", comment);
+    return Load(query.Url(), Ending::Report).has_value();
+}
+
+void quitte_server() {
+    if (WebServerName.empty()) return;
+    const std::optional<std::string> comment =
+        window::InputBox(kCommentPrompt, core::ProgramName, "");
+    int32_t kills = 0, deaths = 0, sniperKills = 0, snipedDeaths = 0;
+    const int32_t local = core::LocalIndex;
+    if (local >= 0 && local < core::kPlayerSlots && core::Players[size_t(local)]) {
+        const player::player& p = *core::Players[size_t(local)];
+        kills = p.tueur;
+        deaths = p.tue;
+        sniperKills = p.snipper;
+        snipedDeaths = p.snipped;
+    }
+    SendMatchReport(kills, deaths, sniperKills, snipedDeaths, comment.value_or(""));
+}
+
+bool InfoJoueur() {
+    Query query("nouveaujoueur.php3");
+    query.Number("LENUM", core::AccountNumber)
+        .Text("LENOM", core::AccountName)
+        .Text("LELOG", core::Login)
+        .Text("LEPWD", core::Password)
+        .Text("LEMAIL", core::Email)
+        .Number("LESOFT", core::SoftKey)
+        .Text("LEVERSION", core::VersionText);
+    const std::optional<xml::Document> reply = Load(query.Url());
+    if (!reply) return false;
+    ReadAccount(reply->DocumentElement());
+    core::UpdateWeaponPower();
+    core::EcritIni();
+    AnnounceNewVersion();
+    return true;
+}
+
+bool EnvoiMessage(std::string_view text, int32_t type) {
+    Query query("nouveaumess.php3");
+    query.Number("LESOFT", core::SoftKey)
+        .Number("LEJOUEUR", core::AccountNumber)
+        .Number("LETYP", type)
+        .Text("LEMESS", text);
+    return Load(query.Url()).has_value();
+}
+
+bool server_en_cours() {
+    Query query("get_server.php3");
+    query.Number("LESOFT", core::SoftKey);
+    const std::optional<xml::Document> reply = Load(query.Url());
+    if (!reply) return false;
+    ReadServerList(reply->DocumentElement());
+    InfoJoueur();
+    return true;
+}
+
+bool Get_Map() {
+    const std::optional<xml::Document> reply = Load(MapListAddress);
+    if (!reply) return false;
+    ReadMapList(reply->DocumentElement());
+    ClearServerLists();
+    return true;
+}
+
+std::string RecupMessage(int32_t type) {
+    if (type == 1 && core::AccountNumber == 1) type = 2;
+    Query query("getmess.php3");
+    query.Number("LESOFT", core::SoftKey).Number("LETYP", type);
+    const std::optional<xml::Document> reply = Load(query.Url());
+    if (!reply) return "";
+    ClearServerLists();
+    return ReadMessages(reply->DocumentElement());
+}
+
+// =============================================================================================
+// 4. Reply readers
+// =============================================================================================
+
+void ReadServerList(const xml::Node& root) {
+    ClearServerLists();
+    std::string line;
+    // The record being filled is the one at index ServerLines.size(); it is created by whatever
+    // field comes first, so a reply out of order never writes outside the list.
+    auto current = [&]() -> ServerRecord& {
+        const size_t index = ServerLines.size();
+        if (ServerList.size() <= index) ServerList.resize(index + 1);
+        return ServerList[index];
+    };
+    for (const xml::Node& child : root.Children()) {
+        const std::string name = child.Name();
+        if (name == "CLE_SERVEUR") {
+            current().gameKey = core::ToLong(child.Text());
+        } else if (name == "CLE_JOUEUR") {
+            current().playerKey = core::ToLong(child.Text());
+        } else if (name == "NOM") {
+            current().name = child.Text();
+            line = "SERVER " + current().name;
+        } else if (name == "VERSION") {
+            current().version = child.Text();
+            line += " On version " + current().version;
+        } else if (name == "IP") {
+            current().ip = child.Text();
+            line.resize(kServerLineWidth, ' ');
+            line += current().ip;
+        } else if (name == "COMMENT") {
+            current().comment = child.Text();
+            ServerLines.push_back(line);
+        }
+    }
+    // A last game without its COMMENT is not listed: its partial record goes too.
+    ServerList.resize(ServerLines.size());
+}
+
+void ReadAccount(const xml::Node& root) {
+    for (const xml::Node& child : root.Children()) {
+        const std::string name = child.Name();
+        if (name == "CLE")
+            core::AccountNumber = core::ToLong(child.Text());
+        else if (name == "VER")
+            ServerVersion = child.Text();
+        else if (name == "URL")
+            DownloadUrl = child.Text();
+        else if (name == "KILLER")
+            core::TotalKills = core::ToLong(child.Text());
+        else if (name == "KILLED")
+            core::TotalDeaths = core::ToLong(child.Text());
+        else if (name == "SNIPPER")
+            core::TotalSniperKills = core::ToLong(child.Text());
+        else if (name == "SNIPPED")
+            core::TotalSnipedDeaths = core::ToLong(child.Text());
+    }
+}
+
+void ReadMapList(const xml::Node& root) {
+    MapList.clear();
+    for (const xml::Node& child : root.Children())
+        if (child.Name() == "MAP") MapList.push_back(UpperCase(child.Text()));
+}
+
+std::string ReadMessages(const xml::Node& root) {
+    std::string text;
+    for (const xml::Node& child : root.Children()) {
+        const std::string name = child.Name();
+        if (name == "CLE")
+            text += "#" + child.Text();
+        else if (name == "NOM")
+            text += " send by " + child.Text();
+        else if (name == "DATE")
+            text += " " + child.Text() + std::string(kLineBreak);
+        else if (name == "MESSAGE")
+            text += child.Text() + std::string(kLineBreak) + std::string(kLineBreak);
+    }
+    return text;
+}
+
+} // namespace web

@@ -1,0 +1,154 @@
+// web/web.h — the client of the publisher's web scripts: the internet game list, the player
+// account and its statistics, the message board and the list of downloadable maps.
+//
+// Index
+//   1. Settings and state       (server name, map list address, game list, versions)
+//   2. Operations               (one per server script; each one blocking HTTP GET)
+//   3. Reply readers            (the XML reply handling, shared with the fuzz target)
+//
+// Every operation sends one GET to "http://" + WebServerName + "/script/<name>.php3?..." (the
+// map list goes to MapListAddress) and reads the small XML document that comes back. Every
+// value put into a query is percent-encoded, so a comment holding "&", "#" or spaces reaches
+// the server as typed and cannot add parameters of its own.
+//
+// While a request runs, the web window (screen "TARNHOLD") shows "Please Wait Connexion to ...";
+// it is modal, so the screen that asked — and every screen under it — is drawn disabled until
+// the reply is in, and the pointer is the hourglass. Without an open window (tools, tests) the
+// label only goes to the log. The request itself runs on a worker thread while the
+// user-interface thread keeps drawing the web window; the reply is handled on the
+// user-interface thread after it.
+//
+// A failed load (no network, server down, HTTP error, a reply that is not XML) changes nothing,
+// shows nothing and makes the operation return false.
+//
+// The screens that show the results are not part of this module: the operations fill plain
+// data — `ServerList` and `ServerLines` for the session list's internet games, `MapList` for
+// the map download window, the account variables of core/game_state.h for the account screen —
+// and the screens read them after the call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xml {
+class Node;
+}
+
+namespace web {
+
+// ---------------------------------------------------------------------------------------------
+// 1. Settings and state
+// ---------------------------------------------------------------------------------------------
+// All of it lives on the user-interface thread for the whole process; nothing resets it.
+
+// The publisher's web server, offered as the default host name on the main menu.
+inline constexpr std::string_view kDefaultWebServerName = "web.tarnhold.example";
+
+// Host name (optionally ":port") of the web server as typed on the main menu; "" in LAN mode.
+// Empty at start: the main menu sets it before any web operation.
+extern std::string WebServerName;
+
+// Full address of the map list script ("http://host/script/get_map.php3"). Defaults to the
+// publisher's server; tests point it elsewhere.
+extern std::string MapListAddress;
+
+// One running internet game as the server lists it.
+struct ServerRecord {
+    int32_t gameKey = 0;   // CLE_SERVEUR: the key the server gave the game
+    int32_t playerKey = 0; // CLE_JOUEUR: the account number of its host
+    std::string name;      // NOM
+    std::string version;   // VERSION: the host's release text
+    std::string ip;        // IP: the host's address as the server saw it
+    std::string comment;   // COMMENT
+};
+
+// The games of the last server_en_cours, index = line in `ServerLines`; emptied by
+// server_en_cours, Get_Map and RecupMessage. Holds exactly one record per line.
+extern std::vector<ServerRecord> ServerList;
+
+// The session list's internet game lines (its `lstserv` list): "SERVER " + name +
+// " On version " + version, padded with spaces (or cut) to 100 characters, then the IP.
+extern std::vector<std::string> ServerLines;
+
+// Column where the IP starts in a `ServerLines` entry.
+inline constexpr std::size_t kServerLineWidth = 100;
+
+// Called whenever `ServerLines` is emptied, so the session list can also empty its LAN list.
+extern std::function<void()> ClearSessionListsHook;
+
+// Map names the server offers (upper case), filled by Get_Map for the map download window.
+extern std::vector<std::string> MapList;
+
+// The key the server gave to the game this machine published (devenir_server); 0 = none.
+// DeleteServer uses it when the host leaves.
+extern int32_t ServerKey;
+
+// The latest release text and its download address as last reported by the server.
+extern std::string ServerVersion;
+extern std::string DownloadUrl;
+
+// ---------------------------------------------------------------------------------------------
+// 2. Operations
+// ---------------------------------------------------------------------------------------------
+// Each blocks the caller until the reply is handled or the load failed. Call them only on the
+// user-interface thread.
+
+// Withdraws this machine's game from the list (CLE_SERVEUR = ServerKey). The reply is not
+// read. True when the request reached the server and its reply was XML.
+bool DeleteServer();
+
+// Publishes the game this machine hosts, with `comment`. True and `ServerKey` = the key from
+// the reply, or false when the load failed or the server answered "NO" (ServerKey unchanged).
+bool devenir_server(std::string_view comment);
+
+// End of a match in internet mode: asks the player for a comment ("Send a message (bugs,
+// remarks) to DuzeVovo Thank you !!"), then reports the local player's match counters (kills,
+// deaths, sniper kills, sniped deaths). Does nothing when WebServerName is empty (LAN).
+void quitte_server();
+
+// The report itself, with the counters and comment given: the part of quitte_server after the
+// input box. True when the reply was XML.
+bool SendMatchReport(int32_t kills, int32_t deaths, int32_t sniperKills, int32_t snipedDeaths,
+                     std::string_view comment);
+
+// Sends the account (number, name, login, password, e-mail, soft key, version) and stores the
+// reply: account number, server version and download address, the four totals. Then the weapon
+// power is recomputed, the settings saved and, when the server's version differs from this
+// build's, the beep sounds and a message box tells where the new version is.
+bool InfoJoueur();
+
+// Posts `text` on the message board; `type` 0 public, 1 private (to the publisher).
+bool EnvoiMessage(std::string_view text, int32_t type);
+
+// Fetches the list of running internet games into ServerList and ServerLines, then refreshes
+// the account with InfoJoueur. True when the game list loaded (whatever InfoJoueur gives).
+bool server_en_cours();
+
+// Fetches the map names from MapListAddress into MapList (upper case). Also empties ServerList
+// and ServerLines.
+bool Get_Map();
+
+// Reads the message board: "#" + key + " send by " + name + " " + date + "\r\n" + message +
+// "\r\n\r\n" per message. Type 1 from account number 1 (the publisher) reads type 2. "" when
+// the load failed. Also empties ServerList and ServerLines.
+std::string RecupMessage(int32_t type);
+
+// ---------------------------------------------------------------------------------------------
+// 3. Reply readers
+// ---------------------------------------------------------------------------------------------
+// The handling of one loaded reply, without any request, window or settings write. `root` is the
+// document element; only its direct children are looked at, by exact element name, in order.
+
+// server_en_cours: empties and refills ServerList and ServerLines.
+void ReadServerList(const xml::Node& root);
+// InfoJoueur: AccountNumber, ServerVersion, DownloadUrl and the four totals from the reply.
+void ReadAccount(const xml::Node& root);
+// Get_Map: empties and refills MapList.
+void ReadMapList(const xml::Node& root);
+// RecupMessage: the message board text.
+std::string ReadMessages(const xml::Node& root);
+
+} // namespace web
