@@ -13,6 +13,8 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+# OpenSSL's libcrypto: salted password hashes of the companion web server.
+pkg_check_modules(LIBCRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 # Debian's cpp-httplib is a compiled library whose header must see the feature macros it was
 # built with (TLS, zlib, brotli); its pkg-config file gives both.

@@ -1,0 +1,53 @@
+// server/scripts.h — the web scripts of tarnhold-server, at the paths the game's client calls.
+//
+//   /script/set_server.php3     publish a game            -> <SERVEUR>key</SERVEUR> or NO
+//   /script/get_server.php3     list the running games    -> <SERVEURS> CLE_SERVEUR CLE_JOUEUR
+//                                                            NOM VERSION IP COMMENT per game
+//   /script/delete_server.php3  remove one game by key    -> <REPONSE>OK</REPONSE> or NO
+//   /script/quitte_server.php3  end-of-match report       -> <REPONSE>OK</REPONSE> or NO
+//   /script/nouveaujoueur.php3  create or update account  -> <JOUEUR> CLE VER URL KILLER KILLED
+//                                                            SNIPPER SNIPPED, or NO
+//   /script/nouveaumess.php3    post on the message board -> <REPONSE>OK</REPONSE> or NO
+//   /script/getmess.php3        read the message board    -> <MESSAGES> CLE NOM DATE MESSAGE
+//   /script/get_map.php3        maps offered for download -> <MAPS> MAP per archive
+//   /tarnhold/...               the files folder: map/<name>.exe and release.exe
+//
+// Every query value is checked: numbers are plain decimal within their range, texts are UTF-8
+// without control characters (tab and line breaks allowed) and within their length bound. A
+// request with a missing or bad value is refused ("NO") and changes nothing. Reply texts are
+// XML-escaped. Message types: 0 public board; 1 private, to the publisher. Reading type 1 gives
+// the publisher's own type-1 posts (news to the players), reading type 2 gives the publisher's
+// inbox (every type-1 post).
+#pragma once
+
+#include "server/store.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace server {
+
+struct Config {
+    std::vector<int64_t> softKeys{1};       // LESOFT / CLE_SOFT values served; others are refused
+    std::string version;                    // the latest release announced (VER); "" sends none
+    std::string url;                        // its download address (URL)
+    std::filesystem::path files;            // served under /tarnhold/; map archives in map/*.exe
+    int64_t gameLifetimeSeconds = 6 * 3600; // a published game is listed this long at most
+    int64_t publisherAccount = 1;           // the account whose type-1 posts are news
+    int messageLimit = 50;                  // messages returned per read
+};
+
+// Registers every script (and the files folder when set) on `http`. `store` and `config` must
+// outlive the server.
+void InstallScripts(httplib::Server& http, Store& store, const Config& config);
+
+// `text` with &, <, >, " and ' written as entities, for element content.
+std::string EscapeXml(std::string_view text);
+
+} // namespace server
