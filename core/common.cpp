@@ -23,6 +23,7 @@ MatchWindow* matchWindow = nullptr;
 
 std::function<void()> ReceiveMessagesHook;
 std::function<void()> QuitServerHook;
+player::MessageSink* NetworkSink = nullptr;
 
 void SetMatchWindow(MatchWindow* window) {
     matchWindow = window;
@@ -108,6 +109,7 @@ void PlaySound(int index) {
 void ShowMessage(std::string_view text, int soundIndex) {
     if (matchWindow != nullptr) matchWindow->EnableMessageTimer();
     MessageLine = text;
+    sys::Log(std::string("message: ") + std::string(text));
     PlaySound(soundIndex);
 }
 

@@ -81,6 +81,9 @@ void OnChatClosed();   // ChatOpen = false
 // pass (ReceiveMessages), and the web report of a finished match (quitte_server).
 extern std::function<void()> ReceiveMessagesHook;
 extern std::function<void()> QuitServerHook;
+// Where the local player's messages go (World::network of every match); null: nowhere. Set by
+// the network layer, not owned.
+extern player::MessageSink* NetworkSink;
 
 // =============================================================================================
 // 3. Common routines

@@ -144,6 +144,7 @@ void FillWorld() {
     world.boxMode = BoxMode;
     world.localIndex = LocalIndex;
     world.dataPath = DataPath;
+    world.network = NetworkSink;
     world.buildInstance = [](player::player& p) {
         if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return;
         try {

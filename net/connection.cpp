@@ -1,0 +1,222 @@
+// net/connection.cpp — the session object, connections, session lists, create, join, leave.
+#include "net/net.h"
+
+#include "core/game.h"
+#include "core/game_state.h"
+#include "platform/window/system.h"
+#include "platform/window/window.h"
+
+namespace net {
+
+// =============================================================================================
+// 1. State
+// =============================================================================================
+
+std::unique_ptr<session::Service> DPlay;
+std::vector<session::ProviderInfo> ConnectionList;
+std::vector<session::SessionDesc> SessionList;
+session::Address ServerAddress;
+int32_t HostPlayerId = 0;
+bool IsHost = false;
+std::string PlayerName;
+std::string PlayerFormalName;
+std::string SessionName;
+std::string WebServerName;
+session::ServiceConfig ServiceSettings;
+std::string LanTarget;
+
+WaitingRoomHooks WaitingRoom;
+std::function<bool(std::string_view)> PublishGame;
+std::function<void()> DeleteServer;
+
+namespace {
+
+void Box(const char* text) {
+    window::MsgBox(text, core::ProgramName);
+}
+
+session::Guid ApplicationGuid() {
+    return *session::Guid::Parse(kApplicationGuid);
+}
+
+// A new session object in place of the old one (which leaves its session).
+bool NewService() {
+    try {
+        DPlay.reset();
+        DPlay = std::make_unique<session::Service>(ServiceSettings);
+        return true;
+    } catch (const std::exception& error) {
+        sys::Log(std::string("session service: ") + error.what());
+        DPlay.reset();
+        return false;
+    }
+}
+
+// Creates the local player: MyPlayerId. Shows the failure's boxes.
+bool CreateLocalPlayer() {
+    uint32_t id = 0;
+    const session::Error e =
+        DPlay ? DPlay->CreatePlayer(PlayerName, PlayerFormalName, id) : session::Error::NotOpen;
+    if (e != session::Error::Ok) {
+        sys::Log(std::string("create player: ") + session::ErrorText(e));
+        Box(kTextCreatePlayerFailed);
+        if (e == session::Error::InvalidPlayer) Box(kTextInvalidPlayer);
+        return false;
+    }
+    core::MyPlayerId = int32_t(id);
+    return true;
+}
+
+} // namespace
+
+// =============================================================================================
+// 3. Connection
+// =============================================================================================
+
+bool InitDirectPlay() {
+    ConnectionList.clear();
+    if (!NewService()) {
+        Box(kTextInitFailed);
+        return false;
+    }
+    ConnectionList = session::Service::Providers();
+    return true;
+}
+
+bool ConnectionNames(std::vector<std::string>& names) {
+    names.clear();
+    if (!InitDirectPlay() || ConnectionList.empty()) return false;
+    for (const session::ProviderInfo& p : ConnectionList)
+        names.push_back(p.name);
+    return true;
+}
+
+bool ConnectLan(int listIndex, std::vector<std::string>& entries) {
+    WebServerName.clear();
+    entries.clear();
+    if (!DPlay || listIndex < 0 || listIndex >= int(ConnectionList.size()) ||
+        DPlay->Initialize(ConnectionList[size_t(listIndex)].kind, {LanTarget, 0}) !=
+            session::Error::Ok) {
+        Box(kTextConnectFailed);
+        return false;
+    }
+    if (!UpdateSessionList(entries)) {
+        InitDirectPlay();
+        return false;
+    }
+    return true;
+}
+
+bool ConnectInternet(const std::string& ip, std::vector<std::string>& entries) {
+    entries.clear();
+    ServerAddress = {ip, 0};
+    SessionList.clear();
+    ConnectionList.clear();
+    if (!NewService() ||
+        DPlay->Initialize(session::ProviderKind::Internet, ServerAddress) != session::Error::Ok)
+        return false;
+    return UpdateSessionList(entries);
+}
+
+std::string SessionEntry(const session::SessionDesc& desc) {
+    return desc.name + " (" + std::to_string(desc.currentPlayers) + "/" +
+           std::to_string(desc.maxPlayers) + ")";
+}
+
+bool UpdateSessionList(std::vector<std::string>& entries) {
+    entries.clear();
+    if (!DPlay) return false;
+    window::SetPointer(window::Pointer::Hourglass);
+    session::SessionDesc filter;
+    filter.application = ApplicationGuid();
+    std::vector<session::SessionDesc> found;
+    const session::Error e = DPlay->EnumSessions(filter, 0, session::kEnumAvailable, found);
+    window::SetPointer(window::Pointer::Normal);
+    if (e != session::Error::Ok) {
+        sys::Log(std::string("session enumeration: ") + session::ErrorText(e));
+        return false;
+    }
+    SessionList = std::move(found);
+    for (const session::SessionDesc& d : SessionList)
+        entries.push_back(SessionEntry(d));
+    return true;
+}
+
+bool CreateGame(std::string_view comment) {
+    const bool internet = !WebServerName.empty();
+    // 1. An internet game is published first, then hosted on a fresh session object.
+    if (internet) {
+        if (DPlay) DPlay->Close();
+        DPlay.reset();
+        if (!PublishGame || !PublishGame(comment)) return false;
+        if (!NewService() ||
+            DPlay->Initialize(session::ProviderKind::Lan, {LanTarget, 0}) != session::Error::Ok) {
+            Box(kTextCreateGameFailed);
+            return false;
+        }
+    }
+    // 2. The session. In LAN mode a session that failed to open makes the player creation fail.
+    session::SessionDesc desc;
+    desc.application = ApplicationGuid();
+    desc.maxPlayers = kMaxPlayers;
+    desc.name = SessionName;
+    desc.flags = session::kSessionMigrateHost;
+    const session::Error e =
+        DPlay ? DPlay->Open(desc, session::OpenMode::Create) : session::Error::NotInitialized;
+    if (e != session::Error::Ok) {
+        sys::Log(std::string("create game: ") + session::ErrorText(e));
+        if (internet) {
+            Box(kTextCreateGameFailed);
+            return false;
+        }
+    }
+    // 3. The local player, who is the host.
+    if (!CreateLocalPlayer()) return false;
+    HostPlayerId = core::MyPlayerId;
+    IsHost = true;
+    return true;
+}
+
+bool JoinGame(int listIndex) {
+    if (!DPlay || listIndex < 0 || listIndex >= int(SessionList.size()) ||
+        DPlay->Open(SessionList[size_t(listIndex)], session::OpenMode::Join) !=
+            session::Error::Ok) {
+        Box(kTextJoinFailed);
+        return false;
+    }
+    return CreateLocalPlayer();
+}
+
+std::vector<SessionPlayer> EnumPlayers() {
+    std::vector<SessionPlayer> players;
+    if (!DPlay) return players;
+    const int n = DPlay->PlayerCount();
+    for (int i = 1; i <= n; ++i) {
+        SessionPlayer p;
+        p.id = int32_t(DPlay->PlayerIdByIndex(i));
+        if (p.id == 0) continue; // the roster changed meanwhile
+        DPlay->GetFriendlyName(uint32_t(p.id), p.friendlyName);
+        DPlay->GetFormalName(uint32_t(p.id), p.formalName);
+        players.push_back(std::move(p));
+    }
+    return players;
+}
+
+void LeaveSession() {
+    if (DPlay) {
+        DPlay->DestroyPlayer(uint32_t(core::MyPlayerId));
+        DPlay->Close();
+    }
+    CloseDirectPlay();
+}
+
+void CloseDirectPlay() {
+    if (!WebServerName.empty() && HostPlayerId == core::MyPlayerId && DeleteServer) DeleteServer();
+    IsHost = false;
+    core::InGame = false;
+    ConnectionList.clear();
+    SessionList.clear();
+    DPlay.reset();
+}
+
+} // namespace net

@@ -1,0 +1,182 @@
+// net/messages.cpp — the wire layouts and every send: START, STATE, CHAT, HOST, HIT, KILLED.
+#include "net/net.h"
+
+#include "core/game.h"
+#include "core/game_state.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace net {
+
+// =============================================================================================
+// 4. Wire format
+// =============================================================================================
+
+int32_t RoundHalfEven(double value) {
+    if (std::isnan(value)) return 0;
+    constexpr double lo = std::numeric_limits<int32_t>::min();
+    constexpr double hi = std::numeric_limits<int32_t>::max();
+    // nearbyint rounds in the default mode, to nearest with ties to even.
+    return int32_t(std::clamp(std::nearbyint(value), lo, hi));
+}
+
+void WriteStart(session::Message& m, std::span<const int32_t> ids, int32_t hostId,
+                std::string_view sessionName, std::string_view mapName) {
+    m.Clear();
+    m.WriteLong(code::START);
+    m.WriteByte(uint8_t(ids.size()));
+    for (const int32_t id : ids)
+        m.WriteLong(id);
+    m.WriteLong(hostId);
+    m.WriteString(sessionName);
+    m.WriteString(mapName);
+}
+
+void WriteState(session::Message& m, const player::player& p, const scene::Frame* root) {
+    m.Clear();
+    m.WriteLong(code::STATE);
+    m.WriteDouble(p.gPlayerpositionx);
+    m.WriteDouble(p.gPlayerpositiony);
+    m.WriteDouble(p.gPlayerpositionz);
+    m.WriteDouble(p.gPlayerori1x);
+    m.WriteDouble(p.gPlayerori1y);
+    m.WriteDouble(p.gPlayerori1z);
+    m.WriteDouble(p.pivot);
+    m.WriteLong(p.colonne);
+    m.WriteLong(p.Anipos);
+    m.WriteLong(p.AniBuste);
+    m.WriteLong(p.IdArme);
+    m.WriteLong(RoundHalfEven(p.fps));
+    m.WriteLong(RoundHalfEven(p.fps2));
+    m.WriteLong(p.mort ? scene::kFlagRendered : scene::kFlagRenderedAndPickable);
+    m.WriteLong(p.idson);
+    m.WriteLong(p.idson2);
+    m.WriteLong(p.idson3);
+    const glm::vec3 blood = p.Frmsang ? p.Frmsang->GetPosition(root) : glm::vec3(0.0f);
+    m.WriteDouble(blood.x);
+    m.WriteDouble(blood.y);
+    m.WriteDouble(blood.z);
+    m.WriteLong(p.Frmsang ? int32_t(p.Frmsang->GetAppData()) : 0);
+}
+
+void WriteChat(session::Message& m, std::string_view text) {
+    m.Clear();
+    m.WriteLong(code::CHAT);
+    m.WriteString(text);
+}
+
+void WriteHost(session::Message& m, int32_t hostId) {
+    m.Clear();
+    m.WriteLong(code::HOST);
+    m.WriteLong(hostId);
+}
+
+void WriteHit(session::Message& m, const glm::vec3& point, int32_t power) {
+    m.Clear();
+    m.WriteLong(code::HIT);
+    m.WriteDouble(point.x);
+    m.WriteDouble(point.y);
+    m.WriteDouble(point.z);
+    m.WriteLong(power);
+}
+
+void WriteKilled(session::Message& m) {
+    m.Clear();
+    m.WriteLong(code::KILLED);
+}
+
+std::string Taunt(std::string_view killerName, int32_t power) {
+    const std::string name(killerName);
+    if (power < 0) return "This FUCKING " + name + " SNIPPE ME in the HEAD !!!";
+    return "This FUCKING " + name + " kill ME !!!";
+}
+
+// =============================================================================================
+// 5. Sending
+// =============================================================================================
+
+namespace {
+
+void Send(int32_t to, bool guaranteed, const session::Message& m) {
+    if (DPlay) DPlay->Send(uint32_t(core::MyPlayerId), uint32_t(to), guaranteed, m);
+}
+
+// The session id of the record in `slot`; 0 when the slot is outside 0..4 or empty.
+int32_t SlotId(int32_t slot) {
+    if (slot < 0 || slot >= core::kPlayerSlots || !core::Players[size_t(slot)]) return 0;
+    return core::Players[size_t(slot)]->id;
+}
+
+std::vector<int32_t> SessionIds(const std::vector<SessionPlayer>& players) {
+    std::vector<int32_t> ids;
+    for (const SessionPlayer& p : players)
+        ids.push_back(p.id);
+    return ids;
+}
+
+} // namespace
+
+void SendStartTo(int32_t id) {
+    session::Message m;
+    WriteStart(m, SessionIds(EnumPlayers()), core::MyPlayerId, SessionName, core::MapName);
+    Send(id, true, m);
+}
+
+int SendStartToAll() {
+    if (WaitingRoom.stopTimer) WaitingRoom.stopTimer();
+    std::vector<SessionPlayer> players = EnumPlayers();
+    // A session holds at most four players; the slots beyond them stay empty.
+    if (players.size() > size_t(kMaxPlayers)) players.resize(size_t(kMaxPlayers));
+    core::PlayerCount = uint8_t(players.size());
+    core::PlayerIds.fill(0);
+    for (size_t i = 0; i < players.size(); ++i) {
+        core::PlayerIds[i] = players[i].id;
+        core::PlayerNames[i] = players[i].friendlyName;
+        core::PlayerFormalNames[i] = players[i].formalName;
+    }
+    session::Message m;
+    WriteStart(m, SessionIds(players), core::MyPlayerId, SessionName, core::MapName);
+    Send(0, true, m);
+    if (WaitingRoom.hide) WaitingRoom.hide();
+    MatchStatus = RunMatch ? RunMatch() : 0;
+    return *MatchStatus;
+}
+
+void SendHostId() {
+    session::Message m;
+    WriteHost(m, HostPlayerId);
+    Send(0, true, m);
+}
+
+void SendChat(std::string_view text) {
+    session::Message m;
+    WriteChat(m, text);
+    Send(0, false, m);
+}
+
+GameSink Sink;
+
+void GameSink::SendHit(int32_t target, int32_t power, const glm::vec3& point) {
+    const int32_t to = SlotId(target);
+    if (to == 0) return;
+    WriteHit(event_, point, power);
+    Send(to, false, event_);
+}
+
+void GameSink::SendState(const player::player& p) {
+    WriteState(state_, p, core::RootFrame.get());
+    Send(0, false, state_);
+}
+
+void GameSink::SendKilled(int32_t killer, int32_t power) {
+    const int32_t to = SlotId(killer);
+    if (to != 0) {
+        WriteKilled(event_);
+        Send(to, false, event_);
+    }
+    SendChat(Taunt(to != 0 ? core::Players[size_t(killer)]->nom : "", power));
+}
+
+} // namespace net

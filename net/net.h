@@ -1,0 +1,245 @@
+// net/net.h — sessions as the game uses them, and the in-game message protocol.
+//
+// Index
+//   1. State            (the session object, its lists, host and names; lifetime below)
+//   2. Hooks            (the waiting room, the web client, the match start)
+//   3. Connection       (InitDirectPlay, connect, enumerate, create, join, players, leave)
+//   4. Wire format      (message codes, field layouts, the death taunts)
+//   5. Sending          (SendStartTo, SendStartToAll, SendHostId, SendChat, the player's sink)
+//   6. Receiving        (ReceiveMessages and the per-message handler)
+//   7. Installation     (Install: the game core's network poll and message sink)
+//
+// Everything runs on the user-interface thread. The network is polled, never waited on: the
+// waiting room's timer and every pass of the main loop call ReceiveMessages. Dependencies point
+// downwards: this module uses core, player and the platform's session and window services; the
+// screens above it fill the hooks of section 2.
+#pragma once
+
+#include "platform/session/session.h"
+#include "player/player.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace net {
+
+// =============================================================================================
+// 1. State
+// =============================================================================================
+// Created by InitDirectPlay, released by CloseDirectPlay; InitDirectPlay runs again whenever a
+// different connection is needed. The names and SessionName are set by the menu and the lobby
+// before a session is created or joined.
+
+// The application all sessions of the game belong to.
+inline constexpr const char* kApplicationGuid = "{AC330441-9B71-11D2-9AAB-0020781461AC}";
+inline constexpr int kMaxPlayers = 4;
+
+extern std::unique_ptr<session::Service> DPlay; // null until InitDirectPlay, after CloseDirectPlay
+extern std::vector<session::ProviderInfo> ConnectionList; // providers, in the menu's order
+extern std::vector<session::SessionDesc> SessionList;     // the last enumeration
+extern session::Address ServerAddress; // internet mode: the game host asked for sessions
+extern int32_t HostPlayerId;           // the host's session id (0 until learnt)
+extern bool IsHost;                    // this machine hosts the session
+extern std::string PlayerName;         // friendly name, as typed on the menu
+extern std::string PlayerFormalName;   // Team as a digit, then Skin
+extern std::string SessionName;        // "<game name> (<MAP>)"
+extern std::string WebServerName;      // empty in LAN mode
+
+// Transport settings (the registry or the environment fill them before InitDirectPlay): the
+// discovery port range and time-outs of every session object, and the LAN provider's target
+// address (empty: the broadcast address; tests use 127.0.0.1).
+extern session::ServiceConfig ServiceSettings;
+extern std::string LanTarget;
+
+// =============================================================================================
+// 2. Hooks
+// =============================================================================================
+
+// What the receiver does to the waiting room. The lobby screens fill these; an empty hook does
+// nothing and an empty `visible` means the room is not shown.
+struct WaitingRoomHooks {
+    std::function<bool()> visible;                    // the room is on screen (no match yet)
+    std::function<void(std::string_view)> appendChat; // append to the chat history, beep
+    std::function<void()> refreshPlayers;             // UpdateWaiting
+    std::function<void()> stopTimer;                  // the room's 100 ms timer stops
+    std::function<void()> hide;                       // the room goes (the match starts)
+};
+extern WaitingRoomHooks WaitingRoom;
+
+// The web client (internet mode only). PublishGame lists the game hosted here with `comment`
+// and returns false when that failed (devenir_server); DeleteServer withdraws it. Empty: no web
+// client, and publishing fails.
+extern std::function<bool(std::string_view comment)> PublishGame;
+extern std::function<void()> DeleteServer;
+
+// What a START runs: the match, until it ends (core::StartMatch; tests replace it). Its exit
+// status is kept in MatchStatus, which tells the caller of ReceiveMessages that the match was
+// played and the program should end.
+extern std::function<int()> RunMatch;
+extern std::optional<int> MatchStatus;
+
+// The world late joiners are built in (core::MatchWorld() once Install ran; tests set their own).
+extern const player::World* LateJoinWorld;
+
+// =============================================================================================
+// 3. Connection
+// =============================================================================================
+// Failures show the fixed message box texts below (window::MsgBox) and return false.
+
+inline constexpr const char* kTextInitFailed = "Failed to initialize DirectPlay.";
+inline constexpr const char* kTextEnumConnectionsFailed = "Failed to Enumerate Connections.";
+inline constexpr const char* kTextConnectFailed = "Failed to initialize connection.";
+inline constexpr const char* kTextCreateGameFailed = "Failed to create game.";
+inline constexpr const char* kTextCreatePlayerFailed = "Failed to create player.";
+inline constexpr const char* kTextInvalidPlayer = "INVALIDPLAYER";
+inline constexpr const char* kTextJoinFailed = "Failed to join game.";
+
+// Creates the session object (closing any other) and lists the providers into ConnectionList.
+// On failure: "Failed to initialize DirectPlay." and false; the caller ends the program.
+bool InitDirectPlay();
+// The menu's connection list: InitDirectPlay, then the provider names in order. False (the menu
+// then shows kTextEnumConnectionsFailed) when the providers cannot be listed.
+bool ConnectionNames(std::vector<std::string>& names);
+// LAN connect with provider `listIndex` (0-based) towards LanTarget, then UpdateSessionList.
+// False when the connection fails ("Failed to initialize connection.") or the enumeration fails
+// (the session object is then re-created); the menu stays.
+bool ConnectLan(int listIndex, std::vector<std::string>& entries);
+// Internet connect to the game at `ip`: a new session object asking that host, then
+// UpdateSessionList.
+bool ConnectInternet(const std::string& ip, std::vector<std::string>& entries);
+// Enumerates the sessions of the application (available ones only) into SessionList and gives
+// one entry per session: "<name> (<current>/<maximum>)". The pointer is the hourglass meanwhile.
+// False when the enumeration fails (no message).
+bool UpdateSessionList(std::vector<std::string>& entries);
+// The entry text of one session.
+std::string SessionEntry(const session::SessionDesc& desc);
+
+// Hosts the session SessionName (4 players, host migration) and creates the local player:
+// MyPlayerId, HostPlayerId = MyPlayerId, IsHost. Internet mode publishes the game first with
+// `comment`. Returns false after the failure's message box.
+bool CreateGame(std::string_view comment);
+// Joins SessionList entry `listIndex` (0-based) and creates the local player (MyPlayerId).
+// IsHost stays false; HostPlayerId comes with START or HOST.
+bool JoinGame(int listIndex);
+
+// One player of the open session, in the session's enumeration order.
+struct SessionPlayer {
+    int32_t id = 0;
+    std::string friendlyName;
+    std::string formalName;
+};
+std::vector<SessionPlayer> EnumPlayers();
+
+// Leaves the session (the waiting room's Cancel and the end of a match): destroys the local
+// player, closes the session and runs CloseDirectPlay.
+void LeaveSession();
+// Withdraws the game from the web list when this machine hosts an internet game, clears IsHost
+// and core::InGame, and releases the lists and the session object.
+void CloseDirectPlay();
+
+// =============================================================================================
+// 4. Wire format
+// =============================================================================================
+// A body is the code (Long) and the fields of session::Message, in order, without padding.
+
+namespace code {
+inline constexpr int32_t START = 0; // Byte n, n x Long id, Long host id, String session, String map
+inline constexpr int32_t STATE = 1; // 22 fields, 128 bytes (WriteState)
+inline constexpr int32_t CHAT = 5;  // String text
+inline constexpr int32_t HOST = 8;  // Long host id
+inline constexpr int32_t HIT = 9;   // 3 x Double point, Long power (-1: head shot)
+inline constexpr int32_t KILLED = 10; // nothing more
+// System events, from sender id 0.
+inline constexpr int32_t PLAYER_CREATED = session::kSysPlayerCreated;
+inline constexpr int32_t PLAYER_DESTROYED = session::kSysPlayerDestroyed;
+inline constexpr int32_t BECAME_HOST = session::kSysBecameHost;
+} // namespace code
+
+inline constexpr size_t kStateBytes = 128;
+
+// A frame count sent as a Long: the nearest integer, halves to even; out-of-range values are
+// clamped and a value that is not a number sends 0.
+int32_t RoundHalfEven(double value);
+
+// Each writer empties `m` first, so one message object serves every send.
+void WriteStart(session::Message& m, std::span<const int32_t> ids, int32_t hostId,
+                std::string_view sessionName, std::string_view mapName);
+// STATE of record `p`; the blood splash is Frmsang's position relative to `root` (the scene's
+// root frame) and its application value (0 and the origin without Frmsang).
+void WriteState(session::Message& m, const player::player& p, const scene::Frame* root);
+void WriteChat(session::Message& m, std::string_view text);
+void WriteHost(session::Message& m, int32_t hostId);
+void WriteHit(session::Message& m, const glm::vec3& point, int32_t power);
+void WriteKilled(session::Message& m);
+
+// The line a dying player broadcasts about its killer `killerName`.
+std::string Taunt(std::string_view killerName, int32_t power);
+
+// =============================================================================================
+// 5. Sending
+// =============================================================================================
+// Every send comes from core::MyPlayerId; nothing is sent without a session object. Failed
+// sends are neither retried nor reported.
+
+// START, guaranteed, to one player (a late joiner): the session's players, this machine as host.
+void SendStartTo(int32_t id);
+// The waiting room's START: PlayerCount, PlayerIds and the players' names from the session, START
+// to all (guaranteed), then the match (RunMatch) on this machine. Returns the match's status.
+int SendStartToAll();
+// HOST with HostPlayerId, to all, guaranteed.
+void SendHostId();
+// CHAT to all, not guaranteed.
+void SendChat(std::string_view text);
+
+// The local player's messages (player::MessageSink): STATE to all, HIT to the target slot's
+// player only, KILLED to the killer's player only followed by the taunt. A slot without a
+// record (or outside 0..4) sends nothing, so a HIT never becomes a broadcast.
+class GameSink : public player::MessageSink {
+public:
+    void SendHit(int32_t target, int32_t power, const glm::vec3& point) override;
+    void SendState(const player::player& p) override;
+    void SendKilled(int32_t killer, int32_t power) override;
+
+private:
+    session::Message state_; // reused every frame: no allocation in the steady state
+    session::Message event_;
+};
+extern GameSink Sink;
+
+// =============================================================================================
+// 6. Receiving
+// =============================================================================================
+
+// Drains the queue: counts the waiting messages once and handles exactly that many. A message
+// that is truncated, names a slot outside 0..4 or comes from an unknown sender is dropped alone.
+void ReceiveMessages();
+// Handles one received body from `from` (0: a system event). Throws session::MessageReadError or
+// BadMessage for a body that cannot be handled; what it changed by then is nothing (every field
+// is read before the game state is touched).
+void HandleMessage(uint32_t from, session::Message& body);
+
+class BadMessage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The texts shown on the HUD.
+std::string ArrivalText(int32_t team, std::string_view name); // "The TERRORIST x come in Game."
+std::string LeaveText(std::string_view name);                 // "x leave the game."
+inline constexpr const char* kTextNowHost = "You are now the host.";
+
+// =============================================================================================
+// 7. Installation
+// =============================================================================================
+
+// Makes the game core poll ReceiveMessages every pass and hand the local player's messages to
+// Sink, sets RunMatch to core::StartMatch and LateJoinWorld to the match's world.
+void Install();
+
+} // namespace net

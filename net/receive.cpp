@@ -1,0 +1,355 @@
+// net/receive.cpp — ReceiveMessages and what every message does to the game.
+//
+// Index
+//   1. The drain loop
+//   2. Dispatch
+//   3. Application messages: START, STATE, CHAT, HOST, HIT, KILLED
+//   4. System events: PLAYER_CREATED, PLAYER_DESTROYED, BECAME_HOST
+//   5. Installation
+//
+// Every handler reads the whole body before it changes anything, so a truncated or bad message
+// is dropped without leaving half of it applied.
+#include "net/net.h"
+
+#include "core/game.h"
+#include "core/game_state.h"
+#include "platform/window/window.h"
+
+#include <array>
+#include <cmath>
+#include <ctime>
+
+namespace net {
+
+std::function<int()> RunMatch;
+std::optional<int> MatchStatus;
+const player::World* LateJoinWorld = nullptr;
+
+namespace {
+
+session::Message received; // reused by every receive
+
+bool RoomVisible() {
+    return WaitingRoom.visible && WaitingRoom.visible();
+}
+
+void RefreshRoom() {
+    if (WaitingRoom.refreshPlayers) WaitingRoom.refreshPlayers();
+}
+
+// The record in `slot` when it exists.
+player::player* Slot(int slot) {
+    return core::Players[size_t(slot)].get();
+}
+
+// The first slot 0..PlayerCount-1 whose record has session id `id`; -1 when none.
+int FindSlot(int32_t id) {
+    for (int j = 0; j < int(core::PlayerCount) && j < core::kPlayerSlots; ++j)
+        if (Slot(j) != nullptr && Slot(j)->id == id) return j;
+    return -1;
+}
+
+// The local record; BadMessage outside a match.
+player::player& Local() {
+    if (core::LocalIndex < 0 || core::LocalIndex >= core::kPlayerSlots ||
+        Slot(core::LocalIndex) == nullptr)
+        throw BadMessage("no local player");
+    return *Slot(core::LocalIndex);
+}
+
+std::string FriendlyName(uint32_t id) {
+    std::string name;
+    if (DPlay && id != 0) DPlay->GetFriendlyName(id, name);
+    return name;
+}
+
+// The time of day as the chat history shows it, "HH:MM:SS".
+std::string TimeOfDay() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+// =============================================================================================
+// 3. Application messages
+// =============================================================================================
+
+void OnStart(session::Message& m) {
+    const uint8_t n = m.ReadByte();
+    if (n > core::kPlayerSlots) throw BadMessage("START: more players than slots");
+    std::array<int32_t, core::kPlayerSlots> ids{};
+    for (int i = 0; i < n; ++i)
+        ids[size_t(i)] = m.ReadLong();
+    const int32_t host = m.ReadLong();
+    std::string sessionName = m.ReadString();
+    std::string mapName = m.ReadString();
+    // Every machine of a running match answers a late joiner with its own START: the first one
+    // starts the match, the others only say who they are.
+    if (core::InGame) return;
+    if (WaitingRoom.stopTimer) WaitingRoom.stopTimer();
+    core::PlayerCount = n;
+    core::PlayerIds = ids;
+    for (size_t i = 0; i < size_t(core::kPlayerSlots); ++i) {
+        core::PlayerNames[i].clear();
+        core::PlayerFormalNames[i].clear();
+        if (i < n && DPlay) {
+            DPlay->GetFriendlyName(uint32_t(ids[i]), core::PlayerNames[i]);
+            DPlay->GetFormalName(uint32_t(ids[i]), core::PlayerFormalNames[i]);
+        }
+    }
+    HostPlayerId = host;
+    SessionName = std::move(sessionName);
+    core::MapName = std::move(mapName);
+    if (WaitingRoom.hide) WaitingRoom.hide();
+    core::InGame = true;
+    MatchStatus = RunMatch ? RunMatch() : 0;
+}
+
+struct State {
+    std::array<double, 7> place{}; // position x, y, z, facing x, y, z, pivot
+    int32_t colonne = 0, anipos = 0, aniBuste = 0, arme = 0;
+    int32_t fps = 0, fps2 = 0, visibility = 0, idson = 0, idson2 = 0, idson3 = 0;
+    std::array<double, 3> blood{};
+    int32_t bloodValue = 0;
+};
+
+State ReadState(session::Message& m) {
+    State s;
+    for (double& v : s.place)
+        v = m.ReadDouble();
+    for (int32_t* v : {&s.colonne, &s.anipos, &s.aniBuste, &s.arme, &s.fps, &s.fps2, &s.visibility,
+                       &s.idson, &s.idson2, &s.idson3})
+        *v = m.ReadLong();
+    for (double& v : s.blood)
+        v = m.ReadDouble();
+    s.bloodValue = m.ReadLong();
+    return s;
+}
+
+void ApplyState(player::player& p, const State& s) {
+    // 1. The first state shows the avatar and announces it.
+    if (p.joueur->GetTraversalOptions() == scene::kFlagNone) {
+        core::ShowMessage(ArrivalText(p.IdModele, p.nom), 0);
+        p.joueur->SetTraversalOptions(scene::kFlagRenderedAndPickable);
+    }
+    // 2.
+    p.gPlayerpositionx = s.place[0];
+    p.gPlayerpositiony = s.place[1];
+    p.gPlayerpositionz = s.place[2];
+    p.gPlayerori1x = s.place[3];
+    p.gPlayerori1y = s.place[4];
+    p.gPlayerori1z = s.place[5];
+    p.pivot = s.place[6];
+    p.colonne = s.colonne;
+    p.Anipos = s.anipos;
+    p.AniBuste = s.aniBuste;
+    p.gPlayerArme = s.arme;
+    p.fps = s.fps;
+    p.fps2 = s.fps2;
+    // 3. Dead bodies are seen but not hit; other values are not traversal options we use.
+    if (s.visibility == scene::kFlagRendered || s.visibility == scene::kFlagRenderedAndPickable)
+        p.joueur->SetTraversalOptions(uint32_t(s.visibility));
+    // 4.
+    p.idson = s.idson;
+    p.idson2 = s.idson2;
+    p.idson3 = s.idson3;
+    // 5. The blood splash, relative to the scene's root frame.
+    if (p.Frmsang) {
+        const glm::vec3 at{float(s.blood[0]), float(s.blood[1]), float(s.blood[2])};
+        if (std::isfinite(at.x) && std::isfinite(at.y) && std::isfinite(at.z))
+            p.Frmsang->SetPosition(core::RootFrame.get(), at);
+        p.Frmsang->SetAppData(uint32_t(s.bloodValue));
+    }
+}
+
+void OnState(uint32_t from, session::Message& m) {
+    const State s = ReadState(m);
+    for (int j = 0; j < int(core::PlayerCount) && j < core::kPlayerSlots; ++j) {
+        player::player* p = Slot(j);
+        if (p != nullptr && p->id == int32_t(from) && p->joueur && j != core::LocalIndex)
+            ApplyState(*p, s);
+    }
+}
+
+void OnChat(uint32_t from, session::Message& m) {
+    const std::string text = m.ReadString();
+    const std::string name = FriendlyName(from);
+    if (RoomVisible()) {
+        if (WaitingRoom.appendChat)
+            WaitingRoom.appendChat("\r\n\r\n" + TimeOfDay() + " " + name + " write: \r\n" + text);
+        return;
+    }
+    core::ShowMessage(name + " says: " + text, 1);
+}
+
+void OnHit(uint32_t from, session::Message& m) {
+    const int shooter = FindSlot(int32_t(from));
+    if (shooter < 0) return;
+    const double x = m.ReadDouble();
+    const double y = m.ReadDouble();
+    const double z = m.ReadDouble();
+    const int32_t power = m.ReadLong();
+    Local().Toucher(power, shooter, float(x), float(y), float(z));
+}
+
+void OnKilled() {
+    Local().tueur += 1;
+    core::UpdateWeaponPower();
+}
+
+// =============================================================================================
+// 4. System events
+// =============================================================================================
+
+// "TS" (team 0) or "GS", the skin suffix from the formal name's second character, ".bmp".
+void SetIdentityFromFormalName(player::player& p, const std::string& formal) {
+    p.IdModele = formal.empty() ? 0 : core::ToLong(formal.substr(0, 1));
+    p.texture = std::string(p.IdModele == 0 ? "TS" : "GS") +
+                (formal.size() > 1 ? formal.substr(1) : std::string()) + ".bmp";
+}
+
+void OnPlayerCreated(session::Message& m) {
+    // 1. Before the match only the waiting room's list changes.
+    if (RoomVisible() || !core::InGame) {
+        RefreshRoom();
+        return;
+    }
+    // 2. A late joiner takes the lowest slot 0..3 without an avatar.
+    m.ReadLong(); // player type
+    const int32_t id = m.ReadLong();
+    if (id == 0 || id == core::MyPlayerId || LateJoinWorld == nullptr) return;
+    for (int j = 0; j < core::kPlayerSlots; ++j)
+        if (Slot(j) != nullptr && Slot(j)->joueur && Slot(j)->id == id) return; // already in
+    int slot = -1;
+    for (int j = 0; j < 4 && slot < 0; ++j)
+        if (Slot(j) == nullptr || !Slot(j)->joueur) slot = j;
+    if (slot < 0) return;
+    // 3-5. A fresh record, shown by its first STATE.
+    auto p = std::make_unique<player::player>();
+    p->indice = slot;
+    p->id = id;
+    p->nom = FriendlyName(uint32_t(id));
+    std::string formal;
+    if (DPlay) DPlay->GetFormalName(uint32_t(id), formal);
+    SetIdentityFromFormalName(*p, formal);
+    if (Slot(slot) != nullptr) Slot(slot)->Destroy();
+    core::Players[size_t(slot)] = std::move(p);
+    core::Players[size_t(slot)]->Initplayer(*LateJoinWorld);
+    // 6.
+    SendStartTo(id);
+}
+
+void OnPlayerDestroyed(session::Message& m) {
+    if (RoomVisible()) RefreshRoom();
+    m.ReadLong(); // player type
+    const int32_t id = m.ReadLong();
+    if (!core::InGame) return;
+    const int slot = FindSlot(id);
+    // The local record is never destroyed under the running match.
+    if (slot < 0 || slot == core::LocalIndex) return;
+    core::ShowMessage(LeaveText(Slot(slot)->nom), -1);
+    Slot(slot)->Destroy();
+}
+
+void OnBecameHost() {
+    IsHost = true;
+    HostPlayerId = core::MyPlayerId;
+    SendHostId();
+    if (!WebServerName.empty() && PublishGame) PublishGame("");
+    if (!RoomVisible()) {
+        core::ShowMessage(kTextNowHost, 0);
+        return;
+    }
+    window::MsgBox(kTextNowHost, core::ProgramName);
+    RefreshRoom();
+}
+
+} // namespace
+
+std::string ArrivalText(int32_t team, std::string_view name) {
+    return std::string("The ") + (team == 0 ? "TERRORIST " : "GIGN ") + std::string(name) +
+           " come in Game.";
+}
+
+std::string LeaveText(std::string_view name) {
+    return std::string(name) + " leave the game.";
+}
+
+// =============================================================================================
+// 1-2. The drain loop and dispatch
+// =============================================================================================
+
+void HandleMessage(uint32_t from, session::Message& body) {
+    const int32_t c = body.ReadLong();
+    if (from == 0) {
+        switch (c) {
+        case code::PLAYER_CREATED:
+            OnPlayerCreated(body);
+            break;
+        case code::PLAYER_DESTROYED:
+            OnPlayerDestroyed(body);
+            break;
+        case code::BECAME_HOST:
+            OnBecameHost();
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    switch (c) {
+    case code::START:
+        OnStart(body);
+        break;
+    case code::STATE:
+        OnState(from, body);
+        break;
+    case code::CHAT:
+        OnChat(from, body);
+        break;
+    case code::HOST:
+        HostPlayerId = body.ReadLong();
+        break;
+    case code::HIT:
+        OnHit(from, body);
+        break;
+    case code::KILLED:
+        OnKilled();
+        break;
+    default:
+        break;
+    }
+}
+
+void ReceiveMessages() {
+    if (!DPlay) return;
+    const uint32_t n = DPlay->WaitingCount();
+    for (uint32_t i = 0; i < n; ++i) {
+        // A START plays the whole match inside this loop; the session may be gone afterwards.
+        if (!DPlay || MatchStatus) return;
+        uint32_t from = 0, to = 0;
+        if (!DPlay->Receive(from, to, received)) return;
+        try {
+            HandleMessage(from, received);
+        } catch (const session::MessageReadError&) {
+            // A truncated body: this message only is dropped.
+        } catch (const BadMessage&) {
+        }
+    }
+}
+
+// =============================================================================================
+// 5. Installation
+// =============================================================================================
+
+void Install() {
+    core::ReceiveMessagesHook = ReceiveMessages;
+    core::NetworkSink = &Sink;
+    RunMatch = core::StartMatch;
+    LateJoinWorld = &core::MatchWorld();
+}
+
+} // namespace net
