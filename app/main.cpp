@@ -5,6 +5,7 @@
 // screen the splash leads to, until that screen closes or the program is asked to quit.
 #include "core/game.h"
 #include "core/game_state.h"
+#include "net/net.h"
 #include "platform/registry/registry.h"
 #include "platform/window/automation.h"
 #include "platform/window/system.h"
@@ -13,10 +14,16 @@
 #include "ui/render_window.h"
 #include "ui/splash.h"
 
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -49,32 +56,32 @@ void RefuseSecondInstance() {
     window::Shutdown();
 }
 
-// Developer entry: TARNHOLD_MATCH=<map name> starts a match on that map at once, with the
-// local player alone (settings read from this machine's registry), instead of the splash and
-// the menu. The lobby is the entry of every real match.
-int RunDeveloperMatch(const std::string& mapName) {
+// Developer entry: TARNHOLD_MATCH=<map name> starts a match on that map at once instead of the
+// splash and the menu (settings read from this machine's registry). Alone, the local player is
+// the only participant; with TARNHOLD_NET the match is played over the session service (see
+// RunNetworkMatch). The lobby is the entry of every real match.
+void PrepareDeveloperMatch(const std::string& mapName) {
     core::LitIni(core::MenuDefaults{});
     core::DecimalSeparator = sys::LocaleDecimalSeparator();
     core::ProgramDirectory = sys::ExecutableDirectory().string();
     core::LoadFlag = true;
     core::MapName = mapName;
     if (core::Skin.empty()) core::Skin = "1";
-    core::MyPlayerId = 1;
-    core::PlayerCount = 1;
-    core::PlayerIds = {1, 0, 0, 0, 0};
-    core::PlayerNames[0] = core::Login.empty() ? "Player" : core::Login;
-    core::PlayerFormalNames[0] = std::to_string(core::Team) + core::Skin;
+}
 
+// Runs `play` with a render window as the match's window; `onUnload` runs when the match ends.
+int WithMatchWindow(const std::function<int()>& play, const std::function<void()>& onUnload) {
     auto render =
         std::make_shared<ui::RenderWindow>(std::array<std::shared_ptr<window::Picture>, 3>{});
     render->SetSelf(render);
     render->onMessageTimer = core::OnMessageTimer;
     render->onKeyTimer = core::OnKeyTimer;
     render->onChatClosed = core::OnChatClosed;
+    render->onUnload = onUnload;
     core::SetMatchWindow(render.get());
     int status = kExitOk;
     try {
-        status = core::StartMatch();
+        status = play();
     } catch (const core::FatalError& error) {
         sys::Log(std::string("fatal: ") + error.what());
         window::MsgBox(error.what(), core::ProgramName, window::Buttons::Ok);
@@ -82,6 +89,95 @@ int RunDeveloperMatch(const std::string& mapName) {
     }
     core::SetMatchWindow(nullptr);
     return status;
+}
+
+int RunDeveloperMatch(const std::string& mapName) {
+    PrepareDeveloperMatch(mapName);
+    core::MyPlayerId = 1;
+    core::PlayerCount = 1;
+    core::PlayerIds = {1, 0, 0, 0, 0};
+    core::PlayerNames[0] = core::Login.empty() ? "Player" : core::Login;
+    core::PlayerFormalNames[0] = std::to_string(core::Team) + core::Skin;
+    return WithMatchWindow(core::StartMatch, nullptr);
+}
+
+// The text of an environment variable, or `fallback` when it is unset or empty.
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::string(value) : fallback;
+}
+
+// One pass of a waiting loop: window events, the session's messages, a short pause (the
+// waiting room polls every 100 ms; this loop a little more often). False once asked to quit.
+bool WaitStep() {
+    window::Yield();
+    net::ReceiveMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return !window::QuitRequested();
+}
+
+// Hosts the session "<name> (<MAP>)", waits until `players` players are in, then starts the
+// match for everyone as the waiting room's START does.
+int HostNetworkMatch(int players) {
+    std::vector<std::string> entries;
+    if (!net::ConnectLan(0, entries)) return kExitBadSetup;
+    std::string map = core::MapName;
+    for (char& c : map)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    net::SessionName = net::PlayerName + " (" + map + ")";
+    if (!net::CreateGame("")) return kExitBadSetup;
+    sys::Log("hosting " + net::SessionName + ", waiting for " + std::to_string(players) +
+             " players");
+    while (net::DPlay && net::DPlay->PlayerCount() < players) {
+        if (!WaitStep()) {
+            net::LeaveSession();
+            return kExitOk;
+        }
+    }
+    sys::Log("starting with " + std::to_string(net::DPlay->PlayerCount()) + " players");
+    return net::SendStartToAll();
+}
+
+// Looks for a session until one answers, joins the first, and waits for its START.
+int JoinNetworkMatch() {
+    std::vector<std::string> entries;
+    while (!net::ConnectLan(0, entries) || entries.empty()) {
+        if (!WaitStep()) return kExitOk;
+    }
+    sys::Log("joining " + entries[0]);
+    if (!net::JoinGame(0)) return kExitBadSetup;
+    while (!net::MatchStatus) {
+        if (!WaitStep()) {
+            net::LeaveSession();
+            return kExitOk;
+        }
+    }
+    return *net::MatchStatus;
+}
+
+// TARNHOLD_NET=host:<players> or join, with TARNHOLD_MATCH=<map>: a networked match without the
+// lobby. Names: TARNHOLD_NAME, else the account login, else "Player". TARNHOLD_LAN_TARGET is the
+// address sessions are looked for at (default: the broadcast address) and
+// TARNHOLD_DISCOVERY_PORT the first port of the discovery range.
+int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
+    PrepareDeveloperMatch(mapName);
+    const bool host = mode.rfind("host:", 0) == 0;
+    const int players = host ? std::atoi(mode.c_str() + 5) : 0;
+    if (host ? players < 1 || players > net::kMaxPlayers : mode != "join") {
+        sys::Log("TARNHOLD_NET: expected host:<1..4> or join, not " + mode);
+        return kExitBadSetup;
+    }
+    net::LanTarget = EnvOr("TARNHOLD_LAN_TARGET", "");
+    const int port = std::atoi(EnvOr("TARNHOLD_DISCOVERY_PORT", "0").c_str());
+    if (port > 0 && port < 65536) net::ServiceSettings.discoveryPort = uint16_t(port);
+    net::PlayerName = EnvOr("TARNHOLD_NAME", core::Login.empty() ? "Player" : core::Login);
+    net::PlayerFormalName = std::to_string(core::Team) + core::Skin;
+    net::Install();
+    ui::SendChatHook = net::SendChat;
+    if (!net::InitDirectPlay()) return kExitBadSetup;
+    std::function<int()> play = JoinNetworkMatch;
+    if (host) play = [players] { return HostNetworkMatch(players); };
+    return WithMatchWindow(play, net::LeaveSession);
 }
 
 } // namespace
@@ -126,7 +222,8 @@ int main() {
     if (!window::Init(core::ProgramName, kInitialWidth, kInitialHeight)) return kExitBadSetup;
 
     if (const char* match = std::getenv("TARNHOLD_MATCH"); match != nullptr && *match != '\0') {
-        const int status = RunDeveloperMatch(match);
+        const std::string mode = EnvOr("TARNHOLD_NET", "");
+        const int status = mode.empty() ? RunDeveloperMatch(match) : RunNetworkMatch(match, mode);
         window::Shutdown();
         sys::Log("end");
         sys::CloseLogFile();

@@ -1,0 +1,122 @@
+// Networked matches between real `tarnhold` processes over loopback, started without the lobby
+// (TARNHOLD_MATCH with TARNHOLD_NET): both machines get into one match and announce each other,
+// chat crosses, and leaving is seen by the one who stays, who becomes host if the host left.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/app/process.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <memory>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The first port of a discovery range that the kernel just gave out, so it is free now.
+int FreshDiscoveryPort() {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(s);
+    const int port = ntohs(a.sin_port);
+    return port > 65000 ? 40000 + port % 20000 : port;
+}
+
+// Two machines on one map: "Ann" hosts for two players, "Bob" joins. Each runs its own script in
+// its own settings directory.
+class Match : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = apptest::FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+
+    void Start(const std::string& annScript, const std::string& bobScript) {
+        const std::string port = std::to_string(FreshDiscoveryPort());
+        ann = Launch("Ann", "host:2", annScript, port);
+        bob = Launch("Bob", "join", bobScript, port);
+    }
+
+    std::unique_ptr<apptest::Process> Launch(const std::string& name, const std::string& mode,
+                                             const std::string& script, const std::string& port) {
+        const auto home = dir / name;
+        std::filesystem::create_directories(home);
+        std::ofstream(dir / (name + ".txt")) << script;
+        return std::make_unique<apptest::Process>(
+            std::vector<std::string>{apptest::GameExecutable().string()},
+            std::map<std::string, std::string>{
+                {"SDL_VIDEODRIVER", "dummy"},
+                {"TARNHOLD_NO_AUDIO", "1"},
+                {"TARNHOLD_SEED", "3"},
+                {"TARNHOLD_HOME", home.string()},
+                {"TARNHOLD_SCRIPT", (dir / (name + ".txt")).string()},
+                {"TARNHOLD_MATCH", "entrepot"},
+                {"TARNHOLD_NET", mode},
+                {"TARNHOLD_NAME", name},
+                {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
+                {"TARNHOLD_DISCOVERY_PORT", port}},
+            dir / (name + ".out"));
+    }
+
+    // A file the scripts wait for ("waitfile"), so the test says when each step may run.
+    void Signal(const std::string& file) { std::ofstream(dir / file) << "go\n"; }
+    std::string Wait(const std::string& file) { return "waitfile " + (dir / file).string() + "\n"; }
+
+    // Both machines see the other come in.
+    void ExpectBothInTheMatch() {
+        ASSERT_TRUE(ann->WaitOutput("message: The TERRORIST Bob come in Game.", 25s))
+            << ann->Output() << "\n---\n"
+            << bob->Output();
+        ASSERT_TRUE(bob->WaitOutput("message: The TERRORIST Ann come in Game.", 10s))
+            << bob->Output();
+    }
+
+    static size_t Count(const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
+
+    std::filesystem::path dir;
+    std::unique_ptr<apptest::Process> ann, bob;
+};
+
+// Escape ends the match; F5 opens the chat box, whose line Enter sends.
+constexpr const char* kLeave = "key down 1\nwait 2\nkey up 1\n";
+
+TEST_F(Match, BothComeInChatCrossesAndTheJoinerLeavingIsSeenByTheHost) {
+    Start(Wait("chat") + "sleep 500\nkey press 63\nwait 3\ntype Chat \"hello from Ann\" ENTER\n" +
+              Wait("quit-ann") + kLeave,
+          Wait("quit-bob") + kLeave);
+    ExpectBothInTheMatch();
+    Signal("chat");
+    EXPECT_TRUE(bob->WaitOutput("message: Ann says: hello from Ann", 10s)) << bob->Output();
+
+    Signal("quit-bob");
+    EXPECT_EQ(bob->WaitExit(15s), 0) << bob->Output();
+    EXPECT_TRUE(ann->WaitOutput("message: Bob leave the game.", 10s)) << ann->Output();
+    Signal("quit-ann");
+    EXPECT_EQ(ann->WaitExit(15s), 0) << ann->Output();
+    // Each arrival is announced once.
+    EXPECT_EQ(Count(ann->Output(), "come in Game."), 1u) << ann->Output();
+    EXPECT_EQ(Count(bob->Output(), "come in Game."), 1u) << bob->Output();
+    EXPECT_NE(bob->Output().find("match ended"), std::string::npos) << bob->Output();
+}
+
+TEST_F(Match, TheHostLeavingMakesTheJoinerTheHost) {
+    Start(Wait("quit-ann") + kLeave, Wait("quit-bob") + kLeave);
+    ExpectBothInTheMatch();
+    Signal("quit-ann");
+    EXPECT_EQ(ann->WaitExit(15s), 0) << ann->Output();
+    EXPECT_TRUE(bob->WaitOutput("message: You are now the host.", 10s)) << bob->Output();
+    Signal("quit-bob");
+    EXPECT_EQ(bob->WaitExit(15s), 0) << bob->Output();
+}
+
+} // namespace
