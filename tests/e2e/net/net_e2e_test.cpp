@@ -37,7 +37,7 @@ protected:
     }
 
     void Start(const std::string& annScript, const std::string& bobScript) {
-        const std::string port = std::to_string(FreshDiscoveryPort());
+        port = std::to_string(FreshDiscoveryPort());
         ann = Launch("Ann", "host:2", annScript, port);
         bob = Launch("Bob", "join", bobScript, port);
     }
@@ -84,6 +84,7 @@ protected:
     }
 
     std::filesystem::path dir;
+    std::string port;
     std::unique_ptr<apptest::Process> ann, bob;
 };
 
@@ -117,6 +118,26 @@ TEST_F(Match, TheHostLeavingMakesTheJoinerTheHost) {
     EXPECT_TRUE(bob->WaitOutput("message: You are now the host.", 10s)) << bob->Output();
     Signal("quit-bob");
     EXPECT_EQ(bob->WaitExit(15s), 0) << bob->Output();
+}
+
+TEST_F(Match, ALateJoinerIsTakenInByEveryoneAndStartsOnlyOnce) {
+    Start(Wait("quit") + kLeave, Wait("quit") + kLeave);
+    ExpectBothInTheMatch();
+    // Both machines in the match answer the newcomer with a START; the first one starts its
+    // match, the second changes nothing.
+    std::unique_ptr<apptest::Process> carl = Launch("Carl", "join", Wait("quit") + kLeave, port);
+    for (apptest::Process* p : {ann.get(), bob.get()})
+        EXPECT_TRUE(p->WaitOutput("message: The TERRORIST Carl come in Game.", 20s)) << p->Output();
+    for (const char* name : {"Ann", "Bob"})
+        EXPECT_TRUE(
+            carl->WaitOutput(std::string("message: The TERRORIST ") + name + " come in Game.", 10s))
+            << carl->Output();
+    Signal("quit");
+    for (apptest::Process* p : {carl.get(), bob.get(), ann.get()})
+        EXPECT_EQ(p->WaitExit(15s), 0) << p->Output();
+    const std::string out = carl->Output();
+    EXPECT_EQ(Count(out, "screen open: hud"), 1u) << "one match only\n" << out;
+    EXPECT_EQ(Count(out, "come in Game."), 2u) << out;
 }
 
 } // namespace
