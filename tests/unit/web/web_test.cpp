@@ -5,7 +5,9 @@
 #include "core/game.h"
 #include "core/game_state.h"
 #include "platform/registry/registry.h"
+#include "platform/window/window.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -30,6 +32,7 @@ class ScriptedServer {
 public:
     ScriptedServer() {
         server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_.load()));
             std::lock_guard lock(mutex_);
             seen_.push_back({req.target, {req.params.begin(), req.params.end()}});
             const auto reply = replies_.find(req.path);
@@ -58,6 +61,8 @@ public:
         std::lock_guard lock(mutex_);
         replies_["/script/" + script] = {status, std::move(body)};
     }
+    // Every reply is held back this long (set before the first request).
+    void Delay(std::chrono::milliseconds delay) { delayMs_ = int(delay.count()); }
     std::vector<Seen> Requests() {
         std::lock_guard lock(mutex_);
         return seen_;
@@ -76,6 +81,7 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::pair<int, std::string>> replies_;
     std::vector<Seen> seen_;
+    std::atomic<int> delayMs_{0};
 };
 
 constexpr const char* kAccountReply =
@@ -348,4 +354,30 @@ TEST_F(Web, MatchReportIsSentOnlyInInternetMode) {
     EXPECT_EQ(server.Targets(),
               std::vector<std::string>{"/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=5"
                                        "&KILLER=0&KILLED=0&SNIPPER=0&SNIPPED=0&COMMENT="});
+}
+
+TEST_F(Web, TheWebWindowIsShownModallyWithTheHourglassWhileARequestRuns) {
+    ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ASSERT_TRUE(window::Init("web test", 640, 480));
+    ScriptedServer server;
+    server.Delay(300ms);
+    server.Reply("nouveaumess.php3", "<R>OK</R>");
+
+    // A timer fires inside the web window's pump, while the request is out.
+    int checks = 0;
+    bool shownWithHourglass = true;
+    window::Timer probe(window::Timers(), 20, window::TimerMode::Repeating, [&] {
+        ++checks;
+        shownWithHourglass = shownWithHourglass && window::IsScreenOpen("TARNHOLD") &&
+                             window::GetPointer() == window::Pointer::Hourglass;
+    });
+    probe.Enable();
+    EXPECT_TRUE(web::EnvoiMessage("hello", 0));
+    probe.Disable();
+
+    EXPECT_GT(checks, 2);
+    EXPECT_TRUE(shownWithHourglass);
+    EXPECT_FALSE(window::IsScreenOpen("TARNHOLD"));
+    EXPECT_EQ(window::GetPointer(), window::Pointer::Normal);
+    window::Shutdown();
 }
