@@ -4,11 +4,13 @@
 //   1. State
 //   2. The request frame: web window, pointer, load
 //   3. Operations
-//   4. Reply readers
+//   4. Downloads
+//   5. Reply readers
 #include "web/web.h"
 
 #include "core/game.h"
 #include "core/game_state.h"
+#include "platform/archive/archive.h"
 #include "platform/http/http.h"
 #include "platform/window/system.h"
 #include "platform/window/window.h"
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <imgui.h>
 #include <optional>
@@ -37,6 +40,9 @@ std::vector<std::string> MapList;
 int32_t ServerKey = 0;
 std::string ServerVersion;
 std::string DownloadUrl;
+std::string MapDirectoryAddress = "http://" + std::string(kDefaultWebServerName) + "/tarnhold/map/";
+std::string ReleaseAddress =
+    "http://" + std::string(kDefaultWebServerName) + "/tarnhold/release.exe";
 
 namespace {
 
@@ -48,16 +54,15 @@ constexpr std::string_view kCommentPrompt =
 // 2. The request frame
 // =============================================================================================
 
-// The web window: a small centred box titled "TARNHOLD" with one label, shown modally while a
-// request runs on its worker thread; it closes itself when the reply is in.
+// The web window: a small centred box titled "TARNHOLD" with one label, shown modally while
+// some work runs on a worker thread; it closes itself when `done` says the work is over.
 class WebWindow : public window::Screen {
 public:
-    WebWindow(std::string label, std::future<http::Response>& pending)
-        : window::Screen("TARNHOLD"), label_(std::move(label)), pending_(pending) {}
+    WebWindow(std::string label, std::function<bool()> done)
+        : window::Screen("TARNHOLD"), label_(std::move(label)), done_(std::move(done)) {}
 
     void Draw() override {
-        // A short wait per frame keeps the pump from spinning while the reply is out.
-        if (pending_.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready) {
+        if (done_()) {
             window::CloseScreen(*this);
             return;
         }
@@ -76,8 +81,25 @@ public:
 
 private:
     std::string label_;
-    std::future<http::Response>& pending_;
+    std::function<bool()> done_;
 };
+
+// Runs `work` on a worker thread while the web window shows `label` (only logged without a
+// window), and returns its result. The pointer is the hourglass meanwhile.
+template <class Work> auto WithWebWindow(const std::string& label, Work work) {
+    window::SetPointer(window::Pointer::Hourglass);
+    sys::Log("web: " + label);
+    auto pending = std::async(std::launch::async, std::move(work));
+    if (window::IsOpen()) {
+        // The short wait per frame keeps the pump from spinning while the work runs.
+        window::ShowModal(std::make_shared<WebWindow>(label, [&pending] {
+            return pending.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
+        }));
+    }
+    auto result = pending.get();
+    window::SetPointer(window::Pointer::Normal);
+    return result;
+}
 
 enum class Ending { Short, Report };
 
@@ -96,15 +118,11 @@ http::Options RequestOptions() {
     return options;
 }
 
-// Fetches `url` while the web window shows `label`; the pointer is the hourglass meanwhile.
-http::Response Fetch(const std::string& url, const std::string& label) {
-    window::SetPointer(window::Pointer::Hourglass);
-    sys::Log("web: " + label);
-    std::future<http::Response> pending =
-        std::async(std::launch::async, [url] { return http::Get(url, RequestOptions()); });
-    if (window::IsOpen()) window::ShowModal(std::make_shared<WebWindow>(label, pending));
-    http::Response response = pending.get();
-    window::SetPointer(window::Pointer::Normal);
+// Fetches `url` while the web window shows `label`.
+http::Response Fetch(const std::string& url, const std::string& label,
+                     const http::Options& options = RequestOptions()) {
+    http::Response response =
+        WithWebWindow(label, [url, options] { return http::Get(url, options); });
     if (!response.ok) sys::Log("web: " + response.error);
     return response;
 }
@@ -155,6 +173,12 @@ void ClearServerLists() {
 std::string UpperCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return char(std::toupper(c)); });
+    return text;
+}
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
     return text;
 }
 
@@ -281,7 +305,93 @@ std::string RecupMessage(int32_t type) {
 }
 
 // =============================================================================================
-// 4. Reply readers
+// 4. Downloads
+// =============================================================================================
+
+namespace {
+
+std::filesystem::path InstallDirectory() {
+    return core::ProgramDirectory.empty() ? sys::ExecutableDirectory()
+                                          : std::filesystem::path(core::ProgramDirectory);
+}
+
+// Writes `bytes` as `file` of the installation directory: first beside it, then renamed over
+// it, so a failure never leaves a half-written archive under the real name. "" or the error.
+std::string SaveArchive(const std::string& file, const std::vector<uint8_t>& bytes) {
+    const std::filesystem::path target = InstallDirectory() / file;
+    const std::filesystem::path partial = target.string() + ".part";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!out) return "cannot write " + partial.string();
+    }
+    std::error_code error;
+    std::filesystem::rename(partial, target, error);
+    if (error) {
+        std::filesystem::remove(partial, error);
+        return "cannot write " + target.string();
+    }
+    return "";
+}
+
+// A download that did not work: logged and told in a message box.
+void TellFailure(const std::string& what, const std::string& error) {
+    sys::Log("web: " + what + ": " + error);
+    window::MsgBox(what + " failed:" + std::string(kLineBreak) + error, core::ProgramName);
+}
+
+// Downloads `address` into the installation directory as `file` and unpacks it, with the web
+// window showing `label` during the download. A failure is told with `what` in a message box.
+bool DownloadAndUnpack(const std::string& address, const std::string& file,
+                       const std::string& label, const std::string& what) {
+    http::Options options;
+    options.totalTimeout = std::chrono::minutes(10);
+    options.userAgent = RequestOptions().userAgent;
+    const http::Response response = Fetch(address, label, options);
+    std::string error = response.ok ? SaveArchive(file, response.body) : response.error;
+    if (error.empty() && !pkunzip(file)) error = "the archive " + file + " cannot be unpacked";
+    if (error.empty()) return true;
+    TellFailure(what, error);
+    return false;
+}
+
+} // namespace
+
+bool GetAnyFile(std::string_view name) {
+    const std::string what = "Download MAP (" + std::string(name) + ")";
+    // The name becomes a file name of the installation directory: a plain name only.
+    if (name.empty() || name.front() == '.' ||
+        name.find_first_of(std::string_view("/\\:\0", 4)) != std::string_view::npos) {
+        TellFailure(what, "not a map name");
+        return false;
+    }
+    const std::string file = LowerCase(std::string(name) + ".exe");
+    const std::string label =
+        what + " In PROGRESS..." + std::string(kLineBreak) + " Please Wait !!";
+    return DownloadAndUnpack(MapDirectoryAddress + http::EncodeQueryValue(file), file, label, what);
+}
+
+bool GetVersion() {
+    const std::string label =
+        "Download NEW VERSION In PROGRESS..." + std::string(kLineBreak) + " Please Wait !!";
+    if (!DownloadAndUnpack(ReleaseAddress, "release.exe", label, "Download NEW VERSION"))
+        return false;
+    window::RequestQuit();
+    return true;
+}
+
+bool pkunzip(std::string_view file) {
+    const std::filesystem::path folder = InstallDirectory();
+    const std::string label =
+        "END of DOWNLOAD..." + std::string(kLineBreak) + "UNZIP IN PROGRESS ...";
+    const archives::ExtractResult result = WithWebWindow(
+        label, [archive = folder / file, folder] { return archives::ExtractZip(archive, folder); });
+    if (!result.ok) sys::Log("web: " + result.error);
+    return result.ok;
+}
+
+// =============================================================================================
+// 5. Reply readers
 // =============================================================================================
 
 void ReadServerList(const xml::Node& root) {

@@ -4,7 +4,8 @@
 // Index
 //   1. Settings and state       (server name, map list address, game list, versions)
 //   2. Operations               (one per server script; each one blocking HTTP GET)
-//   3. Reply readers            (the XML reply handling, shared with the fuzz target)
+//   3. Downloads                (map and release archives, unpacked into the installation)
+//   4. Reply readers            (the XML reply handling, shared with the fuzz target)
 //
 // Every operation sends one GET to "http://" + WebServerName + "/script/<name>.php3?..." (the
 // map list goes to MapListAddress) and reads the small XML document that comes back. Every
@@ -137,7 +138,32 @@ bool Get_Map();
 std::string RecupMessage(int32_t type);
 
 // ---------------------------------------------------------------------------------------------
-// 3. Reply readers
+// 3. Downloads
+// ---------------------------------------------------------------------------------------------
+// An archive is a zip, possibly self-extracting (a program stub in front of the zip data). It
+// is saved in the installation directory (core::ProgramDirectory, else the executable's) under
+// its own name, replacing an older file only once the whole download is in, and unpacked there
+// with every entry confined to that directory. The web window shows the progress labels
+// meanwhile. A failed download or unpacking is told in a message box and returns false.
+
+// The publisher's folder of map archives, ending in "/"; the map Desert is "desert.exe" there.
+extern std::string MapDirectoryAddress;
+// The publisher's release archive ("http://host/tarnhold/release.exe").
+extern std::string ReleaseAddress;
+
+// Downloads and unpacks the archive of the map `name` (lower case of name + ".exe"): its map
+// files land under map/ as the archive lays them out.
+bool GetAnyFile(std::string_view name);
+
+// Downloads and unpacks the release archive ("release.exe"), then asks the program to end
+// (window::RequestQuit) so the new release is used from the next start.
+bool GetVersion();
+
+// Unpacks the archive `file` of the installation directory into that directory.
+bool pkunzip(std::string_view file);
+
+// ---------------------------------------------------------------------------------------------
+// 4. Reply readers
 // ---------------------------------------------------------------------------------------------
 // The handling of one loaded reply, without any request, window or settings write. `root` is the
 // document element; only its direct children are looked at, by exact element name, in order.

@@ -7,13 +7,17 @@
 #include "platform/registry/registry.h"
 #include "platform/window/window.h"
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -58,8 +62,11 @@ public:
     std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
 
     void Reply(const std::string& script, std::string body, int status = 200) {
+        ReplyAt("/script/" + script, std::move(body), status);
+    }
+    void ReplyAt(const std::string& path, std::string body, int status = 200) {
         std::lock_guard lock(mutex_);
-        replies_["/script/" + script] = {status, std::move(body)};
+        replies_[path] = {status, std::move(body)};
     }
     // Every reply is held back this long (set before the first request).
     void Delay(std::chrono::milliseconds delay) { delayMs_ = int(delay.count()); }
@@ -116,11 +123,42 @@ protected:
         web::MapList.clear();
         web::ServerVersion.clear();
         web::DownloadUrl.clear();
+        core::ProgramDirectory = (home_ / "install").string();
+        std::filesystem::create_directories(home_ / "install");
     }
     void TearDown() override { std::filesystem::remove_all(home_); }
 
     std::filesystem::path home_;
 };
+
+// A self-extracting archive as the server offers it: a program stub, then a zip of `files`.
+std::string SelfExtractingZip(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<char> buffer(1 << 16);
+    size_t used = 0;
+    struct archive* zip = archive_write_new();
+    archive_write_set_format_zip(zip);
+    archive_write_open_memory(zip, buffer.data(), buffer.size(), &used);
+    for (const auto& [name, data] : files) {
+        struct archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, name.c_str());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_size(entry, la_int64_t(data.size()));
+        archive_write_header(zip, entry);
+        archive_write_data(zip, data.data(), data.size());
+        archive_entry_free(entry);
+    }
+    archive_write_close(zip);
+    archive_write_free(zip);
+    return std::string("MZ program stub\n", 16) + std::string(buffer.data(), used);
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 std::string Padded(std::string line, const std::string& ip) {
     line.resize(web::kServerLineWidth, ' ');
@@ -380,4 +418,44 @@ TEST_F(Web, TheWebWindowIsShownModallyWithTheHourglassWhileARequestRuns) {
     EXPECT_FALSE(window::IsScreenOpen("TARNHOLD"));
     EXPECT_EQ(window::GetPointer(), window::Pointer::Normal);
     window::Shutdown();
+}
+
+TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
+    ScriptedServer server;
+    web::MapDirectoryAddress = "http://" + server.Host() + "/tarnhold/map/";
+    web::ReleaseAddress = "http://" + server.Host() + "/tarnhold/release.exe";
+    const std::filesystem::path install = core::ProgramDirectory;
+    const std::string desert = SelfExtractingZip({{"map/desert.map", "MAP DESERT"}});
+    server.ReplyAt("/tarnhold/map/desert.exe", desert);
+
+    ASSERT_TRUE(web::GetAnyFile("Desert"));
+    EXPECT_EQ(ReadFile(install / "desert.exe"), desert);
+    EXPECT_EQ(ReadFile(install / "map" / "desert.map"), "MAP DESERT");
+    EXPECT_FALSE(std::filesystem::exists(install / "desert.exe.part"));
+
+    // A failed download keeps the archive already there and says so.
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(web::GetAnyFile("Tower"));
+    std::ofstream(install / "tower.exe") << "old";
+    EXPECT_FALSE(web::GetAnyFile("Tower"));
+    // A name that is not a plain file name is refused before any request.
+    EXPECT_FALSE(web::GetAnyFile("../../evil"));
+    // An archive reaching outside the installation is refused whole.
+    server.ReplyAt("/tarnhold/map/escape.exe", SelfExtractingZip({{"../escaped.txt", "x"}}));
+    EXPECT_FALSE(web::GetAnyFile("Escape"));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(ReadFile(install / "tower.exe"), "old");
+    EXPECT_FALSE(std::filesystem::exists(install.parent_path() / "escaped.txt"));
+    EXPECT_NE(log.find("Download MAP (Tower) failed:\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Download MAP (../../evil) failed:"), std::string::npos) << log;
+    EXPECT_EQ(server.Targets(),
+              (std::vector<std::string>{"/tarnhold/map/desert.exe", "/tarnhold/map/tower.exe",
+                                        "/tarnhold/map/tower.exe", "/tarnhold/map/escape.exe"}));
+
+    // The release replaces the program's files, then the program is asked to end.
+    server.ReplyAt("/tarnhold/release.exe", SelfExtractingZip({{"readme.txt", "v2"}}));
+    ASSERT_FALSE(window::QuitRequested());
+    ASSERT_TRUE(web::GetVersion());
+    EXPECT_EQ(ReadFile(install / "readme.txt"), "v2");
+    EXPECT_TRUE(window::QuitRequested());
 }
