@@ -285,7 +285,12 @@ public:
         if (!config_.files.empty()) {
             for (const auto& entry :
                  std::filesystem::directory_iterator(config_.files / "map", error)) {
-                if (entry.is_regular_file(error) && entry.path().extension() == ".exe")
+                // The client asks for the lower case of the name it lists: only archives
+                // named in lower case can be fetched on a case-sensitive file system.
+                const std::string name = entry.path().filename().string();
+                const bool lowerCase = std::none_of(name.begin(), name.end(),
+                                                    [](char c) { return c >= 'A' && c <= 'Z'; });
+                if (entry.is_regular_file(error) && entry.path().extension() == ".exe" && lowerCase)
                     names.push_back(entry.path().stem().string());
             }
         }

@@ -9,7 +9,8 @@
 //                                                            SNIPPER SNIPPED, or NO
 //   /script/nouveaumess.php3    post on the message board -> <REPONSE>OK</REPONSE> or NO
 //   /script/getmess.php3        read the message board    -> <MESSAGES> CLE NOM DATE MESSAGE
-//   /script/get_map.php3        maps offered for download -> <MAPS> MAP per archive
+//   /script/get_map.php3        maps offered for download -> <MAPS> MAP per archive (files
+//                                                            map/<name>.exe named in lower case)
 //   /tarnhold/...               the files folder: map/<name>.exe and release.exe
 //
 // Every query value is checked: numbers are plain decimal within their range, texts are UTF-8

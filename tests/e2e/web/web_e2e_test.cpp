@@ -24,7 +24,8 @@ class RunningServer {
 public:
     explicit RunningServer(const std::string& name) : dir_(apptest::FreshDir(name)) {
         std::filesystem::create_directories(dir_ / "files" / "map");
-        std::ofstream(dir_ / "files" / "map" / "Desert.exe") << "archive";
+        std::ofstream(dir_ / "files" / "map" / "desert.exe") << "archive";
+        std::ofstream(dir_ / "files" / "map" / "Upper.exe") << "not fetchable by the client";
         std::ofstream(dir_ / "files" / "map" / "notes.txt") << "not a map";
         process_ = std::make_unique<apptest::Process>(
             std::vector<std::string>{ServerExecutable().string(), "--port", "0", "--db",
@@ -174,7 +175,7 @@ TEST_F(WebServer, AccountsGamesReportsAndMessagesWorkEndToEnd) {
     // The map archives of the files folder, and the archive itself.
     ASSERT_TRUE(web::Get_Map());
     EXPECT_EQ(web::MapList, std::vector<std::string>{"DESERT"});
-    EXPECT_EQ(server.Get("/tarnhold/map/Desert.exe"), "archive");
+    EXPECT_EQ(server.Get("/tarnhold/map/desert.exe"), "archive");
 
     // Alice withdraws her game; the list is empty for everyone.
     web::ServerKey = key;
