@@ -118,12 +118,21 @@ http::Options RequestOptions() {
     return options;
 }
 
+// `text` with `url` written without its query: the log never holds the account's password.
+std::string WithoutQuery(std::string text, const std::string& url) {
+    const size_t query = url.find('?');
+    if (query == std::string::npos) return text;
+    for (size_t at = text.find(url); at != std::string::npos; at = text.find(url, at + 1))
+        text.replace(at, url.size(), url.substr(0, query) + "?...");
+    return text;
+}
+
 // Fetches `url` while the web window shows `label`.
 http::Response Fetch(const std::string& url, const std::string& label,
                      const http::Options& options = RequestOptions()) {
     http::Response response =
         WithWebWindow(label, [url, options] { return http::Get(url, options); });
-    if (!response.ok) sys::Log("web: " + response.error);
+    if (!response.ok) sys::Log("web: " + WithoutQuery(response.error, url));
     return response;
 }
 
@@ -133,7 +142,7 @@ std::optional<xml::Document> Load(const std::string& url, Ending ending = Ending
     if (!response.ok) return std::nullopt;
     xml::Document document;
     if (const xml::LoadResult loaded = document.LoadBytes(response.body); !loaded) {
-        sys::Log("web: reply of " + url + " is not XML: " + loaded.error);
+        sys::Log("web: reply of " + WithoutQuery(url, url) + " is not XML: " + loaded.error);
         return std::nullopt;
     }
     return document;

@@ -368,6 +368,8 @@ TEST_F(Web, AFailedExchangeChangesNothingAndShowsNothing) {
         EXPECT_FALSE(web::Get_Map()); // 404
         const std::string log = testing::internal::GetCapturedStdout();
         EXPECT_EQ(log.find("messagebox"), std::string::npos) << log;
+        EXPECT_EQ(log.find("se%20cret"), std::string::npos) << "no password in the log";
+        EXPECT_NE(log.find("nouveaujoueur.php3?..."), std::string::npos) << log;
         // The failed list load did not go on to the account request.
         EXPECT_EQ(server.Requests().size(), 4u);
         unchanged();
