@@ -400,3 +400,39 @@ TEST_F(Receiver, JoinerListsTheSessionStartsOnceAndBecomesHostWhenTheHostLeaves)
     EXPECT_EQ(told.ReadLong(), net::code::HOST);
     EXPECT_EQ(told.ReadLong(), core::MyPlayerId);
 }
+
+TEST_F(Receiver, FailuresShowTheirFixedMessagesAndLeaveNoSessionBehind) {
+    ASSERT_TRUE(net::InitDirectPlay());
+    std::vector<std::string> entries;
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(net::ConnectLan(7, entries)) << "no such provider";
+    EXPECT_FALSE(net::JoinGame(0)) << "nothing listed";
+    // The local player exists once: a second creation fails, and it is not the invalid-player
+    // case.
+    ASSERT_TRUE(net::CreateGame(""));
+    EXPECT_FALSE(net::CreateGame(""));
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(": Failed to initialize connection."), std::string::npos) << out;
+    EXPECT_NE(out.find(": Failed to join game."), std::string::npos) << out;
+    EXPECT_NE(out.find(": Failed to create player."), std::string::npos) << out;
+    EXPECT_EQ(out.find("INVALIDPLAYER"), std::string::npos) << out;
+
+    // An internet game that cannot be published opens no session and shows nothing.
+    net::WebServerName = "games.example";
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(net::CreateGame("come in"));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout().find("messagebox"), std::string::npos);
+    EXPECT_FALSE(net::DPlay && net::DPlay->IsOpen());
+    // Leaving a game this machine does not host leaves the web list alone.
+    int deleted = 0;
+    net::DeleteServer = [&] { ++deleted; };
+    net::HostPlayerId = 12345;
+    net::LeaveSession();
+    EXPECT_EQ(deleted, 0);
+    EXPECT_FALSE(net::DPlay);
+    net::HostPlayerId = core::MyPlayerId;
+    net::CloseDirectPlay();
+    EXPECT_EQ(deleted, 1) << "the host of an internet game withdraws it";
+    net::WebServerName.clear();
+    net::DeleteServer = nullptr;
+}
