@@ -10,6 +10,7 @@
 
 #include "core/game.h"
 #include "core/game_state.h"
+#include "net/net.h"
 #include "platform/archive/archive.h"
 #include "platform/http/http.h"
 #include "platform/window/system.h"
@@ -30,7 +31,6 @@ namespace web {
 // 1. State
 // =============================================================================================
 
-std::string WebServerName;
 std::string MapListAddress =
     "http://" + std::string(kDefaultWebServerName) + "/script/get_map.php3";
 std::vector<ServerRecord> ServerList;
@@ -104,7 +104,7 @@ template <class Work> auto WithWebWindow(const std::string& label, Work work) {
 enum class Ending { Short, Report };
 
 std::string WaitLabel(Ending ending) {
-    std::string label = "Please Wait Connexion to " + WebServerName + " in progress...";
+    std::string label = "Please Wait Connexion to " + net::WebServerName + " in progress...";
     if (ending == Ending::Report) label += " to send Game Informations !! Thank You";
     return label;
 }
@@ -148,9 +148,9 @@ std::optional<xml::Document> Load(const std::string& url, Ending ending = Ending
     return document;
 }
 
-// "http://" + WebServerName + "/script/" + script + "?"
+// "http://" + net::WebServerName + "/script/" + script + "?"
 std::string ScriptUrl(std::string_view script) {
-    return "http://" + WebServerName + "/script/" + std::string(script) + "?";
+    return "http://" + net::WebServerName + "/script/" + std::string(script) + "?";
 }
 
 // The query grows one "KEY=value" pair at a time, values percent-encoded.
@@ -243,7 +243,7 @@ bool SendMatchReport(int32_t kills, int32_t deaths, int32_t sniperKills, int32_t
 }
 
 void quitte_server() {
-    if (WebServerName.empty()) return;
+    if (net::WebServerName.empty()) return;
     const std::optional<std::string> comment =
         window::InputBox(kCommentPrompt, core::ProgramName, "");
     int32_t kills = 0, deaths = 0, sniperKills = 0, snipedDeaths = 0;

@@ -7,7 +7,7 @@
 //   3. Downloads                (map and release archives, unpacked into the installation)
 //   4. Reply readers            (the XML reply handling, shared with the fuzz target)
 //
-// Every operation sends one GET to "http://" + WebServerName + "/script/<name>.php3?..." (the
+// Every operation sends one GET to "http://" + net::WebServerName + "/script/<name>.php3?..." (the
 // map list goes to MapListAddress) and reads the small XML document that comes back. Every
 // value put into a query is percent-encoded, so a comment holding "&", "#" or spaces reaches
 // the server as typed and cannot add parameters of its own.
@@ -48,9 +48,8 @@ namespace web {
 // The publisher's web server, offered as the default host name on the main menu.
 inline constexpr std::string_view kDefaultWebServerName = "web.tarnhold.example";
 
-// Host name (optionally ":port") of the web server as typed on the main menu; "" in LAN mode.
-// Empty at start: the main menu sets it before any web operation.
-extern std::string WebServerName;
+// The web server's host name (optionally ":port") is net::WebServerName, set by the main menu
+// and empty in LAN mode.
 
 // Full address of the map list script ("http://host/script/get_map.php3"). Defaults to the
 // publisher's server; tests point it elsewhere.
@@ -107,7 +106,7 @@ bool devenir_server(std::string_view comment);
 
 // End of a match in internet mode: asks the player for a comment ("Send a message (bugs,
 // remarks) to DuzeVovo Thank you !!"), then reports the local player's match counters (kills,
-// deaths, sniper kills, sniped deaths). Does nothing when WebServerName is empty (LAN).
+// deaths, sniper kills, sniped deaths). Does nothing when net::WebServerName is empty (LAN).
 void quitte_server();
 
 // The report itself, with the counters and comment given: the part of quitte_server after the

@@ -6,6 +6,7 @@
 #include "tests/e2e/app/process.h"
 
 #include "core/game_state.h"
+#include "net/net.h"
 #include "platform/http/http.h"
 #include "web/web.h"
 
@@ -104,7 +105,7 @@ bool Contains(const std::string& text, const std::string& part) {
 TEST_F(WebServer, AccountsGamesReportsAndMessagesWorkEndToEnd) {
     RunningServer server("web-e2e-round");
     ASSERT_FALSE(server.Host().empty()) << server.Log();
-    web::WebServerName = server.Host();
+    net::WebServerName = server.Host();
     web::MapListAddress = "http://" + server.Host() + "/script/get_map.php3";
 
     Machine alice{0, "alice", "alice", "pw & 'one'", "alice@example.org"};
@@ -188,7 +189,7 @@ TEST_F(WebServer, AccountsGamesReportsAndMessagesWorkEndToEnd) {
 TEST_F(WebServer, HostileRequestsNeitherCrashNorInject) {
     RunningServer server("web-e2e-hostile");
     ASSERT_FALSE(server.Host().empty()) << server.Log();
-    web::WebServerName = server.Host();
+    net::WebServerName = server.Host();
 
     // An account whose every field is SQL and markup text round-trips as plain text.
     const std::string sql = "x'); DROP TABLE accounts; --";

@@ -4,6 +4,7 @@
 
 #include "core/game.h"
 #include "core/game_state.h"
+#include "net/net.h"
 #include "platform/registry/registry.h"
 #include "platform/window/window.h"
 
@@ -51,7 +52,7 @@ public:
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running())
             std::this_thread::sleep_for(1ms);
-        web::WebServerName = Host();
+        net::WebServerName = Host();
         web::MapListAddress = "http://" + Host() + "/script/get_map.php3";
     }
     ~ScriptedServer() {
@@ -384,12 +385,12 @@ TEST_F(Web, AFailedExchangeChangesNothingAndShowsNothing) {
 TEST_F(Web, MatchReportIsSentOnlyInInternetMode) {
     ScriptedServer server;
     server.Reply("quitte_server.php3", "<R>OK</R>");
-    web::WebServerName = "";
+    net::WebServerName = "";
     web::quitte_server();
     EXPECT_TRUE(server.Requests().empty());
 
     // Without a window the comment box answers its empty default.
-    web::WebServerName = server.Host();
+    net::WebServerName = server.Host();
     web::quitte_server();
     EXPECT_EQ(server.Targets(),
               std::vector<std::string>{"/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=5"
