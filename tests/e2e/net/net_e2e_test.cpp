@@ -69,10 +69,10 @@ protected:
 
     // Both machines see the other come in.
     void ExpectBothInTheMatch() {
-        ASSERT_TRUE(ann->WaitOutput("message: The TERRORIST Bob come in Game.", 25s))
+        ASSERT_TRUE(ann->WaitOutput("message: The TERRORIST Bob come in Game.", 45s))
             << ann->Output() << "\n---\n"
             << bob->Output();
-        ASSERT_TRUE(bob->WaitOutput("message: The TERRORIST Ann come in Game.", 10s))
+        ASSERT_TRUE(bob->WaitOutput("message: The TERRORIST Ann come in Game.", 20s))
             << bob->Output();
     }
 
@@ -100,10 +100,10 @@ TEST_F(Match, BothComeInChatCrossesAndTheJoinerLeavingIsSeenByTheHost) {
     EXPECT_TRUE(bob->WaitOutput("message: Ann says: hello from Ann", 10s)) << bob->Output();
 
     Signal("quit-bob");
-    EXPECT_EQ(bob->WaitExit(15s), 0) << bob->Output();
+    EXPECT_EQ(bob->WaitExit(30s), 0) << bob->Output();
     EXPECT_TRUE(ann->WaitOutput("message: Bob leave the game.", 10s)) << ann->Output();
     Signal("quit-ann");
-    EXPECT_EQ(ann->WaitExit(15s), 0) << ann->Output();
+    EXPECT_EQ(ann->WaitExit(30s), 0) << ann->Output();
     // Each arrival is announced once.
     EXPECT_EQ(Count(ann->Output(), "come in Game."), 1u) << ann->Output();
     EXPECT_EQ(Count(bob->Output(), "come in Game."), 1u) << bob->Output();
@@ -114,10 +114,10 @@ TEST_F(Match, TheHostLeavingMakesTheJoinerTheHost) {
     Start(Wait("quit-ann") + kLeave, Wait("quit-bob") + kLeave);
     ExpectBothInTheMatch();
     Signal("quit-ann");
-    EXPECT_EQ(ann->WaitExit(15s), 0) << ann->Output();
-    EXPECT_TRUE(bob->WaitOutput("message: You are now the host.", 10s)) << bob->Output();
+    EXPECT_EQ(ann->WaitExit(30s), 0) << ann->Output();
+    EXPECT_TRUE(bob->WaitOutput("message: You are now the host.", 30s)) << bob->Output();
     Signal("quit-bob");
-    EXPECT_EQ(bob->WaitExit(15s), 0) << bob->Output();
+    EXPECT_EQ(bob->WaitExit(30s), 0) << bob->Output();
 }
 
 TEST_F(Match, ALateJoinerIsTakenInByEveryoneAndStartsOnlyOnce) {
@@ -134,7 +134,7 @@ TEST_F(Match, ALateJoinerIsTakenInByEveryoneAndStartsOnlyOnce) {
             << carl->Output();
     Signal("quit");
     for (apptest::Process* p : {carl.get(), bob.get(), ann.get()})
-        EXPECT_EQ(p->WaitExit(15s), 0) << p->Output();
+        EXPECT_EQ(p->WaitExit(30s), 0) << p->Output();
     const std::string out = carl->Output();
     EXPECT_EQ(Count(out, "screen open: hud"), 1u) << "one match only\n" << out;
     EXPECT_EQ(Count(out, "come in Game."), 2u) << out;
