@@ -13,6 +13,7 @@
 #include "ui/placeholder.h"
 #include "ui/render_window.h"
 #include "ui/splash.h"
+#include "web/web.h"
 
 #include <cctype>
 #include <chrono>
@@ -180,6 +181,14 @@ int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
     return WithMatchWindow(play, net::LeaveSession);
 }
 
+// The web client behind the session code and the end of a match: publishing and withdrawing
+// an internet game, and the match report. In LAN mode (no web server name) they do nothing.
+void ConnectWebClient() {
+    net::PublishGame = web::devenir_server;
+    net::DeleteServer = [] { web::DeleteServer(); };
+    core::QuitServerHook = web::quitte_server;
+}
+
 } // namespace
 
 int main() {
@@ -193,6 +202,8 @@ int main() {
         return kExitBadSetup;
     }
     std::srand(seed);
+
+    ConnectWebClient();
 
     // 1. One instance per machine (settings directory).
     const std::filesystem::path settings = PrepareSettingsDirectory();
