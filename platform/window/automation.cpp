@@ -180,6 +180,19 @@ Command ParseLine(const std::vector<std::string>& w) {
                 throw LineError{"the word after the text must be ENTER, not '" + w[3] + "'"};
             c.flag = true;
         }
+    } else if (verb == "select") {
+        ExpectCount(w, 3, 3, "select LABEL N");
+        c.op = Op::Select;
+        c.text = w[1];
+        c.number = ParseInteger(w[2], 0, 100000, "entry");
+    } else if (verb == "check") {
+        ExpectCount(w, 3, 3, "check LABEL on|off");
+        c.op = Op::Check;
+        c.text = w[1];
+        const std::string how = Lower(w[2]);
+        if (how != "on" && how != "off")
+            throw LineError{"check takes on or off, not '" + w[2] + "'"};
+        c.flag = how == "on";
     } else if (verb == "screenshot") {
         ExpectCount(w, 2, 2, "screenshot PATH");
         c.op = Op::Screenshot;
@@ -355,6 +368,8 @@ bool Run(const Command& c, uint64_t frame) {
     case Op::WaitFile:
     case Op::Press:
     case Op::Type:
+    case Op::Select:
+    case Op::Check:
         return false; // handled by the head-of-script checks below
     }
     return true;
@@ -487,6 +502,22 @@ bool TakeType(std::string_view label, std::string& text, bool& enter) {
     text = c->text2;
     enter = c->flag;
     FinishHead("typed into \"" + c->text + "\"");
+    return true;
+}
+
+bool TakeSelect(std::string_view label, int count, int& entry) {
+    const Command* c = Head(Op::Select);
+    if (c == nullptr || !LabelMatches(c->text, label) || c->number >= count) return false;
+    entry = int(c->number);
+    FinishHead("selected entry " + std::to_string(entry) + " of \"" + c->text + "\"");
+    return true;
+}
+
+bool TakeCheck(std::string_view label, bool& on) {
+    const Command* c = Head(Op::Check);
+    if (c == nullptr || !LabelMatches(c->text, label)) return false;
+    on = c->flag;
+    FinishHead(std::string(on ? "checked" : "unchecked") + " \"" + c->text + "\"");
     return true;
 }
 

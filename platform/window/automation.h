@@ -34,9 +34,13 @@
 //                         (OK, CANCEL, YES or NO); answers wait for their box in order given
 //   input CAPTION TEXT    the next input box captioned CAPTION ("*": any) is answered TEXT
 //   cancel CAPTION        the next input box captioned CAPTION ("*": any) is cancelled
-//   press LABEL           the next button labelled LABEL is clicked when drawn enabled
+//   press LABEL           the next button (or option, or clickable label) labelled LABEL is
+//                         clicked when drawn enabled
 //   type LABEL TEXT       the next text line labelled LABEL gets TEXT when drawn enabled
 //   type LABEL TEXT ENTER ... and Enter is pressed in it
+//   select LABEL N        the next list box or drop-down list labelled LABEL chooses entry N
+//                         (0-based) when drawn enabled and holding that many entries
+//   check LABEL on|off    the next check box labelled LABEL is set on or off when drawn enabled
 //   screenshot PATH       this frame is written to PATH (BMP); skipped, and logged, headless
 //   log TEXT              TEXT goes to the log
 //   quit                  the program is asked to quit (window::RequestQuit)
@@ -87,6 +91,8 @@ enum class Op {
     InputCancel, // text = caption
     Press,       // text = label
     Type,        // text = label, text2 = text, flag = Enter
+    Select,      // text = label, number = entry
+    Check,       // text = label, flag = on
     Screenshot,  // text = path
     Log,         // text = text
     Quit,

@@ -28,6 +28,14 @@ bool TakePress(std::string_view label);
 // sets `enter`, consumes the command and returns true.
 bool TakeType(std::string_view label, std::string& text, bool& enter);
 
+// When the script's current command selects entry N < `count` of the list labelled `label`:
+// writes it to `entry`, consumes the command and returns true.
+bool TakeSelect(std::string_view label, int count, int& entry);
+
+// When the script's current command sets the check box labelled `label`: writes `on`,
+// consumes the command and returns true.
+bool TakeCheck(std::string_view label, bool& on);
+
 // The path of a screenshot the script asks of this frame, or nullptr; cleared by the call
 // after the screenshot is taken.
 const std::string* PendingScreenshot();

@@ -524,4 +524,76 @@ bool InputLine(const char* label, std::string& text, size_t maxLength, bool take
     return entered;
 }
 
+bool ListBox(const char* label, const std::vector<std::string>& items, int& selected,
+             int heightInItems) {
+    const int before = selected;
+    const float height = ImGui::GetTextLineHeightWithSpacing() * float(std::max(heightInItems, 1)) +
+                         ImGui::GetStyle().FramePadding.y * 2.0f;
+    if (ImGui::BeginListBox(label, ImVec2(-FLT_MIN, height))) {
+        for (int i = 0; i < int(items.size()); ++i) {
+            ImGui::PushID(i);
+            if (ImGui::Selectable(items[size_t(i)].c_str(), i == selected)) selected = i;
+            ImGui::PopID();
+        }
+        ImGui::EndListBox();
+    }
+    int entry = 0;
+    if (!ItemDisabled() && automation::detail::TakeSelect(label, int(items.size()), entry))
+        selected = entry;
+    return selected != before;
+}
+
+bool Combo(const char* label, const std::vector<std::string>& items, int& selected) {
+    const int before = selected;
+    const char* preview =
+        selected >= 0 && selected < int(items.size()) ? items[size_t(selected)].c_str() : "";
+    if (ImGui::BeginCombo(label, preview)) {
+        for (int i = 0; i < int(items.size()); ++i) {
+            ImGui::PushID(i);
+            if (ImGui::Selectable(items[size_t(i)].c_str(), i == selected)) selected = i;
+            ImGui::PopID();
+        }
+        ImGui::EndCombo();
+    }
+    int entry = 0;
+    if (!ItemDisabled() && automation::detail::TakeSelect(label, int(items.size()), entry))
+        selected = entry;
+    return selected != before;
+}
+
+bool CheckBox(const char* label, bool& value) {
+    const bool before = value;
+    ImGui::Checkbox(label, &value);
+    bool on = false;
+    if (!ItemDisabled() && automation::detail::TakeCheck(label, on)) value = on;
+    return value != before;
+}
+
+bool Option(const char* label, int& value, int mine) {
+    bool chosen = ImGui::RadioButton(label, value == mine);
+    if (!ItemDisabled() && automation::detail::TakePress(label)) chosen = true;
+    if (chosen) value = mine;
+    return chosen;
+}
+
+bool LabelButton(const char* label, bool enabled) {
+    // Pale yellow text that turns red under the mouse, on no frame of its own.
+    const ImVec4 pale(1.0f, 1.0f, 0.5f, 1.0f), red(1.0f, 0.0f, 0.0f, 1.0f);
+    ImGui::BeginDisabled(!enabled);
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
+    const ImVec2 size = ImGui::CalcTextSize(label, nullptr, true);
+    const ImVec2 at = ImGui::GetCursorScreenPos();
+    const bool hovered =
+        enabled && ImGui::IsMouseHoveringRect(at, ImVec2(at.x + size.x + ImGui::GetStyle().FramePadding.x * 2,
+                                                         at.y + size.y + ImGui::GetStyle().FramePadding.y * 2));
+    ImGui::PushStyleColor(ImGuiCol_Text, hovered ? red : pale);
+    bool clicked = ImGui::Button(label);
+    ImGui::PopStyleColor(4);
+    if (enabled && !ItemDisabled() && automation::detail::TakePress(label)) clicked = true;
+    ImGui::EndDisabled();
+    return clicked && enabled;
+}
+
 } // namespace window

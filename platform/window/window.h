@@ -62,6 +62,20 @@ void SetWindowed(bool maximised);
 bool QuitRequested();
 void RequestQuit();
 
+// The display devices and their modes, as the system lists them (Init has run). With the
+// dummy video driver there is one device with one mode.
+struct DisplayMode {
+    int width = 0;        // pixels
+    int height = 0;       // pixels
+    int bitsPerPixel = 0; // colour depth
+};
+std::vector<std::string> DisplayDeviceNames();
+// Modes of device `device` (index in DisplayDeviceNames) in the system's order; empty for an
+// unknown device.
+std::vector<DisplayMode> DisplayModes(int device);
+// The desktop's current mode on `device`; all zero when unknown.
+DisplayMode DesktopDisplayMode(int device);
+
 // ---------------------------------------------------------------------------------------------
 // 2. Screens
 // ---------------------------------------------------------------------------------------------
@@ -272,5 +286,24 @@ bool Button(const char* label, float width = 0.0f, float height = 0.0f);
 // types into it with ENTER). `maxLength` bounds the text in bytes.
 bool InputLine(const char* label, std::string& text, size_t maxLength = 255,
                bool takeFocus = false);
+
+// A list box of `items`, `heightInItems` lines high; `selected` is the chosen entry (-1: none).
+// True on the frame the choice changes (a click, or the script's `select LABEL N`).
+bool ListBox(const char* label, const std::vector<std::string>& items, int& selected,
+             int heightInItems = 8);
+
+// A drop-down list; the same contract as ListBox.
+bool Combo(const char* label, const std::vector<std::string>& items, int& selected);
+
+// A check box; true on the frame it changes (a click, or the script's `check LABEL on|off`).
+bool CheckBox(const char* label, bool& value);
+
+// One option (radio) button of the group held in `value`; true on the frame it is chosen (a
+// click, or the script's `press LABEL`), `value` then being `mine`.
+bool Option(const char* label, int& value, int mine);
+
+// A clickable text label: pale yellow, red while the mouse is over it, grey when disabled; true
+// on the frame it is clicked (or pressed by the script) while enabled.
+bool LabelButton(const char* label, bool enabled = true);
 
 } // namespace window

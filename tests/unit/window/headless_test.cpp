@@ -72,6 +72,69 @@ TEST_F(HeadlessWindow, ScriptPressesButtonsAndTypesIntoLinesByLabel) {
     EXPECT_EQ(screen->closed, 1);
 }
 
+// Lists, drop-downs, check boxes, options and clickable labels, driven by their labels.
+class ChoiceScreen : public window::Screen {
+public:
+    ChoiceScreen() : window::Screen("choices") {}
+    std::vector<std::string> maps{"COUR", "USINE", "ENTREPOT"};
+    int map = -1, quality = 0, side = 0, listChanges = 0, fights = 0;
+    bool full = false;
+    bool fightEnabled = true;
+
+    void Draw() override {
+        ImGui::Begin("choices");
+        if (window::ListBox("Maps", maps, map)) ++listChanges;
+        window::Combo("Quality", maps, quality);
+        window::CheckBox("Full screen", full);
+        window::Option("TERRORIST", side, 0);
+        window::Option("GIGN", side, 1);
+        if (window::LabelButton("LET'S FIGHT", fightEnabled)) ++fights;
+        ImGui::End();
+    }
+};
+
+TEST_F(HeadlessWindow, ScriptChoosesInListsChecksBoxesAndClicksOptionsAndLabels) {
+    auto screen = std::make_shared<ChoiceScreen>();
+    window::OpenScreen(screen);
+    Run("select Maps 2\n"
+        "select Quality 1\n"
+        "check \"Full screen\" on\n"
+        "press GIGN\n"
+        "press \"LET'S FIGHT\"\n"
+        "log done\n");
+    YieldUntil([&] { return automation::IsFinished(); });
+    EXPECT_EQ(screen->map, 2);
+    EXPECT_EQ(screen->listChanges, 1);
+    EXPECT_EQ(screen->quality, 1);
+    EXPECT_TRUE(screen->full);
+    EXPECT_EQ(screen->side, 1);
+    EXPECT_EQ(screen->fights, 1);
+
+    // An entry the list does not have waits (the list may still be filling); a disabled label
+    // is not clicked, and the script waits for it to be enabled.
+    Run("select Maps 7\n");
+    for (int i = 0; i < 5; ++i) window::Yield();
+    EXPECT_FALSE(automation::IsFinished());
+    screen->maps.push_back("A");
+    screen->maps.push_back("B");
+    screen->maps.push_back("C");
+    screen->maps.push_back("D");
+    screen->maps.push_back("E");
+    YieldUntil([&] { return automation::IsFinished(); });
+    EXPECT_EQ(screen->map, 7);
+
+    screen->fightEnabled = false;
+    Run("check \"Full screen\" off\npress \"LET'S FIGHT\"\n");
+    for (int i = 0; i < 5; ++i) window::Yield();
+    EXPECT_FALSE(screen->full);
+    EXPECT_EQ(screen->fights, 1);
+    EXPECT_FALSE(automation::IsFinished());
+    screen->fightEnabled = true;
+    YieldUntil([&] { return automation::IsFinished(); });
+    EXPECT_EQ(screen->fights, 2);
+    window::CloseScreen(*screen);
+}
+
 TEST_F(HeadlessWindow, MessageAndInputBoxesAreAnsweredByCaption) {
     Run("answer Other YES\n"
         "answer Question NO\n"
