@@ -1,0 +1,61 @@
+// ui/screen_local.h — small helpers shared by the lobby, account and map download screens.
+#pragma once
+
+#include "core/game_state.h"
+#include "platform/window/system.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace ui::screen_util {
+
+// The installation directory: core::ProgramDirectory, else the executable's directory.
+inline std::filesystem::path InstallDirectory() {
+    return core::ProgramDirectory.empty() ? sys::ExecutableDirectory()
+                                          : std::filesystem::path(core::ProgramDirectory);
+}
+
+inline std::string Upper(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return out;
+}
+
+inline std::string Lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return out;
+}
+
+// Begins a screen's window `title` (ImGui "Title###id"), `width` x `height` pixels, centred on
+// the display when it first appears. `open` (may be null) gives it a close box, which sets
+// *open to false. The caller always calls ImGui::End().
+inline bool BeginScreenWindow(const char* title, float width, float height, bool* open) {
+    const ImVec2 display = ImGui::GetIO().DisplaySize;
+    ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Appearing,
+                            ImVec2(0.5f, 0.5f));
+    ImGui::SetNextWindowSize(ImVec2(width, height), ImGuiCond_Appearing);
+    return ImGui::Begin(title, open,
+                        ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoSavedSettings);
+}
+
+// A framed group with a caption (a toolkit frame). `width`/`height` 0: the rest of the line or
+// of the window. Always pair with EndFrame().
+inline void BeginFrame(const char* id, const char* caption, float width, float height) {
+    ImGui::BeginChild(id, ImVec2(width, height), true);
+    ImGui::TextColored(ImVec4(1.0f, 0.85f, 0.4f, 1.0f), "%s", caption);
+    ImGui::Separator();
+}
+
+inline void EndFrame() {
+    ImGui::EndChild();
+}
+
+} // namespace ui::screen_util
