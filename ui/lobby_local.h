@@ -35,6 +35,7 @@ public:
 
 private:
     void FillServers();
+    void SessionsListed();        // JOIN GAME and the selection follow the new list; logged
     void ChooseServer(int index); // a click on a web game
     void Join();
 

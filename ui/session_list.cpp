@@ -2,6 +2,7 @@
 // join, create, refresh and cancel.
 #include "core/game_state.h"
 #include "net/net.h"
+#include "platform/window/system.h"
 #include "ui/deferred.h"
 #include "ui/lobby.h"
 #include "ui/lobby_local.h"
@@ -32,9 +33,16 @@ bool SessionListScreen::UpdateSessionList() {
     window::SetPointer(window::Pointer::Hourglass);
     const bool ok = net::UpdateSessionList(sessions_);
     window::SetPointer(window::Pointer::Normal);
+    SessionsListed();
+    return ok;
+}
+
+void SessionListScreen::SessionsListed() {
     joinEnabled_ = !sessions_.empty();
     session_ = sessions_.empty() ? -1 : 0;
-    return ok;
+    sys::Log("session list: " + std::to_string(sessions_.size()) + " game(s)");
+    for (const std::string& entry : sessions_)
+        sys::Log("session list: " + entry);
 }
 
 void SessionListScreen::ClearLists() {
@@ -64,8 +72,7 @@ void SessionListScreen::ChooseServer(int index) {
     comment_ = record.comment;
     window::Yield();
     net::ConnectInternet(record.ip, sessions_);
-    joinEnabled_ = !sessions_.empty();
-    session_ = sessions_.empty() ? -1 : 0;
+    SessionsListed();
     window::SetPointer(window::Pointer::Normal);
 }
 

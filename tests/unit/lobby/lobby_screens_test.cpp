@@ -149,17 +149,19 @@ TEST_F(Lobby, HostCreatesAGameChatsAndStartsTheMatchForEveryone) {
     EXPECT_TRUE(list->Sessions().empty());
     EXPECT_FALSE(list->JoinEnabled()) << "no session found: JOIN GAME is disabled";
 
-    // The map list holds the map file first; the empty name becomes the default.
+    // The map list holds the map file first. The name field has the focus: the typed name
+    // must survive the field's own editing state over the frames before CREATE.
     Run("waitscreen session_list\n"
         "press \"NEW GAME\"\n"
         "waitscreen create_game\n"
         "select Combo1 1\n"
-        "type txtGameName \"\"\n"
+        "type txtGameName \"Night raid\"\n"
+        "wait 3\n"
         "press CREATE\n");
     const auto room = ui::WaitingRoomWindow();
     ASSERT_TRUE(PumpUntil([&] { return room->IsOpen(); }));
     EXPECT_FALSE(list->IsOpen());
-    EXPECT_EQ(net::SessionName, "Tarnhold game (ENTREPOT)");
+    EXPECT_EQ(net::SessionName, "Night raid (ENTREPOT)");
     EXPECT_EQ(core::MapName, "entrepot");
     EXPECT_EQ(room->Status(), "1 of 4 players ready...");
     EXPECT_EQ(room->Players(), (Lines{"Ann (TERRORIST)"}));
@@ -202,7 +204,7 @@ TEST_F(Lobby, HostCreatesAGameChatsAndStartsTheMatchForEveryone) {
     EXPECT_EQ(first, core::MyPlayerId);
     EXPECT_EQ(second, bob.id);
     EXPECT_EQ(m.ReadLong(), core::MyPlayerId) << "the host's id";
-    EXPECT_EQ(m.ReadString(), "Tarnhold game (ENTREPOT)");
+    EXPECT_EQ(m.ReadString(), "Night raid (ENTREPOT)");
     EXPECT_EQ(m.ReadString(), "entrepot");
     EXPECT_EQ(core::PlayerCount, 2);
 }
