@@ -3,6 +3,8 @@
 // shows its own wait window; a failed exchange changes nothing here.
 #include "ui/account.h"
 
+#include "ui/account_local.h"
+
 #include "core/game.h"
 #include "core/game_state.h"
 #include "platform/window/window.h"
@@ -32,76 +34,62 @@ constexpr const char* kNoUrl = "Check on the server !!";
 const std::vector<std::string> kActions = {"SEND Messages To", "CHECK Messages From"};
 const std::vector<std::string> kAudiences = {"OTHERS PLAYERS (PUBLIC)", "VESK SOFT (PRIVATE)"};
 
-class AccountScreen : public window::Screen {
-public:
-    AccountScreen() : window::Screen(kAccountScreen) {
-        // The action combo starts on CHECK, which sets the board button's caption.
-        OnActionChanged();
-        ChargeInfos();
+} // namespace
+
+AccountScreen::AccountScreen() : window::Screen(kAccountScreen), command2_(kCheckVersion) {
+    OnActionChanged();
+    ChargeInfos();
+}
+
+void AccountScreen::ChargeInfos() {
+    numJoueur_ = std::to_string(core::AccountNumber);
+    lblsoft_ = core::ProgramName + " " + core::VersionText;
+    txtlog_ = core::Login;
+    txtpass_ = core::Password;
+    txtpass2_ = core::Password;
+    txtmail_ = core::Email;
+    lbl_ = StatisticsLines();
+    // "?.?.?" is only shown: kept in ServerVersion it would read as a newer release.
+    lblver_ = ServerVersionLabel(web::ServerVersion);
+    txtver_ = web::DownloadUrl.empty() ? std::string(kNoUrl) : web::DownloadUrl;
+}
+
+void AccountScreen::ReChargeInfos() {
+    core::Login = txtlog_;
+    core::Password = txtpass_;
+    core::Email = txtmail_;
+    if (core::AccountName.empty()) core::AccountName = core::Team == 0 ? "TERRORIST" : "GIGN";
+    web::InfoJoueur();
+    ChargeInfos();
+    if (!web::ServerVersion.empty() && web::ServerVersion != core::VersionText) {
+        window::Beep();
+        window::MsgBox(NewVersionText(web::ServerVersion, web::DownloadUrl), core::ProgramName);
+        command2_ = kDownload;
     }
+}
 
-    void Draw() override;
+void AccountScreen::OnActionChanged() {
+    board_ = action_ == 0 ? "SEND !" : "CHECK !";
+    message_.clear();
+}
 
-private:
-    // The shared state into the window.
-    void ChargeInfos() {
-        numJoueur_ = std::to_string(core::AccountNumber);
-        lblsoft_ = core::ProgramName + " " + core::VersionText;
-        txtlog_ = core::Login;
-        txtpass_ = core::Password;
-        txtpass2_ = core::Password;
-        txtmail_ = core::Email;
-        lbl_ = StatisticsLines();
-        lblver_ = ServerVersionLabel(web::ServerVersion);
-        txtver_ = web::DownloadUrl.empty() ? std::string(kNoUrl) : web::DownloadUrl;
+void AccountScreen::Board() {
+    if (core::AccountNumber == 0) ReChargeInfos(); // no account yet: register first
+    if (action_ == 0) {
+        if (!TrimSpaces(message_).empty()) web::EnvoiMessage(message_, audience_);
+    } else {
+        message_ = web::RecupMessage(audience_);
     }
+}
 
-    // The window into the shared state, the server's answer back into the window.
-    void ReChargeInfos() {
-        core::Login = txtlog_;
-        core::Password = txtpass_;
-        core::Email = txtmail_;
-        if (core::AccountName.empty()) core::AccountName = core::Team == 0 ? "TERRORIST" : "GIGN";
-        web::InfoJoueur();
-        ChargeInfos();
-        if (!web::ServerVersion.empty() && web::ServerVersion != core::VersionText) {
-            window::Beep();
-            window::MsgBox(NewVersionText(web::ServerVersion, web::DownloadUrl), core::ProgramName);
-            command2_ = kDownload;
-        }
-    }
+void AccountScreen::Command2() {
+    if (command2_ == kCheckVersion)
+        ReChargeInfos();
+    else
+        web::GetVersion();
+}
 
-    void OnActionChanged() {
-        board_ = action_ == 0 ? "SEND !" : "CHECK !";
-        message_.clear();
-    }
-
-    void Board() {
-        if (core::AccountNumber == 0) ReChargeInfos();
-        if (action_ == 0) {
-            if (!TrimSpaces(message_).empty()) web::EnvoiMessage(message_, audience_);
-        } else {
-            message_ = web::RecupMessage(audience_);
-        }
-    }
-
-    void Command2() {
-        if (command2_ == kCheckVersion)
-            ReChargeInfos();
-        else
-            web::GetVersion();
-    }
-
-    std::string numJoueur_;
-    std::string txtlog_, txtpass_, txtpass2_, txtmail_;
-    std::array<std::string, 5> lbl_;
-    std::string lblsoft_, lblver_, txtver_;
-    std::string command2_ = kCheckVersion;
-    int action_ = 1;
-    int audience_ = 0;
-    std::string board_;
-    std::string message_;
-};
+namespace {
 
 // One labelled text field of the login frame.
 void Field(const char* caption, const char* label, std::string& text) {
@@ -110,6 +98,8 @@ void Field(const char* caption, const char* label, std::string& text) {
     ImGui::SetNextItemWidth(-1.0f);
     window::InputLine(label, text, kFieldMaxLength);
 }
+
+} // namespace
 
 void AccountScreen::Draw() {
     bool open = true;
@@ -158,8 +148,6 @@ void AccountScreen::Draw() {
     ImGui::End();
     if (!open) window::CloseScreen(*this);
 }
-
-} // namespace
 
 void OpenAccount() {
     Defer([] { window::ShowModal(std::make_shared<AccountScreen>()); });
