@@ -119,7 +119,8 @@ void AccountScreen::Draw() {
         ImGui::TextUnformatted(line.c_str());
     ImGui::TextUnformatted(lblsoft_.c_str());
     screen_util::EndFrame();
-    screen_util::BeginFrame("##soft", "Your SOFT", half, 0.0f);
+    screen_util::BeginFrame("##soft", "Your SOFT", half,
+                            ImGui::GetContentRegionAvail().y - ImGui::GetFrameHeightWithSpacing());
     ImGui::TextUnformatted(lblver_.c_str());
     ImGui::TextUnformatted("ON URL:");
     ImGui::SameLine();
@@ -129,9 +130,8 @@ void AccountScreen::Draw() {
     ImGui::EndGroup();
 
     ImGui::SameLine();
-    ImGui::BeginGroup();
     screen_util::BeginFrame("##board", "Your MESSAGES BOARD:", 0.0f,
-                            ImGui::GetContentRegionAvail().y - 70.0f);
+                            ImGui::GetContentRegionAvail().y - ImGui::GetFrameHeightWithSpacing());
     ImGui::SetNextItemWidth(-1.0f);
     if (window::Combo("##cmbmess0", kActions, action_)) OnActionChanged();
     ImGui::SetNextItemWidth(-1.0f);
@@ -139,11 +139,12 @@ void AccountScreen::Draw() {
     ImGui::InputTextMultiline("##message", &message_, ImVec2(-1.0f, -32.0f));
     if (window::Button((board_ + "##btcmess").c_str(), -1.0f)) Defer([this] { Board(); });
     screen_util::EndFrame();
+
     if (window::Button("SEND Informations & CHECK NEW VERSION & REFRESH STATISTICS##btcsoft",
-                       -1.0f))
+                       ImGui::GetContentRegionAvail().x - 110.0f))
         Defer([this] { ReChargeInfos(); });
+    ImGui::SameLine();
     if (window::Button("CLOSE##Command1", -1.0f)) open = false;
-    ImGui::EndGroup();
 
     ImGui::End();
     if (!open) window::CloseScreen(*this);

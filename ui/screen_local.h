@@ -46,6 +46,7 @@ inline bool BeginScreenWindow(const char* title, float width, float height, bool
     ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Appearing,
                             ImVec2(0.5f, 0.5f));
     ImGui::SetNextWindowSize(ImVec2(width, height), ImGuiCond_Appearing);
+    ImGui::SetNextWindowBgAlpha(1.0f); // the screen under it does not show through
     return ImGui::Begin(title, open,
                         ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoSavedSettings);
 }
