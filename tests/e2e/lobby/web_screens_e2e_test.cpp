@@ -1,7 +1,9 @@
-// The "SYSTEM BOARD" window in this process, headless and driven by a script, against a real
-// tarnhold-server on loopback that reports a newer release: a fresh installation registers on
-// its first board action, is told of the release twice and offers DOWNLOAD; a blank message is
-// not posted, a real one is, and CHECK reads it back.
+// The web windows in this process, headless and driven by a script, against a real
+// tarnhold-server on loopback. "SYSTEM BOARD", with a newer release on the server: a fresh
+// installation registers on its first board action, is told of the release twice and offers
+// DOWNLOAD; a blank message is not posted, a real one is, and CHECK reads it back. "DOWNLOAD
+// MAP": nothing chosen only asks for a choice; CHECK lists the server's maps and the chosen one
+// is fetched and unpacked into the installation.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/app/process.h"
@@ -11,7 +13,11 @@
 #include "platform/window/automation.h"
 #include "platform/window/window.h"
 #include "ui/account_local.h"
+#include "ui/map_download.h"
 #include "web/web.h"
+
+#include <archive.h>
+#include <archive_entry.h>
 
 #include <functional>
 #include <regex>
@@ -27,10 +33,33 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-class AccountBoard : public ::testing::Test {
+// A self-extracting archive as the server offers it: a program stub, then a zip of `files`.
+std::string SelfExtractingZip(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<char> buffer(1 << 16);
+    size_t used = 0;
+    struct archive* zip = archive_write_new();
+    archive_write_set_format_zip(zip);
+    archive_write_open_memory(zip, buffer.data(), buffer.size(), &used);
+    for (const auto& [name, data] : files) {
+        struct archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, name.c_str());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_size(entry, la_int64_t(data.size()));
+        archive_write_header(zip, entry);
+        archive_write_data(zip, data.data(), data.size());
+        archive_entry_free(entry);
+    }
+    archive_write_close(zip);
+    archive_write_free(zip);
+    return std::string("MZ program stub\n") + std::string(buffer.data(), used);
+}
+
+class WebScreens : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = apptest::FreshDir("account-e2e");
+        dir = apptest::FreshDir("web-screens-e2e");
+        std::filesystem::create_directories(dir / "files" / "map");
         server = std::make_unique<apptest::Process>(
             std::vector<std::string>{
                 (std::filesystem::path(TARNHOLD_INSTALL_DIR) / "tarnhold-server").string(),
@@ -78,7 +107,7 @@ protected:
     std::unique_ptr<apptest::Process> server;
 };
 
-TEST_F(AccountBoard, AFreshInstallationRegistersPostsAndReadsTheBoard) {
+TEST_F(WebScreens, AFreshInstallationRegistersPostsAndReadsTheBoard) {
     auto board = std::make_shared<ui::AccountScreen>();
     window::OpenScreen(board);
     EXPECT_EQ(board->AccountCaption(), "0");
@@ -122,6 +151,37 @@ TEST_F(AccountBoard, AFreshInstallationRegistersPostsAndReadsTheBoard) {
     EXPECT_NE(board->MessageText().find("meet at the warehouse & bring friends\r\n\r\n"),
               std::string::npos)
         << board->MessageText();
+}
+
+TEST_F(WebScreens, MapDownloadAsksForAChoiceThenFetchesAndUnpacksTheChosenMap) {
+    const std::filesystem::path install = dir / "install";
+    std::filesystem::create_directories(install / "map");
+    core::ProgramDirectory = install.string();
+    web::MapListAddress = "http://" + net::WebServerName + "/script/get_map.php3";
+    web::MapDirectoryAddress = "http://" + net::WebServerName + "/tarnhold/map/";
+    std::ofstream(dir / "files" / "map" / "desert.exe", std::ios::binary)
+        << SelfExtractingZip({{"map/desert.map", "the desert"}});
+
+    const std::filesystem::path unpacked = install / "map" / "desert.map";
+    testing::internal::CaptureStdout();
+    Run("waitscreen map_download\n"
+        "answer * OK\n"
+        "press \"DOWNLOAD MAP\"\n"
+        "press CHECK\n"
+        "select List2 0\n"
+        "press \"DOWNLOAD MAP\"\n"
+        "waitfile " +
+        unpacked.string() +
+        "\n"
+        "wait 3\n"
+        "quit\n");
+    ui::OpenMapDownload();
+    const bool quit = PumpUntil([] { return window::QuitRequested(); });
+    const std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(quit) << log;
+    EXPECT_EQ(Count(log, "Select a Map to Download please !!"), 1u) << log;
+    EXPECT_TRUE(std::filesystem::exists(install / "desert.exe"));
+    EXPECT_EQ(apptest::ReadFile(unpacked), "the desert");
 }
 
 } // namespace
