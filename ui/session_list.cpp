@@ -25,7 +25,13 @@ SessionListScreen::SessionListScreen() : window::Screen(kSessionListScreen) {}
 
 void SessionListScreen::Show(bool internet) {
     internet_ = internet;
-    if (internet_) FillServers();
+    if (internet_) {
+        // The games are searched per web entry; nothing is listed before one is chosen.
+        sessions_.clear();
+        SessionsListed();
+        comment_.clear();
+        FillServers();
+    }
     window::OpenScreen(SessionListWindow());
 }
 

@@ -6,6 +6,7 @@
 #include "platform/window/window.h"
 #include "ui/lobby.h"
 #include "ui/lobby_local.h"
+#include "web/web.h"
 
 #include <gtest/gtest.h>
 
@@ -260,6 +261,41 @@ TEST_F(Lobby, TheJoinerBecomesHostWhenTheHostLeavesBeforeStart) {
     EXPECT_NE(log.find("messagebox \"Tarnhold\": You are now the host."), std::string::npos) << log;
     ASSERT_TRUE(PumpUntil([&] { return room->Status() == "1 of 4 players ready..."; }));
     EXPECT_EQ(room->Players(), (Lines{"Bob (TERRORIST)"}));
+}
+
+TEST_F(Lobby, AWebGameOfAnotherReleaseIsRefusedAndOneOfThisReleaseIsSearched) {
+    Peer hal(config);
+    hal.Host("Hal's game (DESERT)", "Hal");
+    net::PlayerName = "Bob";
+    net::PlayerFormalName = "13";
+    ASSERT_TRUE(net::InitDirectPlay());
+    // What the web's game list gave the menu.
+    web::ServerList = {{1, 7, "Old", "0.9.0", "127.0.0.1", ""},
+                       {2, 8, "Hal", "1.0.0", "127.0.0.1", "bring friends"}};
+    web::ServerLines = {"SERVER Old On version 0.9.0", "SERVER Hal On version 1.0.0"};
+    ASSERT_TRUE(ui::OpenSessionList(true));
+    const auto list = ui::SessionListWindow();
+    EXPECT_EQ(list->Servers(), web::ServerLines);
+    EXPECT_TRUE(list->Sessions().empty());
+
+    testing::internal::CaptureStdout();
+    Run("waitscreen session_list\n"
+        "answer * OK\n"
+        "select lstserv 0\n"
+        "wait 5\n"
+        "select lstserv 1\n");
+    const bool found = PumpUntil([&] { return !list->Sessions().empty(); });
+    const std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(found) << log;
+    // The other release only got the message box; this release's game was searched at its
+    // address, and its message is shown.
+    EXPECT_NE(log.find("You can't play with this Server you don't have the same Release "
+                       "Version:\nServer = 0.9.0 and Your Soft = 1.0.0\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(list->Sessions(), (Lines{"Hal's game (DESERT) (1/4)"}));
+    EXPECT_TRUE(list->JoinEnabled());
+    EXPECT_EQ(list->Comment(), "bring friends");
 }
 
 } // namespace
