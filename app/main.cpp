@@ -1,8 +1,9 @@
-// app/main.cpp — the program's entry: single instance, start-up identity, splash, first screen.
+// app/main.cpp — the program's entry: single instance, start-up identity, splash, main menu.
 //
 // In order: the automation script and seed (a bad script stops the program before anything
-// else), the single-instance check, the start-up variables, the window, the splash, and the
-// screen the splash leads to, until that screen closes or the program is asked to quit.
+// else), the single-instance check, the start-up variables, the window, the splash and the main
+// menu. The menu leads through the lobby screens into a match; the program ends after the match,
+// or when the menu's QUIT (or the window's close) asks it to quit.
 #include "core/game.h"
 #include "core/game_state.h"
 #include "net/net.h"
@@ -10,7 +11,7 @@
 #include "platform/window/automation.h"
 #include "platform/window/system.h"
 #include "platform/window/window.h"
-#include "ui/placeholder.h"
+#include "ui/main_menu.h"
 #include "ui/render_window.h"
 #include "ui/splash.h"
 #include "web/web.h"
@@ -70,24 +71,37 @@ void PrepareDeveloperMatch(const std::string& mapName) {
     if (core::Skin.empty()) core::Skin = "1";
 }
 
-// Runs `play` with a render window as the match's window; `onUnload` runs when the match ends.
-int WithMatchWindow(const std::function<int()>& play, const std::function<void()>& onUnload) {
-    auto render =
-        std::make_shared<ui::RenderWindow>(std::array<std::shared_ptr<window::Picture>, 3>{});
+// Runs a match (`play`); a match that stops on content it cannot read shows why and gives the
+// fatal exit status.
+int PlayGuarded(const std::function<int()>& play) {
+    try {
+        return play();
+    } catch (const core::FatalError& error) {
+        sys::Log(std::string("fatal: ") + error.what());
+        window::MsgBox(error.what(), core::ProgramName, window::Buttons::Ok);
+        return kExitFatal;
+    }
+}
+
+// The render window a match is drawn in, made the game core's match window; `pictures` are the
+// splash's three pictures (any may be null), `onUnload` runs when the match ends.
+std::shared_ptr<ui::RenderWindow>
+MakeMatchWindow(const std::array<std::shared_ptr<window::Picture>, 3>& pictures,
+                const std::function<void()>& onUnload) {
+    auto render = std::make_shared<ui::RenderWindow>(pictures);
     render->SetSelf(render);
     render->onMessageTimer = core::OnMessageTimer;
     render->onKeyTimer = core::OnKeyTimer;
     render->onChatClosed = core::OnChatClosed;
     render->onUnload = onUnload;
     core::SetMatchWindow(render.get());
-    int status = kExitOk;
-    try {
-        status = play();
-    } catch (const core::FatalError& error) {
-        sys::Log(std::string("fatal: ") + error.what());
-        window::MsgBox(error.what(), core::ProgramName, window::Buttons::Ok);
-        status = kExitFatal;
-    }
+    return render;
+}
+
+// Runs `play` with a render window as the match's window; `onUnload` runs when the match ends.
+int WithMatchWindow(const std::function<int()>& play, const std::function<void()>& onUnload) {
+    const auto render = MakeMatchWindow({}, onUnload);
+    const int status = PlayGuarded(play);
     core::SetMatchWindow(nullptr);
     return status;
 }
@@ -156,10 +170,22 @@ int JoinNetworkMatch() {
     return *net::MatchStatus;
 }
 
+// The session layer as every networked run uses it: TARNHOLD_LAN_TARGET is the address sessions
+// are looked for at (default: the broadcast address) and TARNHOLD_DISCOVERY_PORT the first port
+// of the discovery range; the game core polls the network and sends through it, chat lines go to
+// the session, and a START plays the match guarded against unreadable content.
+void PrepareNetwork() {
+    net::LanTarget = EnvOr("TARNHOLD_LAN_TARGET", "");
+    const int port = std::atoi(EnvOr("TARNHOLD_DISCOVERY_PORT", "0").c_str());
+    if (port > 0 && port < 65536) net::ServiceSettings.discoveryPort = uint16_t(port);
+    net::Install();
+    net::RunMatch = [] { return PlayGuarded(core::StartMatch); };
+    ui::SendChatHook = net::SendChat;
+}
+
 // TARNHOLD_NET=host:<players> or join, with TARNHOLD_MATCH=<map>: a networked match without the
-// lobby. Names: TARNHOLD_NAME, else the account login, else "Player". TARNHOLD_LAN_TARGET is the
-// address sessions are looked for at (default: the broadcast address) and
-// TARNHOLD_DISCOVERY_PORT the first port of the discovery range.
+// lobby. Names: TARNHOLD_NAME, else the account login, else "Player"; the network settings as
+// PrepareNetwork reads them.
 int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
     PrepareDeveloperMatch(mapName);
     const bool host = mode.rfind("host:", 0) == 0;
@@ -168,13 +194,9 @@ int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
         sys::Log("TARNHOLD_NET: expected host:<1..4> or join, not " + mode);
         return kExitBadSetup;
     }
-    net::LanTarget = EnvOr("TARNHOLD_LAN_TARGET", "");
-    const int port = std::atoi(EnvOr("TARNHOLD_DISCOVERY_PORT", "0").c_str());
-    if (port > 0 && port < 65536) net::ServiceSettings.discoveryPort = uint16_t(port);
     net::PlayerName = EnvOr("TARNHOLD_NAME", core::Login.empty() ? "Player" : core::Login);
     net::PlayerFormalName = std::to_string(core::Team) + core::Skin;
-    net::Install();
-    ui::SendChatHook = net::SendChat;
+    PrepareNetwork();
     if (!net::InitDirectPlay()) return kExitBadSetup;
     std::function<int()> play = JoinNetworkMatch;
     if (host) play = [players] { return HostNetworkMatch(players); };
@@ -187,6 +209,25 @@ void ConnectWebClient() {
     net::PublishGame = web::devenir_server;
     net::DeleteServer = [] { web::DeleteServer(); };
     core::QuitServerHook = web::quitte_server;
+}
+
+// The player's way in: the splash hands its pictures to the match's render window and opens the
+// main menu; the menu, the lobby and the match run inside the event pump until the program is
+// asked to quit or a match has been played. Returns the exit status (that of the match, if any).
+int RunFromMenu() {
+    core::ProgramDirectory = sys::ExecutableDirectory().string();
+    PrepareNetwork();
+    std::shared_ptr<ui::RenderWindow> render;
+    ui::Splash(sys::ExecutableDirectory(), [&render](ui::SplashScreen& splash) {
+        render = MakeMatchWindow(
+            {splash.RenvoieImage(0), splash.RenvoieImage(1), splash.RenvoieImage(2)},
+            net::LeaveSession);
+        ui::OpenMainMenu();
+    });
+    while (!window::QuitRequested() && !net::MatchStatus)
+        window::Yield();
+    core::SetMatchWindow(nullptr);
+    return net::MatchStatus.value_or(kExitOk);
 }
 
 } // namespace
@@ -241,18 +282,10 @@ int main() {
         return status;
     }
 
-    // 3. The splash, which leads to the first screen.
-    std::shared_ptr<ui::PlaceholderScreen> first;
-    ui::Splash(sys::ExecutableDirectory(), [&first](ui::SplashScreen& splash) {
-        first = std::make_shared<ui::PlaceholderScreen>();
-        window::OpenScreen(first);
-        splash.Unload();
-    });
-    while (first && first->IsOpen() && !window::QuitRequested())
-        window::Yield();
-
+    // 3. The splash, which leads to the main menu.
+    const int status = RunFromMenu();
     window::Shutdown();
     sys::Log("end");
     sys::CloseLogFile();
-    return kExitOk;
+    return status;
 }

@@ -34,13 +34,13 @@ TEST(SingleInstance, SecondStartIsRefusedWhileTheFirstRunsAndAllowedAfter) {
     const auto home = dir / "home";
     const auto release = dir / "release-first";
     const auto firstScript = WriteScript(dir, "first.txt",
-                                         "waitscreen placeholder\n"
+                                         "answer * OK\nwaitscreen mainmenu\n"
                                          "waitfile \"" +
                                              release.string() +
                                              "\"\n"
-                                             "press Quit\n");
+                                             "press QUIT\n");
     Process first({apptest::GameExecutable().string()}, Env(home, firstScript), dir / "first.out");
-    ASSERT_TRUE(first.WaitOutput("screen open: placeholder", 20s)) << first.Output();
+    ASSERT_TRUE(first.WaitOutput("screen open: mainmenu", 20s)) << first.Output();
 
     // Same settings directory = same machine: refused, with the message, at once.
     const auto emptyScript = WriteScript(dir, "empty.txt", "# nothing\n");
@@ -54,7 +54,8 @@ TEST(SingleInstance, SecondStartIsRefusedWhileTheFirstRunsAndAllowedAfter) {
     EXPECT_EQ(secondOut.find("screen open: splash"), std::string::npos) << secondOut;
 
     // Another settings directory is another machine: it starts.
-    const auto otherScript = WriteScript(dir, "other.txt", "waitscreen placeholder\npress Quit\n");
+    const auto otherScript =
+        WriteScript(dir, "other.txt", "answer * OK\nwaitscreen mainmenu\npress QUIT\n");
     Process other({apptest::GameExecutable().string()}, Env(dir / "other-home", otherScript),
                   dir / "other.out");
     EXPECT_EQ(other.WaitExit(20s), 0) << other.Output();
@@ -63,12 +64,12 @@ TEST(SingleInstance, SecondStartIsRefusedWhileTheFirstRunsAndAllowedAfter) {
     EXPECT_TRUE(first.Running());
     std::ofstream(release) << "go\n";
     EXPECT_EQ(first.WaitExit(20s), 0) << first.Output();
-    EXPECT_NE(first.Output().find("pressed \"Quit\""), std::string::npos);
+    EXPECT_NE(first.Output().find("pressed \"QUIT\""), std::string::npos);
 
     // Once the first has ended, the next start on that machine runs normally.
     Process third({apptest::GameExecutable().string()}, Env(home, otherScript), dir / "third.out");
     EXPECT_EQ(third.WaitExit(20s), 0) << third.Output();
-    EXPECT_NE(third.Output().find("screen open: placeholder"), std::string::npos);
+    EXPECT_NE(third.Output().find("screen open: mainmenu"), std::string::npos);
     EXPECT_EQ(third.Output().find(kRefusal), std::string::npos);
 
     // The log and the map directory are where they belong.
@@ -80,13 +81,14 @@ TEST(SingleInstance, AKilledInstanceDoesNotBlockTheNextStart) {
     const auto dir = apptest::FreshDir("killed-instance");
     const auto home = dir / "home";
     const auto hang =
-        WriteScript(dir, "hang.txt", "waitscreen placeholder\nwaitfile /nonexistent\n");
+        WriteScript(dir, "hang.txt", "answer * OK\nwaitscreen mainmenu\nwaitfile /nonexistent\n");
     {
         Process crashed({apptest::GameExecutable().string()}, Env(home, hang), dir / "a.out");
-        ASSERT_TRUE(crashed.WaitOutput("screen open: placeholder", 20s)) << crashed.Output();
+        ASSERT_TRUE(crashed.WaitOutput("screen open: mainmenu", 20s)) << crashed.Output();
     } // killed with SIGKILL: no clean-up ran, the lock file stays behind
     ASSERT_TRUE(std::filesystem::exists(home / "tarnhold.lock"));
-    const auto quit = WriteScript(dir, "quit.txt", "waitscreen placeholder\npress Quit\n");
+    const auto quit =
+        WriteScript(dir, "quit.txt", "answer * OK\nwaitscreen mainmenu\npress QUIT\n");
     Process next({apptest::GameExecutable().string()}, Env(home, quit), dir / "b.out");
     EXPECT_EQ(next.WaitExit(20s), 0) << next.Output();
 }

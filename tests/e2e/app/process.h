@@ -21,6 +21,27 @@ inline std::filesystem::path GameExecutable() {
     return std::filesystem::path(TARNHOLD_INSTALL_DIR) / "tarnhold";
 }
 
+// The command line that runs the game on a display: the game itself when DISPLAY is set, else
+// inside a virtual X server.
+inline std::vector<std::string> OnDisplayCommand() {
+    std::vector<std::string> argv;
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        argv = {"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24"};
+    }
+    argv.push_back(GameExecutable().string());
+    return argv;
+}
+
+// The environment of a game run on a display with the script `script`: its settings in
+// `dir`/home, no sound device.
+inline std::map<std::string, std::string>
+DisplayRunEnvironment(const std::filesystem::path& dir, const std::filesystem::path& script) {
+    return {{"TARNHOLD_HOME", (dir / "home").string()},
+            {"TARNHOLD_SCRIPT", script.string()},
+            {"SDL_AUDIODRIVER", "dummy"}};
+}
+
 // A fresh directory under the test temp dir, unique per process.
 inline std::filesystem::path FreshDir(const std::string& name) {
     const auto dir =

@@ -1,12 +1,11 @@
-// The real `tarnhold` program on a display (Xvfb): the splash and the placeholder screen are
-// drawn, as screenshots taken by its automation script show.
+// The real `tarnhold` program on a display (Xvfb): the splash and the main menu are drawn, as
+// screenshots taken by its automation script show.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/app/process.h"
 
 #include <SDL.h>
 
-#include <cstdlib>
 #include <set>
 
 namespace {
@@ -45,32 +44,24 @@ PixelStats Measure(const std::filesystem::path& path) {
     return stats;
 }
 
-TEST(Screens, SplashThenPlaceholderAreDrawn) {
+TEST(Screens, SplashThenMainMenuAreDrawn) {
     const auto dir = apptest::FreshDir("render-screens");
     const auto splashShot = dir / "splash.bmp";
-    const auto placeholderShot = dir / "placeholder.bmp";
+    const auto menuShot = dir / "menu.bmp";
     const auto script = dir / "shots.txt";
-    std::ofstream(script) << "wait 3\n"
-                          << "screenshot \"" << splashShot.string() << "\"\n"
-                          << "waitscreen placeholder\n"
+    std::ofstream(script) << "answer * OK\n"
                           << "wait 3\n"
-                          << "screenshot \"" << placeholderShot.string() << "\"\n"
-                          << "press Quit\n";
-    std::vector<std::string> argv;
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-        argv = {"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24"};
-    }
-    argv.push_back(apptest::GameExecutable().string());
-    apptest::Process game(argv,
-                          {{"TARNHOLD_HOME", (dir / "home").string()},
-                           {"TARNHOLD_SCRIPT", script.string()},
-                           {"SDL_AUDIODRIVER", "dummy"}},
+                          << "screenshot \"" << splashShot.string() << "\"\n"
+                          << "waitscreen mainmenu\n"
+                          << "wait 3\n"
+                          << "screenshot \"" << menuShot.string() << "\"\n"
+                          << "press QUIT\n";
+    apptest::Process game(apptest::OnDisplayCommand(), apptest::DisplayRunEnvironment(dir, script),
                           dir / "game.out");
     ASSERT_EQ(game.WaitExit(60s), 0) << game.Output();
     const std::string out = game.Output();
     ASSERT_EQ(out.find("running headless"), std::string::npos) << "no GL on this display\n" << out;
-    ASSERT_NE(out.find("screenshot: " + placeholderShot.string()), std::string::npos) << out;
+    ASSERT_NE(out.find("screenshot: " + menuShot.string()), std::string::npos) << out;
 
     // The splash: a picture or the name in large letters, never an empty window.
     const PixelStats splash = Measure(splashShot);
@@ -78,12 +69,12 @@ TEST(Screens, SplashThenPlaceholderAreDrawn) {
     EXPECT_GT(splash.distinctColours, 8u);
     EXPECT_GT(splash.litFraction, 0.002);
 
-    // The placeholder: its fixed 640x480 window with the title text and the Quit button.
-    const PixelStats placeholder = Measure(placeholderShot);
-    EXPECT_EQ(placeholder.width, 640);
-    EXPECT_EQ(placeholder.height, 480);
-    EXPECT_GT(placeholder.distinctColours, 8u);
-    EXPECT_GT(placeholder.litFraction, 0.002);
+    // The main menu: its fixed 800x600 window with its groups, lists and labels.
+    const PixelStats menu = Measure(menuShot);
+    EXPECT_EQ(menu.width, 800);
+    EXPECT_EQ(menu.height, 600);
+    EXPECT_GT(menu.distinctColours, 8u);
+    EXPECT_GT(menu.litFraction, 0.002);
 }
 
 } // namespace

@@ -1,0 +1,102 @@
+// The real `tarnhold` program headless, driven through the main menu by a script: the splash
+// leads to the menu, the inventory and help screens open and close over it, and "LET'S FIGHT"
+// in LAN mode stores the choices and reaches the session list.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/app/process.h"
+
+#include <fstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+using apptest::Process;
+
+std::map<std::string, std::string> Env(const std::filesystem::path& home,
+                                       const std::filesystem::path& script,
+                                       const std::string& port) {
+    return {{"SDL_VIDEODRIVER", "dummy"},     {"SDL_AUDIODRIVER", "dummy"},
+            {"TARNHOLD_HOME", home.string()}, {"TARNHOLD_SCRIPT", script.string()},
+            {"TARNHOLD_SEED", "7"},           {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
+            {"TARNHOLD_DISCOVERY_PORT", port}};
+}
+
+// A discovery port range of its own per test process, away from the other suites'.
+std::string PortFor(int offset) {
+    return std::to_string(41000 + (::getpid() % 400) * 10 + offset);
+}
+
+size_t Position(const std::string& text, const std::string& what) {
+    const size_t at = text.find(what);
+    EXPECT_NE(at, std::string::npos) << "missing: " << what;
+    return at;
+}
+
+TEST(MenuRun, ScreensOpenAndCloseThenLetsFightReachesTheSessionList) {
+    const auto dir = apptest::FreshDir("menu-run");
+    const auto home = dir / "home";
+    const auto script = dir / "run.txt";
+    std::ofstream(script) << "answer * OK\n"
+                             "waitscreen mainmenu\n"
+                             "press \"WEAPON INVENTORY\"\n"
+                             "waitscreen inventory\n"
+                             "press CLOSE\n"
+                             "press KEYBOARD\n"
+                             "waitscreen keyboard\n"
+                             "check \"SOURIS INVERSEE\" on\n"
+                             "press CLOSE\n"
+                             "press ABOUT\n"
+                             "waitscreen about\n"
+                             "press CLOSE\n"
+                             "type txtYourName Zed\n"
+                             "select cmbtyp 1\n"
+                             "select Combo2 4\n"
+                             "press BOX\n"
+                             "press \"LET'S FIGHT\"\n"
+                             "waitscreen session_list\n"
+                             "log \"reached the session list\"\n"
+                             "quit\n";
+    Process game({apptest::GameExecutable().string()}, Env(home, script, PortFor(0)),
+                 dir / "game.out");
+    ASSERT_EQ(game.WaitExit(60s), 0) << game.Output();
+    const std::string out = game.Output();
+
+    // In order: splash, menu with its news, the three screens, the session list.
+    const size_t splash = Position(out, "screen open: splash");
+    const size_t menu = Position(out, "screen open: mainmenu");
+    const size_t news = Position(out, "INVERSION SOURIS DANS KEYBOARD");
+    const size_t inventory = Position(out, "screen open: inventory");
+    const size_t keyboard = Position(out, "screen open: keyboard");
+    const size_t about = Position(out, "screen open: about");
+    const size_t sessions = Position(out, "reached the session list");
+    EXPECT_LT(splash, menu);
+    EXPECT_LT(menu, news);
+    EXPECT_LT(news, inventory);
+    EXPECT_LT(inventory, keyboard);
+    EXPECT_LT(keyboard, about);
+    EXPECT_LT(about, sessions);
+    EXPECT_NE(out.find("messagebox \"TARNHOLD V1.0.0\""), std::string::npos) << out;
+    EXPECT_EQ(out.find("Failed to"), std::string::npos) << out;
+
+    // The registry holds what was chosen.
+    const std::string reg = apptest::ReadFile(home / "registry.reg");
+    for (const char* value :
+         {"\"Name\"=\"Zed\"", "\"Type\"=\"1\"", "\"Qua\"=\"4\"", "\"Tex\"=\"1\"",
+          "\"Souris\"=\"1\"", "\"Box\"=\"-1\"", "\"Dplay1\"=\"0\"", "\"Dplay2\"=\"0\""})
+        EXPECT_NE(reg.find(value), std::string::npos) << value << "\n" << reg;
+}
+
+TEST(MenuRun, QuitEndsTheProgramWithoutWritingSettings) {
+    const auto dir = apptest::FreshDir("menu-quit");
+    const auto home = dir / "home";
+    const auto script = dir / "quit.txt";
+    std::ofstream(script) << "answer * OK\nwaitscreen mainmenu\ntype txtYourName Nobody\n"
+                             "press QUIT\n";
+    Process game({apptest::GameExecutable().string()}, Env(home, script, PortFor(5)),
+                 dir / "game.out");
+    ASSERT_EQ(game.WaitExit(30s), 0) << game.Output();
+    EXPECT_EQ(apptest::ReadFile(home / "registry.reg").find("Nobody"), std::string::npos);
+    EXPECT_EQ(game.Output().find("screen open: session_list"), std::string::npos);
+}
+
+} // namespace
