@@ -6,6 +6,7 @@
 #include "tests/e2e/app/process.h"
 
 #include <fstream>
+#include <regex>
 
 namespace {
 
@@ -84,6 +85,43 @@ TEST(MenuRun, ScreensOpenAndCloseThenLetsFightReachesTheSessionList) {
          {"\"Name\"=\"Zed\"", "\"Type\"=\"1\"", "\"Qua\"=\"4\"", "\"Tex\"=\"1\"",
           "\"Souris\"=\"1\"", "\"Box\"=\"-1\"", "\"Dplay1\"=\"0\"", "\"Dplay2\"=\"0\""})
         EXPECT_NE(reg.find(value), std::string::npos) << value << "\n" << reg;
+}
+
+// Internet mode: the web server typed on the menu gives the game list, the account is made
+// there, and the session list opens with the choices stored.
+TEST(MenuRun, LetsFightThroughTheWebServerOpensTheSessionList) {
+    const auto dir = apptest::FreshDir("menu-web");
+    Process server({(apptest::GameExecutable().parent_path() / "tarnhold-server").string(),
+                    "--port", "0", "--db", (dir / "web.db").string(), "--files",
+                    (dir / "files").string(), "--version", "1.0.0"},
+                   {}, dir / "server.out");
+    ASSERT_TRUE(server.WaitOutput("listening on", 10s)) << server.Output();
+    std::smatch match;
+    const std::string listening = server.Output();
+    ASSERT_TRUE(std::regex_search(listening, match, std::regex("http://(127\\.0\\.0\\.1:[0-9]+)")));
+    const std::string host = match[1];
+
+    const auto home = dir / "home";
+    const auto script = dir / "web.txt";
+    std::ofstream(script) << "answer * OK\n"
+                             "waitscreen mainmenu\n"
+                             "type txtYourName Web\n"
+                             "press \"WEB SERVER\"\n"
+                             "type servertxt "
+                          << host
+                          << "\n"
+                             "press \"LET'S FIGHT\"\n"
+                             "waitscreen session_list\n"
+                             "log \"reached the session list\"\n"
+                             "quit\n";
+    Process game({apptest::GameExecutable().string()}, Env(home, script, PortFor(3)),
+                 dir / "game.out");
+    ASSERT_EQ(game.WaitExit(60s), 0) << game.Output();
+    EXPECT_NE(game.Output().find("reached the session list"), std::string::npos) << game.Output();
+    const std::string reg = apptest::ReadFile(home / "registry.reg");
+    EXPECT_NE(reg.find("\"Dplay2\"=\"1\""), std::string::npos) << reg;
+    EXPECT_NE(reg.find("\"Name\"=\"Web\""), std::string::npos) << reg;
+    EXPECT_EQ(reg.find("\"Id\"=\"0\""), std::string::npos) << "the server gave an account\n" << reg;
 }
 
 TEST(MenuRun, QuitEndsTheProgramWithoutWritingSettings) {

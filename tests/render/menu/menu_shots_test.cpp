@@ -28,7 +28,12 @@ double Brightness(const scene::Image& img, int x0, int y0, int width, int height
     return sum / (double(width) * height);
 }
 
-TEST(MenuShots, MenuPreviewTurnsAndInventoryDimsLockedWeapons) {
+TEST(MenuShots, MenuPreviewTurnsLeavingTheInstalledTexturesAndInventoryDimsLockedWeapons) {
+    // The preview's own textures, which choosing a skin must not overwrite.
+    const auto models = apptest::GameExecutable().parent_path() / "models";
+    const std::string terrorTexture = apptest::ReadFile(models / "terror2_0.bmp");
+    const std::string gignTexture = apptest::ReadFile(models / "gign2_0.bmp");
+    ASSERT_FALSE(terrorTexture.empty());
     const auto dir = apptest::FreshDir("menu-shots");
     const std::string first = rendertest::ShotPath("menu-shots", "menu-a.bmp");
     const std::string second = rendertest::ShotPath("menu-shots", "menu-b.bmp");
@@ -46,6 +51,10 @@ TEST(MenuShots, MenuPreviewTurnsAndInventoryDimsLockedWeapons) {
                           << "wait 5\n"
                           << "screenshot \"" << inventory << "\"\n"
                           << "press CLOSE\n"
+                          << "select Combo3 2\n"
+                          << "wait 3\n"
+                          << "select cmbtyp 1\n"
+                          << "select Combo3 1\n"
                           << "wait 3\n"
                           << "press QUIT\n";
     apptest::Process game(apptest::OnDisplayCommand(), apptest::DisplayRunEnvironment(dir, script),
@@ -54,6 +63,9 @@ TEST(MenuShots, MenuPreviewTurnsAndInventoryDimsLockedWeapons) {
     const std::string out = game.Output();
     ASSERT_EQ(out.find("running headless"), std::string::npos) << "no GL on this display\n" << out;
     EXPECT_EQ(out.find("menu preview:"), std::string::npos) << "the preview failed\n" << out;
+    EXPECT_NE(out.find("selected entry 1 of \"Combo3\""), std::string::npos) << out;
+    EXPECT_EQ(apptest::ReadFile(models / "terror2_0.bmp"), terrorTexture);
+    EXPECT_EQ(apptest::ReadFile(models / "gign2_0.bmp"), gignTexture);
 
     const scene::Image a = Load(first);
     const scene::Image b = Load(second);
