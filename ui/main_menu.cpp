@@ -353,8 +353,6 @@ constexpr int kMenuWidth = 800;
 constexpr int kMenuHeight = 600;
 const ImVec4 kTitleColour(1.0f, 0.85f, 0.35f, 1.0f);
 
-bool wentToSessions = false;
-
 class MainMenuScreen : public window::Screen {
 public:
     MainMenuScreen()
@@ -575,7 +573,6 @@ void MainMenuScreen::LetsFight() {
     window::SetPointer(window::Pointer::Normal);
     if (!connected) return;
     sys::Log("main menu: to the session list");
-    wentToSessions = true;
     unloadedByProgram_ = true;
     window::CloseScreen(*this);
 }
@@ -760,7 +757,6 @@ void MainMenuScreen::DrawBottom() {
 } // namespace
 
 void OpenMainMenu() {
-    wentToSessions = false;
     menu = std::make_shared<MainMenuScreen>();
     menu->Load();
     window::OpenScreen(menu);
@@ -768,10 +764,6 @@ void OpenMainMenu() {
         if (menu && menu->IsOpen()) menu->DrawBackground();
     });
     window::MsgBox(NewsText(), MenuTitle());
-}
-
-bool MainMenuWentToSessions() {
-    return wentToSessions;
 }
 
 } // namespace ui

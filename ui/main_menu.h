@@ -30,9 +30,6 @@ namespace ui {
 // menu then closes) or its QUIT button (or the window's close) ends the program.
 void OpenMainMenu();
 
-// True once the menu has handed over to the session screens; false when it was left by QUIT.
-bool MainMenuWentToSessions();
-
 // ---------------------------------------------------------------------------------------------
 // 2. List contents
 // ---------------------------------------------------------------------------------------------
