@@ -124,6 +124,37 @@ TEST(MenuRun, LetsFightThroughTheWebServerOpensTheSessionList) {
     EXPECT_EQ(reg.find("\"Id\"=\"0\""), std::string::npos) << "the server gave an account\n" << reg;
 }
 
+// The menu shows what the registry holds (a stored index outside its list keeps the menu's own
+// choice) and LET'S FIGHT writes it back, as text.
+TEST(MenuRun, StoredSettingsAreShownAndWrittenBack) {
+    const auto dir = apptest::FreshDir("menu-stored");
+    const auto home = dir / "home";
+    std::filesystem::create_directories(home);
+    std::ofstream(home / "registry.reg")
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft]\r\n"
+           "\"Name\"=\"Stored\"\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\r\n"
+           "\"Type\"=\"1\"\r\n"
+           "\"Skin\"=\"3\"\r\n"
+           "\"Qua\"=dword:00000000\r\n"
+           "\"Tex\"=\"4\"\r\n"
+           "\"Res\"=\"99\"\r\n"
+           "\"Full\"=\"1\"\r\n"
+           "\"Power\"=\"4\"\r\n";
+    const auto script = dir / "fight.txt";
+    std::ofstream(script) << "answer * OK\nwaitscreen mainmenu\npress \"LET'S FIGHT\"\n"
+                             "waitscreen session_list\nquit\n";
+    Process game({apptest::GameExecutable().string()}, Env(home, script, PortFor(7)),
+                 dir / "game.out");
+    ASSERT_EQ(game.WaitExit(30s), 0) << game.Output();
+    const std::string reg = apptest::ReadFile(home / "registry.reg");
+    for (const char* value :
+         {"\"Name\"=\"Stored\"", "\"Type\"=\"1\"", "\"Skin\"=\"3\"", "\"Qua\"=\"0\"",
+          "\"Tex\"=\"4\"", "\"Res\"=\"0\"", "\"Full\"=\"-1\"", "\"Power\"=\"1\""})
+        EXPECT_NE(reg.find(value), std::string::npos) << value << "\n" << reg;
+}
+
 TEST(MenuRun, QuitEndsTheProgramWithoutWritingSettings) {
     const auto dir = apptest::FreshDir("menu-quit");
     const auto home = dir / "home";
