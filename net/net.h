@@ -234,6 +234,13 @@ std::string ArrivalText(int32_t team, std::string_view name); // "The TERRORIST 
 std::string LeaveText(std::string_view name);                 // "x leave the game."
 inline constexpr const char* kTextNowHost = "You are now the host.";
 
+// The waiting room's chat history: what one chat line adds to it (two line breaks, the time of
+// day, " ", the writer, " write: ", a line break and the text; line breaks "\r\n"), and the
+// time of day as it shows there, "HH:MM:SS". Received and typed lines use both.
+std::string ChatHistoryEntry(std::string_view timeOfDay, std::string_view writer,
+                             std::string_view text);
+std::string TimeOfDay();
+
 // =============================================================================================
 // 7. Installation
 // =============================================================================================

@@ -63,16 +63,6 @@ std::string FriendlyName(uint32_t id) {
     return name;
 }
 
-// The time of day as the chat history shows it, "HH:MM:SS".
-std::string TimeOfDay() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
-}
-
 // =============================================================================================
 // 3. Application messages
 // =============================================================================================
@@ -179,7 +169,7 @@ void OnChat(uint32_t from, session::Message& m) {
     const std::string name = FriendlyName(from);
     if (RoomVisible()) {
         if (WaitingRoom.appendChat)
-            WaitingRoom.appendChat("\r\n\r\n" + TimeOfDay() + " " + name + " write: \r\n" + text);
+            WaitingRoom.appendChat(ChatHistoryEntry(TimeOfDay(), name, text));
         return;
     }
     core::ShowMessage(name + " says: " + text, 1);
@@ -276,6 +266,21 @@ std::string ArrivalText(int32_t team, std::string_view name) {
 
 std::string LeaveText(std::string_view name) {
     return std::string(name) + " leave the game.";
+}
+
+std::string ChatHistoryEntry(std::string_view timeOfDay, std::string_view writer,
+                             std::string_view text) {
+    return "\r\n\r\n" + std::string(timeOfDay) + " " + std::string(writer) + " write: \r\n" +
+           std::string(text);
+}
+
+std::string TimeOfDay() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
 }
 
 // =============================================================================================

@@ -85,12 +85,6 @@ std::string WaitingPlayerLine(std::string_view name, std::string_view formalName
     return std::string(name) + (terrorist ? " (TERRORIST)" : " (GIGN)");
 }
 
-std::string ChatHistoryEntry(std::string_view timeOfDay, std::string_view writer,
-                             std::string_view text) {
-    return "\r\n\r\n" + std::string(timeOfDay) + " " + std::string(writer) + " write: \r\n" +
-           std::string(text);
-}
-
 std::string TrimSpaces(std::string_view text) {
     const size_t first = text.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};

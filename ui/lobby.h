@@ -61,10 +61,6 @@ std::string WaitingStatus(int players, int maxPlayers);
 // A waiting room player line: the name and "(TERRORIST)" when the formal name starts with the
 // digit 0, else "(GIGN)".
 std::string WaitingPlayerLine(std::string_view name, std::string_view formalName);
-// What a chat line adds to the waiting room's history: two line breaks, the time of day, " ",
-// the writer, " write: ", a line break and the text. Line breaks are "\r\n".
-std::string ChatHistoryEntry(std::string_view timeOfDay, std::string_view writer,
-                             std::string_view text);
 // `text` without its leading and trailing spaces (only ' ').
 std::string TrimSpaces(std::string_view text);
 

@@ -22,16 +22,6 @@ constexpr float kHeightPx = 480.0f;
 constexpr size_t kChatMaxLength = 255; // bytes of one chat line
 constexpr const char* kTextEnumFailed = "Error in player enumeration.";
 
-// The time of day as the chat history shows it, "HH:MM:SS".
-std::string TimeOfDay() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
-}
-
 // A received START ran the whole match inside the receiver; the program ends after it. A
 // message box shown by a handler pumps events, which fires this timer again: that inner tick
 // leaves the queue to the outer one.
@@ -93,7 +83,7 @@ void WaitingRoomScreen::SendMessage() {
     if (!mess_.empty()) {
         net::SendChat(mess_);
         // The writer is named as the other machines name them: the player's name.
-        AppendChat(ChatHistoryEntry(TimeOfDay(), net::PlayerName, mess_));
+        AppendChat(net::ChatHistoryEntry(net::TimeOfDay(), net::PlayerName, mess_));
     }
     focusMess_ = true;
 }

@@ -3,12 +3,11 @@
 // machine and REFRESH GAMES then JOIN GAME on the other, chat both ways in the waiting room,
 // and the host's START takes both into one match where each announces the other.
 #include <gtest/gtest.h>
+#include "tests/support/discovery_port.h"
 
 #include "tests/e2e/app/process.h"
 #include "ui/lobby.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <memory>
@@ -17,25 +16,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The first port of a discovery range that the kernel just gave out, so it is free now.
-int FreshDiscoveryPort() {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    const int port = ntohs(a.sin_port);
-    return port > 65000 ? 40000 + port % 20000 : port;
-}
-
 class LobbyPath : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = apptest::FreshDir("lobby-e2e");
-        port = std::to_string(FreshDiscoveryPort());
+        port = std::to_string(testsupport::FreshDiscoveryPort());
     }
     void TearDown() override {
         if (!HasFailure()) std::filesystem::remove_all(dir); // kept for a look after a failure

@@ -2,31 +2,16 @@
 // (TARNHOLD_MATCH with TARNHOLD_NET): both machines get into one match and announce each other,
 // chat crosses, and leaving is seen by the one who stays, who becomes host if the host left.
 #include <gtest/gtest.h>
+#include "tests/support/discovery_port.h"
 
 #include "tests/e2e/app/process.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <memory>
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// The first port of a discovery range that the kernel just gave out, so it is free now.
-int FreshDiscoveryPort() {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    const int port = ntohs(a.sin_port);
-    return port > 65000 ? 40000 + port % 20000 : port;
-}
 
 // Two machines on one map: "Ann" hosts for two players, "Bob" joins. Each runs its own script in
 // its own settings directory.
@@ -37,7 +22,7 @@ protected:
     }
 
     void Start(const std::string& annScript, const std::string& bobScript) {
-        port = std::to_string(FreshDiscoveryPort());
+        port = std::to_string(testsupport::FreshDiscoveryPort());
         ann = Launch("Ann", "host:2", annScript, port);
         bob = Launch("Bob", "join", bobScript, port);
     }

@@ -2,8 +2,8 @@
 #include "platform/session/session.h"
 
 #include <gtest/gtest.h>
+#include "tests/support/discovery_port.h"
 
-#include <enet/enet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -120,13 +120,7 @@ private:
 
 // A discovery range start that is free now, so parallel tests do not see each other.
 std::string FreshDiscoveryPort() {
-    enet_initialize();
-    ENetSocket s = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
-    ENetAddress a{ENET_HOST_ANY, 0};
-    enet_socket_bind(s, &a);
-    enet_socket_get_address(s, &a);
-    enet_socket_destroy(s);
-    return std::to_string(a.port > 65000 ? 40000 + a.port % 20000 : a.port);
+    return std::to_string(testsupport::FreshDiscoveryPort());
 }
 
 uint32_t IdOf(const std::string& line) { // "PLAYER 123", "CREATED 123 ...", "HOSTID 123"

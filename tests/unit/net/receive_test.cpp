@@ -5,8 +5,8 @@
 #include "net/net.h"
 
 #include <gtest/gtest.h>
+#include "tests/support/discovery_port.h"
 
-#include <enet/enet.h>
 
 #include <chrono>
 #include <functional>
@@ -70,13 +70,7 @@ struct Peer {
 class Receiver : public ::testing::Test {
 protected:
     void SetUp() override {
-        enet_initialize();
-        ENetSocket s = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
-        ENetAddress a{ENET_HOST_ANY, 0};
-        enet_socket_bind(s, &a);
-        enet_socket_get_address(s, &a);
-        enet_socket_destroy(s);
-        config.discoveryPort = a.port > 65000 ? uint16_t(40000 + a.port % 20000) : a.port;
+        config.discoveryPort = testsupport::FreshDiscoveryPort();
         config.discoveryPortCount = 4;
         net::ServiceSettings = config;
         net::LanTarget = "127.0.0.1";

@@ -2,6 +2,7 @@
 #include "platform/session/session.h"
 
 #include <gtest/gtest.h>
+#include "tests/support/discovery_port.h"
 
 #include <enet/enet.h>
 
@@ -20,14 +21,8 @@ const Guid kOtherApp = *Guid::Parse("{11111111-2222-3333-4444-555555555555}");
 
 // A discovery range of 4 ports that is free now (starts at a port the kernel just gave out).
 ServiceConfig FreshConfig() {
-    enet_initialize();
-    ENetSocket s = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
-    ENetAddress a{ENET_HOST_ANY, 0};
-    enet_socket_bind(s, &a);
-    enet_socket_get_address(s, &a);
-    enet_socket_destroy(s);
     ServiceConfig c;
-    c.discoveryPort = a.port > 65000 ? 40000 + a.port % 20000 : a.port;
+    c.discoveryPort = testsupport::FreshDiscoveryPort();
     c.discoveryPortCount = 4;
     return c;
 }
