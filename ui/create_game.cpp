@@ -49,7 +49,7 @@ void CreateGameScreen::Draw() {
     ImGui::Spacing();
     ImGui::TextUnformatted("Name of Game");
     ImGui::SetNextItemWidth(-1.0f);
-    screen_util::FocusedInputLine("##txtGameName", gameName_, kNameMaxLength, focusName_);
+    window::InputLine("##txtGameName", gameName_, kNameMaxLength, focusName_);
     focusName_ = false;
     ImGui::Spacing();
     ImGui::TextUnformatted("Message for your game");

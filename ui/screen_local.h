@@ -63,16 +63,4 @@ inline void EndFrame() {
     ImGui::EndChild();
 }
 
-// window::InputLine for a field that takes the keyboard focus. While a field is being edited,
-// Dear ImGui owns its text and writes it back every frame, which would undo text that a script
-// typed into it: such a change makes the field let go of its edit state instead.
-inline bool FocusedInputLine(const char* label, std::string& text, size_t maxLength,
-                             bool takeFocus) {
-    const size_t before = std::hash<std::string>{}(text);
-    const bool entered = window::InputLine(label, text, maxLength, takeFocus);
-    if (ImGui::IsItemActive() && !ImGui::IsItemEdited() && std::hash<std::string>{}(text) != before)
-        ImGui::ClearActiveID();
-    return entered;
-}
-
 } // namespace ui::screen_util

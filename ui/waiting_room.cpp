@@ -109,7 +109,7 @@ void WaitingRoomScreen::Draw() {
 
     screen_util::BeginFrame("##chat", "CHAT WITH OTHERS PLAYERS", 0.0f, 0.0f);
     ImGui::SetNextItemWidth(-130.0f);
-    bool send = screen_util::FocusedInputLine("##mess", mess_, kChatMaxLength, focusMess_);
+    bool send = window::InputLine("##mess", mess_, kChatMaxLength, focusMess_);
     focusMess_ = false;
     ImGui::SameLine();
     send = window::Button("SEND MESSAGE") || send;

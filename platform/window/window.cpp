@@ -519,6 +519,9 @@ bool InputLine(const char* label, std::string& text, size_t maxLength, bool take
     bool scriptedEnter = false;
     if (!ItemDisabled() && automation::detail::TakeType(label, text, scriptedEnter)) {
         if (text.size() > maxLength) text.resize(maxLength);
+        // A field being edited owns its text and would write it back over the typed one next
+        // frame: it lets go of its edit state.
+        if (ImGui::IsItemActive()) ImGui::ClearActiveID();
         return scriptedEnter;
     }
     return entered;

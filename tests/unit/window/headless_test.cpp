@@ -17,12 +17,14 @@ public:
     int goPressed = 0;
     int nameEntered = 0;
     std::string name;
+    bool focusName = false;
     int closed = 0;
 
     void Draw() override {
         ImGui::Begin(Name().c_str());
         if (window::Button("Go##button")) ++goPressed;
-        if (window::InputLine("##Name", name, 8)) ++nameEntered;
+        if (window::InputLine("##Name", name, 8, focusName)) ++nameEntered;
+        focusName = false;
         ImGui::End();
     }
     void OnClose() override { ++closed; }
@@ -66,6 +68,12 @@ TEST_F(HeadlessWindow, ScriptPressesButtonsAndTypesIntoLinesByLabel) {
     Run("type Name \"much too long a name\"\n");
     YieldUntil([&] { return automation::IsFinished(); });
     EXPECT_EQ(screen->name, "much too");
+
+    // A field that has the keyboard focus keeps what the script typed into it.
+    screen->focusName = true;
+    Run("wait 2\ntype Name \"Zed\"\nwait 3\nlog done\n");
+    YieldUntil([&] { return automation::IsFinished(); });
+    EXPECT_EQ(screen->name, "Zed");
 
     window::CloseScreen(*screen);
     EXPECT_FALSE(window::IsScreenOpen("test screen"));
