@@ -5,6 +5,7 @@
 // MAP": nothing chosen only asks for a choice; CHECK lists the server's maps and the chosen one
 // is fetched and unpacked into the installation.
 #include <gtest/gtest.h>
+#include "tests/support/self_extracting_zip.h"
 
 #include "tests/e2e/app/process.h"
 
@@ -16,8 +17,6 @@
 #include "ui/map_download.h"
 #include "web/web.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <functional>
 #include <regex>
@@ -31,28 +30,6 @@ size_t Count(const std::string& text, const std::string& what) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
     return n;
-}
-
-// A self-extracting archive as the server offers it: a program stub, then a zip of `files`.
-std::string SelfExtractingZip(const std::vector<std::pair<std::string, std::string>>& files) {
-    std::vector<char> buffer(1 << 16);
-    size_t used = 0;
-    struct archive* zip = archive_write_new();
-    archive_write_set_format_zip(zip);
-    archive_write_open_memory(zip, buffer.data(), buffer.size(), &used);
-    for (const auto& [name, data] : files) {
-        struct archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, name.c_str());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_size(entry, la_int64_t(data.size()));
-        archive_write_header(zip, entry);
-        archive_write_data(zip, data.data(), data.size());
-        archive_entry_free(entry);
-    }
-    archive_write_close(zip);
-    archive_write_free(zip);
-    return std::string("MZ program stub\n") + std::string(buffer.data(), used);
 }
 
 class WebScreens : public ::testing::Test {
@@ -160,7 +137,7 @@ TEST_F(WebScreens, MapDownloadAsksForAChoiceThenFetchesAndUnpacksTheChosenMap) {
     web::MapListAddress = "http://" + net::WebServerName + "/script/get_map.php3";
     web::MapDirectoryAddress = "http://" + net::WebServerName + "/tarnhold/map/";
     std::ofstream(dir / "files" / "map" / "desert.exe", std::ios::binary)
-        << SelfExtractingZip({{"map/desert.map", "the desert"}});
+        << testsupport::SelfExtractingZip({{"map/desert.map", "the desert"}});
 
     const std::filesystem::path unpacked = install / "map" / "desert.map";
     testing::internal::CaptureStdout();

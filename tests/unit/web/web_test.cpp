@@ -8,13 +8,12 @@
 #include "platform/registry/registry.h"
 #include "platform/window/window.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include "tests/support/self_extracting_zip.h"
 #include <httplib.h>
 #include <map>
 #include <mutex>
@@ -131,28 +130,6 @@ protected:
 
     std::filesystem::path home_;
 };
-
-// A self-extracting archive as the server offers it: a program stub, then a zip of `files`.
-std::string SelfExtractingZip(const std::vector<std::pair<std::string, std::string>>& files) {
-    std::vector<char> buffer(1 << 16);
-    size_t used = 0;
-    struct archive* zip = archive_write_new();
-    archive_write_set_format_zip(zip);
-    archive_write_open_memory(zip, buffer.data(), buffer.size(), &used);
-    for (const auto& [name, data] : files) {
-        struct archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, name.c_str());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_size(entry, la_int64_t(data.size()));
-        archive_write_header(zip, entry);
-        archive_write_data(zip, data.data(), data.size());
-        archive_entry_free(entry);
-    }
-    archive_write_close(zip);
-    archive_write_free(zip);
-    return std::string("MZ program stub\n", 16) + std::string(buffer.data(), used);
-}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -428,7 +405,7 @@ TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
     web::MapDirectoryAddress = "http://" + server.Host() + "/tarnhold/map/";
     web::ReleaseAddress = "http://" + server.Host() + "/tarnhold/release.exe";
     const std::filesystem::path install = core::ProgramDirectory;
-    const std::string desert = SelfExtractingZip({{"map/desert.map", "MAP DESERT"}});
+    const std::string desert = testsupport::SelfExtractingZip({{"map/desert.map", "MAP DESERT"}});
     server.ReplyAt("/tarnhold/map/desert.exe", desert);
 
     ASSERT_TRUE(web::GetAnyFile("Desert"));
@@ -444,7 +421,7 @@ TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
     // A name that is not a plain file name is refused before any request.
     EXPECT_FALSE(web::GetAnyFile("../../evil"));
     // An archive reaching outside the installation is refused whole.
-    server.ReplyAt("/tarnhold/map/escape.exe", SelfExtractingZip({{"../escaped.txt", "x"}}));
+    server.ReplyAt("/tarnhold/map/escape.exe", testsupport::SelfExtractingZip({{"../escaped.txt", "x"}}));
     EXPECT_FALSE(web::GetAnyFile("Escape"));
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(ReadFile(install / "tower.exe"), "old");
@@ -456,7 +433,7 @@ TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
                                         "/tarnhold/map/tower.exe", "/tarnhold/map/escape.exe"}));
 
     // The release replaces the program's files, then the program is asked to end.
-    server.ReplyAt("/tarnhold/release.exe", SelfExtractingZip({{"readme.txt", "v2"}}));
+    server.ReplyAt("/tarnhold/release.exe", testsupport::SelfExtractingZip({{"readme.txt", "v2"}}));
     ASSERT_FALSE(window::QuitRequested());
     ASSERT_TRUE(web::GetVersion());
     EXPECT_EQ(ReadFile(install / "readme.txt"), "v2");
