@@ -50,6 +50,18 @@ std::string FichierArme(int32_t index) {
     return std::string(kWeaponTable[size_t(index)].qcFile);
 }
 
+void player::AssignLocalKeys() {
+    K_up = kKeyUp;
+    k_down = kKeyDown;
+    k_right = kKeyRight;
+    k_left = kKeyLeft;
+    k_Tir = kKeyFire;
+    k_V1 = kKeyView;
+    k_V2 = kKeyLock;
+    k_Arme = kKeyWeapon;
+    k_baisser = kKeyCrouch;
+}
+
 void PrepareSight(scene::Texture& texture, bool crosshair) {
     texture.SetDecalTransparency(true);
     texture.SetDecalTransparentColor(0);

@@ -56,6 +56,12 @@ bool CaracteristiquesArme(std::string_view name, int32_t& magazine, int32_t& pow
 // QC file name of weapon `index` (0..11); empty for any other index.
 std::string FichierArme(int32_t index);
 
+// The local player's keys (DirectInput codes): arrows to move, P to fire, Delete and End for the
+// view and the pitch lock, Page Down for the weapon, Right Ctrl to crouch.
+inline constexpr int32_t kKeyUp = 200, kKeyDown = 208, kKeyRight = 205, kKeyLeft = 203;
+inline constexpr int32_t kKeyFire = 25, kKeyView = 211, kKeyLock = 207, kKeyWeapon = 209;
+inline constexpr int32_t kKeyCrouch = 157;
+
 // Size of the crosshair over the view, in double view heights: a fifth of the view's height.
 inline constexpr float kCrosshairSize = 0.1f;
 
@@ -306,6 +312,8 @@ public:
     int32_t inverse = 1;       // mouse direction multiplier, +1 or -1
     int32_t K_up = 0, k_down = 0, k_right = 0, k_left = 0, k_Tir = 0; // DirectInput key codes
     int32_t k_V1 = 0, k_V2 = 0, k_Arme = 0, k_strafe = 0, k_baisser = 0;
+    // Gives the key fields above the local player's keys (kKeyUp…kKeyCrouch).
+    void AssignLocalKeys();
 
     // --- last state received (remote players) ---
     double gPlayerpositionx = 0, gPlayerpositiony = 0, gPlayerpositionz = 0;

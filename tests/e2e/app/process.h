@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -121,5 +122,23 @@ private:
     int code_ = -1;
     std::filesystem::path output_;
 };
+
+// One machine of a multi-machine test: the game headless and silent, with its own settings
+// directory dir/name, the automation script `script` (written to dir/name.txt) and the
+// variables of `env` on top; its output goes to dir/name.out.
+inline std::unique_ptr<Process> LaunchMachine(const std::filesystem::path& dir,
+                                              const std::string& name, const std::string& script,
+                                              std::map<std::string, std::string> env) {
+    const auto home = dir / name;
+    std::filesystem::create_directories(home);
+    std::ofstream(dir / (name + ".txt")) << script;
+    env.emplace("SDL_VIDEODRIVER", "dummy");
+    env.emplace("SDL_AUDIODRIVER", "dummy");
+    env.emplace("TARNHOLD_NO_AUDIO", "1");
+    env["TARNHOLD_HOME"] = home.string();
+    env["TARNHOLD_SCRIPT"] = (dir / (name + ".txt")).string();
+    return std::make_unique<Process>(std::vector<std::string>{GameExecutable().string()}, env,
+                                     dir / (name + ".out"));
+}
 
 } // namespace apptest

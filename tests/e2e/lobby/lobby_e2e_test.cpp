@@ -27,21 +27,10 @@ protected:
     }
 
     std::unique_ptr<apptest::Process> Launch(const std::string& name, const std::string& script) {
-        const auto home = dir / name;
-        std::filesystem::create_directories(home);
-        std::ofstream(dir / (name + ".txt")) << script;
-        return std::make_unique<apptest::Process>(
-            std::vector<std::string>{apptest::GameExecutable().string()},
-            std::map<std::string, std::string>{
-                {"SDL_VIDEODRIVER", "dummy"},
-                {"TARNHOLD_NO_AUDIO", "1"},
-                {"SDL_AUDIODRIVER", "dummy"},
-                {"TARNHOLD_SEED", "5"},
-                {"TARNHOLD_HOME", home.string()},
-                {"TARNHOLD_SCRIPT", (dir / (name + ".txt")).string()},
-                {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
-                {"TARNHOLD_DISCOVERY_PORT", port}},
-            dir / (name + ".out"));
+        return apptest::LaunchMachine(dir, name, script,
+                                      {{"TARNHOLD_SEED", "5"},
+                                       {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
+                                       {"TARNHOLD_DISCOVERY_PORT", port}});
     }
 
     // Files the scripts wait for, so the test says when each step may run.

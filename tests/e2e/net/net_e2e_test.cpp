@@ -29,23 +29,13 @@ protected:
 
     std::unique_ptr<apptest::Process> Launch(const std::string& name, const std::string& mode,
                                              const std::string& script, const std::string& port) {
-        const auto home = dir / name;
-        std::filesystem::create_directories(home);
-        std::ofstream(dir / (name + ".txt")) << script;
-        return std::make_unique<apptest::Process>(
-            std::vector<std::string>{apptest::GameExecutable().string()},
-            std::map<std::string, std::string>{
-                {"SDL_VIDEODRIVER", "dummy"},
-                {"TARNHOLD_NO_AUDIO", "1"},
-                {"TARNHOLD_SEED", "3"},
-                {"TARNHOLD_HOME", home.string()},
-                {"TARNHOLD_SCRIPT", (dir / (name + ".txt")).string()},
-                {"TARNHOLD_MATCH", "entrepot"},
-                {"TARNHOLD_NET", mode},
-                {"TARNHOLD_NAME", name},
-                {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
-                {"TARNHOLD_DISCOVERY_PORT", port}},
-            dir / (name + ".out"));
+        return apptest::LaunchMachine(dir, name, script,
+                                      {{"TARNHOLD_SEED", "3"},
+                                       {"TARNHOLD_MATCH", "entrepot"},
+                                       {"TARNHOLD_NET", mode},
+                                       {"TARNHOLD_NAME", name},
+                                       {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
+                                       {"TARNHOLD_DISCOVERY_PORT", port}});
     }
 
     // A file the scripts wait for ("waitfile"), so the test says when each step may run.

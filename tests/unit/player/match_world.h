@@ -19,8 +19,10 @@ namespace playertest {
 namespace fs = std::filesystem;
 
 // DirectInput codes of the local player's keys, as the match assigns them.
-inline constexpr int kUp = 200, kDown = 208, kRight = 205, kLeft = 203, kFire = 25;
-inline constexpr int kView = 211, kLock = 207, kWeapon = 209, kCrouch = 157;
+inline constexpr int kUp = player::kKeyUp, kDown = player::kKeyDown, kRight = player::kKeyRight;
+inline constexpr int kLeft = player::kKeyLeft, kFire = player::kKeyFire, kView = player::kKeyView;
+inline constexpr int kLock = player::kKeyLock, kWeapon = player::kKeyWeapon;
+inline constexpr int kCrouch = player::kKeyCrouch;
 
 // The character model and the weapon models of the installation, read once per test program
 // (reading them is the slow part). Throws model::ModelError when the content is unreadable.
@@ -108,15 +110,7 @@ public:
         input::ReleaseAll();
         p.indice = 0;
         p.IdArme = arme;
-        p.K_up = kUp;
-        p.k_down = kDown;
-        p.k_right = kRight;
-        p.k_left = kLeft;
-        p.k_Tir = kFire;
-        p.k_V1 = kView;
-        p.k_V2 = kLock;
-        p.k_Arme = kWeapon;
-        p.k_baisser = kCrouch;
+        p.AssignLocalKeys();
         p.Initplayer(w);
         p.joueur->SetTraversalOptions(scene::kFlagRendered);
         viewport.camera = p.cam;

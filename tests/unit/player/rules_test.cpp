@@ -120,15 +120,7 @@ protected:
     void Spawn() {
         p.indice = 0;
         p.IdArme = 0;
-        p.K_up = 200;
-        p.k_down = 208;
-        p.k_right = 205;
-        p.k_left = 203;
-        p.k_Tir = 25;
-        p.k_V1 = 211;
-        p.k_V2 = 207;
-        p.k_Arme = 209;
-        p.k_baisser = 157;
+        p.AssignLocalKeys();
         p.TOUCHE_OK = true;
         p.Initplayer(w);
         p.joueur->SetTraversalOptions(scene::kFlagRendered);
