@@ -131,6 +131,17 @@ bool WaitStep() {
     return !window::QuitRequested();
 }
 
+// How long a networked run without the lobby looks for a session, waits for its players (host)
+// or for the START (joiner) before it says so in the log and ends with kExitBadSetup.
+constexpr auto kNetworkWaitLimit = std::chrono::seconds(120);
+
+bool NetworkWaitExpired(std::chrono::steady_clock::time_point since, const std::string& what) {
+    if (std::chrono::steady_clock::now() - since < kNetworkWaitLimit) return false;
+    sys::Log(what + " within " + std::to_string(std::chrono::seconds(kNetworkWaitLimit).count()) +
+             " s; giving up");
+    return true;
+}
+
 // Hosts the session "<name> (<MAP>)", waits until `players` players are in, then starts the
 // match for everyone as the waiting room's START does.
 int HostNetworkMatch(int players) {
@@ -143,10 +154,15 @@ int HostNetworkMatch(int players) {
     if (!net::CreateGame("")) return kExitBadSetup;
     sys::Log("hosting " + net::SessionName + ", waiting for " + std::to_string(players) +
              " players");
+    const auto since = std::chrono::steady_clock::now();
     while (net::DPlay && net::DPlay->PlayerCount() < players) {
         if (!WaitStep()) {
             net::LeaveSession();
             return kExitOk;
+        }
+        if (NetworkWaitExpired(since, "not " + std::to_string(players) + " players")) {
+            net::LeaveSession();
+            return kExitBadSetup;
         }
     }
     sys::Log("starting with " + std::to_string(net::DPlay->PlayerCount()) + " players");
@@ -156,15 +172,27 @@ int HostNetworkMatch(int players) {
 // Looks for a session until one answers, joins the first, and waits for its START.
 int JoinNetworkMatch() {
     std::vector<std::string> entries;
+    auto since = std::chrono::steady_clock::now();
     while (!net::ConnectLan(0, entries) || entries.empty()) {
         if (!WaitStep()) return kExitOk;
+        if (NetworkWaitExpired(since, "no session found")) return kExitBadSetup;
     }
     sys::Log("joining " + entries[0]);
     if (!net::JoinGame(0)) return kExitBadSetup;
+    since = std::chrono::steady_clock::now();
     while (!net::MatchStatus) {
         if (!WaitStep()) {
             net::LeaveSession();
             return kExitOk;
+        }
+        if (!net::MatchStatus && (!net::DPlay || !net::DPlay->IsOpen())) {
+            sys::Log("the session ended before its match started");
+            net::LeaveSession();
+            return kExitBadSetup;
+        }
+        if (NetworkWaitExpired(since, "no START from the host")) {
+            net::LeaveSession();
+            return kExitBadSetup;
         }
     }
     return *net::MatchStatus;

@@ -184,7 +184,11 @@ bool JoinGame(int listIndex) {
         Box(kTextJoinFailed);
         return false;
     }
-    return CreateLocalPlayer();
+    if (CreateLocalPlayer()) return true;
+    // Without its player this machine is no part of the game: it leaves, so that another join
+    // starts afresh instead of finding the session still open.
+    DPlay->Close();
+    return false;
 }
 
 std::vector<SessionPlayer> EnumPlayers() {

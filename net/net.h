@@ -125,7 +125,9 @@ std::string SessionEntry(const session::SessionDesc& desc);
 // `comment`. Returns false after the failure's message box.
 bool CreateGame(std::string_view comment);
 // Joins SessionList entry `listIndex` (0-based) and creates the local player (MyPlayerId).
-// IsHost stays false; HostPlayerId comes with START or HOST.
+// IsHost stays false; HostPlayerId comes with START or HOST. Joining and creating the player
+// each wait at most ServiceSettings.answerTimeoutMs; a failure shows its box and leaves the
+// session, so the player can try again.
 bool JoinGame(int listIndex);
 
 // One player of the open session, in the session's enumeration order.

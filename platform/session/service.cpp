@@ -44,8 +44,8 @@ constexpr uint8_t kUnreliableChannel = 1; // other messages, unsequenced
 constexpr size_t kChannelCount = 2;
 constexpr size_t kEnetPeers = 32;
 constexpr uint32_t kPingIntervalMs = 200;
-constexpr auto kRejoinGrace = milliseconds(4000);        // new host waits for old members
-constexpr auto kRejoinTimeout = milliseconds(5000);      // member waits for the new host
+constexpr auto kRejoinGrace = milliseconds(4000);   // new host waits for old members
+constexpr auto kRejoinTimeout = milliseconds(5000); // member waits for the new host
 constexpr auto kDefaultEnumTimeout = milliseconds(750);
 constexpr size_t kMaxQueued = 8192; // waiting messages; more are dropped
 constexpr size_t kMaxOutbox = 1024; // guaranteed packets held for a reconnecting member
@@ -124,7 +124,10 @@ struct Service::Impl {
     // Answers awaited by blocking calls.
     enum class JoinState { Idle, Waiting, Accepted, Refused } joinState = JoinState::Idle;
     Error joinError = Error::Ok;
-    bool createWaiting = false;
+    // The local player a client asked the host for (id 0 until answered). The pump thread
+    // records it in the roster as soon as the answer arrives, so messages sent to the new player
+    // right after the host's answer are kept even when the caller wakes up late.
+    std::optional<wire::PlayerInfo> creating;
     std::optional<uint32_t> createAnswer;
 
     std::deque<std::vector<uint8_t>> clientOutbox; // guaranteed packets while migrating
@@ -549,8 +552,12 @@ struct Service::Impl {
                     if (me != 0 && v.from != me && (v.to == 0 || v.to == me))
                         QueueLocal(v.from, me, v.body);
                 } else if constexpr (std::is_same_v<T, wire::CreatePlayerReply>) {
-                    if (createWaiting) {
+                    if (creating && !createAnswer) {
                         createAnswer = v.id;
+                        if (v.id != 0 && FindMember(mySeq)) {
+                            creating->id = v.id;
+                            Me().info.player = *creating;
+                        }
                         answered.notify_all();
                     }
                 } else if constexpr (std::is_same_v<T, wire::PlayerAdded>) {
@@ -854,7 +861,7 @@ struct Service::Impl {
         clientOutbox.clear();
         queue.clear();
         joinState = JoinState::Idle;
-        createWaiting = false;
+        creating.reset();
         createAnswer.reset();
         desc = SessionDesc{};
     }
@@ -1064,19 +1071,17 @@ Error Service::CreatePlayer(std::string_view friendlyName, std::string_view form
         id = p.id;
         return Error::Ok;
     }
-    s.createWaiting = true;
+    s.creating = p;
     s.createAnswer.reset();
     s.SendPacket(s.hostPeer, wire::CreatePlayer{p.friendly, p.formal});
     enet_host_flush(s.host);
     const bool done = s.answered.wait_for(lock, milliseconds(s.cfg.answerTimeoutMs), [&] {
         return s.createAnswer.has_value() || (s.role != Role::Client && s.role != Role::Host);
     });
-    s.createWaiting = false;
+    s.creating.reset();
     if (!done || !s.createAnswer) return Error::Timeout;
     if (*s.createAnswer == 0) return Error::PlayerExists;
-    p.id = *s.createAnswer;
-    s.Me().info.player = p;
-    id = p.id;
+    id = *s.createAnswer; // the pump thread has put the player into the roster
     return Error::Ok;
 }
 

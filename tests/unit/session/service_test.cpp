@@ -1,14 +1,16 @@
 // Sessions between services in one process over loopback: join rules, players, delivery.
 #include "platform/session/session.h"
 
-#include <gtest/gtest.h>
 #include "tests/support/discovery_port.h"
+#include <gtest/gtest.h>
 
 #include <enet/enet.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <random>
+#include <set>
 #include <thread>
 
 using namespace session;
@@ -387,4 +389,54 @@ TEST(Session, WithoutHostMigrationTheSessionEndsWithItsHost) {
     EXPECT_FALSE(a.IsOpen());
     EXPECT_FALSE(a.IsHost());
     EXPECT_EQ(a.Send(ia, 0, true, m), Error::NotOpen);
+}
+
+TEST(Session, ANewPlayerGetsWhatIsSentToItAsSoonAsOthersHearOfIt) {
+    // Machines already in a match answer a newcomer's "player created" at once (the START of a
+    // late joiner); the newcomer must get those messages however late its own call returns.
+    const ServiceConfig cfg = FreshConfig();
+    Service host(cfg), member(cfg);
+    ASSERT_EQ(host.Open(HostDesc("late"), OpenMode::Create), Error::Ok);
+    uint32_t ih, im;
+    ASSERT_EQ(host.CreatePlayer("H", "0", ih), Error::Ok);
+    const SessionDesc t = List(cfg, kApp).at(0);
+    ASSERT_EQ(member.Open(t, OpenMode::Join), Error::Ok);
+    ASSERT_EQ(member.CreatePlayer("M", "0", im), Error::Ok);
+
+    std::atomic<bool> stop{false};
+    // Each of the two answers every "player created" with a guaranteed message to the newcomer.
+    auto answerer = [&stop](Service& s) {
+        Message m;
+        uint32_t from, to;
+        while (!stop) {
+            if (!s.Receive(from, to, m)) {
+                std::this_thread::sleep_for(1ms);
+                continue;
+            }
+            if (from != 0 || m.ReadLong() != kSysPlayerCreated) continue;
+            m.ReadLong();
+            const uint32_t id = uint32_t(m.ReadLong());
+            Message start;
+            start.WriteLong(0);
+            start.WriteLong(int32_t(s.LocalPlayerId()));
+            s.Send(s.LocalPlayerId(), id, true, start);
+        }
+    };
+    std::thread a(answerer, std::ref(host)), b(answerer, std::ref(member));
+    for (int round = 0; round < 12; ++round) {
+        Service late(cfg);
+        ASSERT_EQ(late.Open(t, OpenMode::Join), Error::Ok);
+        uint32_t il;
+        ASSERT_EQ(late.CreatePlayer("L", "1", il), Error::Ok);
+        std::set<uint32_t> heard;
+        while (heard.size() < 2) {
+            auto r = Next(late);
+            if (!r) break;
+            if (r->from != 0 && r->body.ReadLong() == 0) heard.insert(uint32_t(r->body.ReadLong()));
+        }
+        EXPECT_EQ(heard, (std::set<uint32_t>{ih, im})) << "round " << round;
+    }
+    stop = true;
+    a.join();
+    b.join();
 }
