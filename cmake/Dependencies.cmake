@@ -15,6 +15,9 @@ pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 # OpenSSL's libcrypto: salted password hashes of the companion web server.
 pkg_check_modules(LIBCRYPTO REQUIRED IMPORTED_TARGET libcrypto)
+# The companion web server's HTTP front (event-driven) and its PostgreSQL store.
+pkg_check_modules(MICROHTTPD REQUIRED IMPORTED_TARGET libmicrohttpd)
+pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 
 # Debian's cpp-httplib is a compiled library whose header must see the feature macros it was
 # built with (TLS, zlib, brotli); its pkg-config file gives both.

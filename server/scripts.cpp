@@ -1,12 +1,14 @@
-// server/scripts.cpp — request checking, the scripts and their XML replies.
+// server/scripts.cpp — request checking, the scripts and their XML replies, and the routes.
 //
 // Index
 //   1. Query values
 //   2. XML replies
 //   3. Scripts
+//   4. Routes
 #include "server/scripts.h"
 
-#include <httplib.h>
+#include "server/files.h"
+#include "server/site.h"
 
 #include <algorithm>
 #include <charconv>
@@ -30,8 +32,8 @@ constexpr size_t kMessageMax = 2000;
 constexpr int64_t kAccountMax = 2147483647;
 constexpr int64_t kCounterMax = 100000; // more than any one match can give
 
-// Well-formed UTF-8 (no overlong forms, no surrogates) without control characters other than
-// tab, line feed and carriage return.
+} // namespace
+
 bool IsCleanText(std::string_view text) {
     size_t i = 0;
     while (i < text.size()) {
@@ -69,10 +71,12 @@ bool IsCleanText(std::string_view text) {
     return true;
 }
 
+namespace {
+
 // The values of one request, each read once and checked; any bad value makes the request bad.
 class Values {
 public:
-    explicit Values(const httplib::Request& req) : req_(req) {}
+    explicit Values(const Request& req) : req_(req) { bad_ = !req.queryOk; }
 
     // A present, plain decimal number in [low, high].
     int64_t Number(const char* key, int64_t low, int64_t high) {
@@ -101,19 +105,27 @@ public:
 
 private:
     std::optional<std::string> Raw(const char* key) {
-        if (req_.get_param_value_count(key) != 1) {
+        if (req_.Count(key) != 1) {
             bad_ = true;
             return std::nullopt;
         }
-        return req_.get_param_value(key);
+        return req_.Value(key);
     }
-    const httplib::Request& req_;
+    const Request& req_;
     bool bad_ = false;
 };
 
 // =============================================================================================
 // 2. XML replies
 // =============================================================================================
+
+Response XmlResponse(std::string xml) {
+    Response res;
+    res.contentType = "text/xml; charset=UTF-8";
+    res.body = std::move(xml);
+    res.headers.emplace_back("Cache-Control", "no-store");
+    return res;
+}
 
 class Reply {
 public:
@@ -125,9 +137,9 @@ public:
         return *this;
     }
     Reply& Add(std::string_view name, int64_t value) { return Add(name, std::to_string(value)); }
-    void Send(httplib::Response& res) {
+    Response Send() {
         xml_ += "</" + root_ + ">\n";
-        res.set_content(xml_, "text/xml; charset=UTF-8");
+        return XmlResponse(std::move(xml_));
     }
 
 private:
@@ -136,14 +148,13 @@ private:
 };
 
 // A document whose only text is `word` ("OK", "NO" or a key).
-void SendWord(httplib::Response& res, const char* root, std::string_view word) {
-    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + std::string(root) +
-                            ">" + EscapeXml(word) + "</" + root + ">\n";
-    res.set_content(xml, "text/xml; charset=UTF-8");
+Response SendWord(const char* root, std::string_view word) {
+    return XmlResponse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + std::string(root) + ">" +
+                       EscapeXml(word) + "</" + root + ">\n");
 }
 
-void SendDone(httplib::Response& res, bool ok) {
-    SendWord(res, "REPONSE", ok ? "OK" : "NO");
+Response SendDone(bool ok) {
+    return SendWord("REPONSE", ok ? "OK" : "NO");
 }
 
 // =============================================================================================
@@ -159,22 +170,20 @@ public:
                config_.softKeys.end();
     }
 
-    void SetServer(const httplib::Request& req, httplib::Response& res) {
+    Response SetServer(const Request& req) {
         Values v(req);
         const int64_t soft = v.Number("LESOFT", 0, kAccountMax);
         const int64_t player = v.Number("LEJOUEUR", 0, kAccountMax);
         const std::string version = v.Text("LAVERSION", kVersionMax);
         const std::string comment = v.Text("LECOMMENT", kCommentMax);
         if (v.Bad() || !KnownSoft(soft) || version.empty()) {
-            SendWord(res, "SERVEUR", "NO");
-            return;
+            return SendWord("SERVEUR", "NO");
         }
-        SendWord(
-            res, "SERVEUR",
-            std::to_string(store_.PublishGame(soft, player, version, comment, req.remote_addr)));
+        return SendWord("SERVEUR", std::to_string(store_.PublishGame(soft, player, version, comment,
+                                                                     req.client)));
     }
 
-    void GetServer(const httplib::Request& req, httplib::Response& res) {
+    Response GetServer(const Request& req) {
         Values v(req);
         const int64_t soft = v.Number("LESOFT", 0, kAccountMax);
         Reply reply("SERVEURS");
@@ -188,16 +197,16 @@ public:
                     .Add("COMMENT", g.comment);
             }
         }
-        reply.Send(res);
+        return reply.Send();
     }
 
-    void DeleteServer(const httplib::Request& req, httplib::Response& res) {
+    Response DeleteServer(const Request& req) {
         Values v(req);
         const int64_t key = v.Number("CLE_SERVEUR", 1, INT64_MAX);
-        SendDone(res, !v.Bad() && store_.RemoveGame(key, req.remote_addr));
+        return SendDone(!v.Bad() && store_.RemoveGame(key, req.client));
     }
 
-    void QuitServer(const httplib::Request& req, httplib::Response& res) {
+    Response QuitServer(const Request& req) {
         Values v(req);
         const int64_t soft = v.Number("CLE_SOFT", 0, kAccountMax);
         const int64_t player = v.Number("CLE_JOUEUR", 0, kAccountMax);
@@ -208,13 +217,12 @@ public:
         counters.snipedDeaths = v.Number("SNIPPED", 0, kCounterMax);
         const std::string comment = v.Text("COMMENT", kCommentMax);
         if (v.Bad() || !KnownSoft(soft)) {
-            SendDone(res, false);
-            return;
+            return SendDone(false);
         }
-        SendDone(res, store_.ReportMatch(player, counters, comment));
+        return SendDone(store_.ReportMatch(player, counters, comment));
     }
 
-    void NewPlayer(const httplib::Request& req, httplib::Response& res) {
+    Response NewPlayer(const Request& req) {
         Values v(req);
         const int64_t id = v.Number("LENUM", 0, kAccountMax);
         AccountForm form;
@@ -225,27 +233,25 @@ public:
         const int64_t soft = v.Number("LESOFT", 0, kAccountMax);
         v.Text("LEVERSION", kVersionMax);
         if (v.Bad() || !KnownSoft(soft)) {
-            SendWord(res, "JOUEUR", "NO");
-            return;
+            return SendWord("JOUEUR", "NO");
         }
-        const std::optional<Account> account = id == 0
-                                                   ? store_.FindAccount(store_.CreateAccount(form))
-                                                   : store_.UpdateAccount(id, form);
+        // Number 0 registers the login: NO when it is another account's.
+        const std::optional<Account> account =
+            id == 0 ? store_.RegisterAccount(form).account : store_.UpdateAccount(id, form);
         if (!account) {
-            SendWord(res, "JOUEUR", "NO");
-            return;
+            return SendWord("JOUEUR", "NO");
         }
         Reply reply("JOUEUR");
         reply.Add("CLE", account->id);
         if (!config_.version.empty()) reply.Add("VER", config_.version).Add("URL", config_.url);
-        reply.Add("KILLER", account->kills)
+        return reply.Add("KILLER", account->kills)
             .Add("KILLED", account->deaths)
             .Add("SNIPPER", account->sniperKills)
             .Add("SNIPPED", account->snipedDeaths)
-            .Send(res);
+            .Send();
     }
 
-    void NewMessage(const httplib::Request& req, httplib::Response& res) {
+    Response NewMessage(const Request& req) {
         Values v(req);
         const int64_t soft = v.Number("LESOFT", 0, kAccountMax);
         const int64_t player = v.Number("LEJOUEUR", 0, kAccountMax);
@@ -253,14 +259,13 @@ public:
         const std::string text = v.Text("LEMESS", kMessageMax);
         const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
         if (v.Bad() || !KnownSoft(soft) || blank) {
-            SendDone(res, false);
-            return;
+            return SendDone(false);
         }
         store_.PostMessage(soft, player, type, text);
-        SendDone(res, true);
+        return SendDone(true);
     }
 
-    void GetMessages(const httplib::Request& req, httplib::Response& res) {
+    Response GetMessages(const Request& req) {
         Values v(req);
         const int64_t soft = v.Number("LESOFT", 0, kAccountMax);
         const int64_t type = v.Number("LETYP", 0, 2);
@@ -276,29 +281,14 @@ public:
                     .Add("MESSAGE", m.text);
             }
         }
-        reply.Send(res);
+        return reply.Send();
     }
 
-    void GetMaps(const httplib::Request&, httplib::Response& res) {
-        std::vector<std::string> names;
-        std::error_code error;
-        if (!config_.files.empty()) {
-            for (const auto& entry :
-                 std::filesystem::directory_iterator(config_.files / "map", error)) {
-                // The client asks for the lower case of the name it lists: only archives
-                // named in lower case can be fetched on a case-sensitive file system.
-                const std::string name = entry.path().filename().string();
-                const bool lowerCase = std::none_of(name.begin(), name.end(),
-                                                    [](char c) { return c >= 'A' && c <= 'Z'; });
-                if (entry.is_regular_file(error) && entry.path().extension() == ".exe" && lowerCase)
-                    names.push_back(entry.path().stem().string());
-            }
-        }
-        std::sort(names.begin(), names.end());
+    Response GetMaps(const Request&) {
         Reply reply("MAPS");
-        for (const std::string& name : names)
-            if (IsCleanText(name)) reply.Add("MAP", name);
-        reply.Send(res);
+        for (const std::string& name : MapArchives(config_.files))
+            reply.Add("MAP", name);
+        return reply.Send();
     }
 
 private:
@@ -306,7 +296,7 @@ private:
     const Config& config_;
 };
 
-using Handler = void (Scripts::*)(const httplib::Request&, httplib::Response&);
+using Handler = Response (Scripts::*)(const Request&);
 
 } // namespace
 
@@ -340,9 +330,13 @@ std::string EscapeXml(std::string_view text) {
     return out;
 }
 
-void InstallScripts(httplib::Server& http, Store& store, const Config& config) {
+// =============================================================================================
+// 4. Routes
+// =============================================================================================
+
+Routes MakeRoutes(Store& store, const Config& config) {
     auto scripts = std::make_shared<Scripts>(store, config);
-    const std::pair<const char*, Handler> routes[] = {
+    static const std::pair<std::string_view, Handler> kScripts[] = {
         {"/script/set_server.php3", &Scripts::SetServer},
         {"/script/get_server.php3", &Scripts::GetServer},
         {"/script/delete_server.php3", &Scripts::DeleteServer},
@@ -352,26 +346,22 @@ void InstallScripts(httplib::Server& http, Store& store, const Config& config) {
         {"/script/getmess.php3", &Scripts::GetMessages},
         {"/script/get_map.php3", &Scripts::GetMaps},
     };
-    for (const auto& [path, handler] : routes) {
-        http.Get(path,
-                 [scripts, handler = handler](const httplib::Request& req, httplib::Response& res) {
-                     ((*scripts).*handler)(req, res);
-                 });
-    }
-    http.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
-            std::string what = "unknown error";
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& e) {
-                what = e.what();
-            } catch (...) {
-            }
-            std::fprintf(stderr, "tarnhold-server: %s\n", what.c_str());
-            res.status = 500;
-            res.set_content("server error\n", "text/plain");
-        });
-    if (!config.files.empty()) http.set_mount_point("/tarnhold", config.files.string());
+    Routes routes;
+    // Account requests hash passwords: their own pool keeps them from delaying the rest.
+    routes.laneOf = [](const Request& req) {
+        return req.path == "/script/nouveaujoueur.php3" ? Lane::Slow : Lane::Fast;
+    };
+    routes.handle = [scripts, &store, &config](const Request& req) -> Response {
+        for (const auto& [path, handler] : kScripts)
+            if (req.path == path) return ((*scripts).*handler)(req);
+        constexpr std::string_view kFiles = "/tarnhold/";
+        if (req.path.rfind(kFiles, 0) == 0 && !config.files.empty())
+            return ServeFile(config.files, std::string_view(req.path).substr(kFiles.size()));
+        if (req.path == "/" || req.path == "/index.html") return HomePage(store, config);
+        if (req.path == "/site.css") return StyleSheet();
+        return Response::Text(404, "Not found.\n");
+    };
+    return routes;
 }
 
 } // namespace server

@@ -1,4 +1,5 @@
-// server/scripts.h — the web scripts of tarnhold-server, at the paths the game's client calls.
+// server/scripts.h — what tarnhold-server answers: the game's web scripts at the paths its
+// client calls, the files folder, and the web site for players and operators.
 //
 //   /script/set_server.php3     publish a game            -> <SERVEUR>key</SERVEUR> or NO
 //   /script/get_server.php3     list the running games    -> <SERVEURS> CLE_SERVEUR CLE_JOUEUR
@@ -12,6 +13,8 @@
 //   /script/get_map.php3        maps offered for download -> <MAPS> MAP per archive (files
 //                                                            map/<name>.exe named in lower case)
 //   /tarnhold/...               the files folder: map/<name>.exe and release.exe
+//   /                           the home page: games, ranking, board and maps (HTML)
+//   /site.css                   its style sheet
 //
 // Every query value is checked: numbers are plain decimal within their range, texts are UTF-8
 // without control characters (tab and line breaks allowed) and within their length bound. A
@@ -19,18 +22,19 @@
 // XML-escaped. Message types: 0 public board; 1 private, to the publisher. Reading type 1 gives
 // the publisher's own type-1 posts (news to the players), reading type 2 gives the publisher's
 // inbox (every type-1 post).
+//
+// Accounts: account number 0 registers the login (nouveaujoueur.php3 answers NO when the login
+// is another account's; the same login and password give back that account). Game keys are
+// random; a game is withdrawn only from the address that published it.
 #pragma once
 
+#include "server/http_server.h"
 #include "server/store.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-namespace httplib {
-class Server;
-}
 
 namespace server {
 
@@ -42,13 +46,17 @@ struct Config {
     int64_t gameLifetimeSeconds = 6 * 3600; // a published game is listed this long at most
     int64_t publisherAccount = 1;           // the account whose type-1 posts are news
     int messageLimit = 50;                  // messages returned per read
+    int rankingLimit = 50;                  // accounts on the web ranking
 };
 
-// Registers every script (and the files folder when set) on `http`. `store` and `config` must
-// outlive the server.
-void InstallScripts(httplib::Server& http, Store& store, const Config& config);
+// The routes of the whole server. `store` and `config` must outlive the server.
+Routes MakeRoutes(Store& store, const Config& config);
 
 // `text` with &, <, >, " and ' written as entities, for element content.
 std::string EscapeXml(std::string_view text);
+
+// Well-formed UTF-8 (no overlong forms, no surrogates) without control characters other than
+// tab, line feed and carriage return.
+bool IsCleanText(std::string_view text);
 
 } // namespace server

@@ -1,21 +1,27 @@
-// server/store.h — the companion web server's data on SQLite: accounts with their statistics,
-// published games, the message board and the end-of-match reports.
+// server/store.h — the companion web server's data: accounts with their statistics, published
+// games, the message board and the end-of-match reports.
 //
-// One Store owns one database connection for the server's life. Every operation is one
-// parameterised statement set run under the store's lock, so the HTTP worker threads may call
-// it concurrently. Values reaching the store are already validated and bounded by the scripts.
+// One interface, two back ends: SQLite (a file, the embedded default) and PostgreSQL (several
+// server processes may share one database). OpenStore picks one from the --db text. Every
+// operation is safe to call from several threads at once. Values reaching the store are
+// already validated and bounded by the scripts; SQL is always parameterised.
+//
+// Accounts: passwords are kept as salted PBKDF2 hashes; the account logic (hashing, checking,
+// unique logins) lives in this class and the back ends only store rows. A non-empty login
+// belongs to one account: the back ends enforce it with a unique index, so two processes
+// cannot both register it. (Databases from before that rule may hold old accounts sharing a
+// login; they keep working by number, and the login stays with the oldest one.)
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
-
-struct sqlite3;
 
 namespace server {
 
@@ -37,12 +43,13 @@ struct Account {
 };
 
 struct Game {
-    int64_t key = 0;
+    int64_t key = 0;    // random, 1..2^31-1 (the client keeps it in a 32-bit signed number)
     int64_t player = 0; // the host's account number (0: none)
     std::string name;   // the host's account name, or "GUEST"
     std::string version;
     std::string ip; // the address the publish request came from
     std::string comment;
+    int64_t published = 0; // Unix time
 };
 
 struct Message {
@@ -68,44 +75,116 @@ struct MatchCounters {
     int64_t snipedDeaths = 0;
 };
 
+// The outcome of a registration (account number 0).
+enum class Registration {
+    Created,    // a new account
+    Existing,   // the login and password are those of an existing account: that account
+    LoginTaken, // the login belongs to another account (wrong password): refused
+};
+
+struct RegisterResult {
+    Registration outcome = Registration::LoginTaken;
+    std::optional<Account> account; // set unless LoginTaken
+};
+
+// Salt and hash of an account's password as stored.
+struct Credentials {
+    int64_t id = 0;
+    std::string login;
+    std::vector<unsigned char> salt;
+    std::vector<unsigned char> hash;
+};
+
 class Store {
 public:
-    // Opens (creating when missing) the database file and its tables. Throws StoreError.
-    explicit Store(const std::filesystem::path& path);
-    ~Store();
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
+    virtual ~Store() = default;
 
-    // A new account with a salted password hash; its number.
-    int64_t CreateAccount(const AccountForm& form);
-    // The account when `id` exists and `login` and `password` match it; its name and e-mail
-    // are then updated from the form. Nothing otherwise.
+    // ----- accounts (hashing and checks here; rows in the back end) -----
+
+    // Registers the form's login: a new account, the existing account when login and password
+    // match it, or a refusal when the login is another account's. An empty login always makes
+    // a new account (the game registers installations without a login that way).
+    RegisterResult RegisterAccount(const AccountForm& form);
+    // The account when `id` exists and the form's login and password match it; its name and
+    // e-mail are then updated from the form. Nothing otherwise.
     std::optional<Account> UpdateAccount(int64_t id, const AccountForm& form);
-    std::optional<Account> FindAccount(int64_t id);
+    // Sets a new password when `id` exists and `previous` is its password. False otherwise.
+    bool ChangePassword(int64_t id, std::string_view previous, std::string_view next);
+
+    // ----- rows -----
+
+    virtual std::optional<Account> FindAccount(int64_t id) = 0;
+    // Accounts that played, best first by the game's weapon score (kills - deaths +
+    // 5 x (sniper kills - sniped deaths)), then by kills, then oldest first.
+    virtual std::vector<Account> Ranking(int limit) = 0;
 
     // Adds the counters to the account's totals (when it exists) and keeps the comment.
     // False when the account does not exist (the report is kept all the same).
-    bool ReportMatch(int64_t player, const MatchCounters& counters, std::string_view comment);
+    virtual bool ReportMatch(int64_t player, const MatchCounters& counters,
+                             std::string_view comment) = 0;
 
-    // A new game in the list for `soft`; its key.
+    // A new game in the list for `soft`; its key, random and unused.
     int64_t PublishGame(int64_t soft, int64_t player, std::string_view version,
                         std::string_view comment, std::string_view ip);
     // Removes the game `key` when it was published from `ip`; false when there is no such game.
-    bool RemoveGame(int64_t key, std::string_view ip);
+    virtual bool RemoveGame(int64_t key, std::string_view ip) = 0;
     // The games of `soft` published less than `maxAgeSeconds` ago, oldest first; older games
     // are deleted on the way.
-    std::vector<Game> ListGames(int64_t soft, int64_t maxAgeSeconds);
+    virtual std::vector<Game> ListGames(int64_t soft, int64_t maxAgeSeconds) = 0;
 
     // Posts a message of `type` on the board of `soft`.
-    void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text);
+    virtual void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) = 0;
     // The newest `limit` messages of `type` (from `onlyPlayer` when given), newest first.
-    std::vector<Message> Messages(int64_t soft, int64_t type, std::optional<int64_t> onlyPlayer,
-                                  int limit);
+    virtual std::vector<Message> Messages(int64_t soft, int64_t type,
+                                          std::optional<int64_t> onlyPlayer, int limit) = 0;
+
+protected:
+    // ----- back-end rows of the account logic -----
+
+    virtual std::optional<Credentials> CredentialsById(int64_t id) = 0;
+    // The account that holds `login` (never a legacy sharer of it).
+    virtual std::optional<Credentials> CredentialsByLogin(std::string_view login) = 0;
+    // A new account row; its number, or nothing when the login is already held.
+    virtual std::optional<int64_t> InsertAccount(const AccountForm& form,
+                                                 const std::vector<unsigned char>& salt,
+                                                 const std::vector<unsigned char>& hash) = 0;
+    // Sets name and e-mail when the stored hash is still `hash`; the account then, else none.
+    virtual std::optional<Account> SetProfile(int64_t id, std::string_view name,
+                                              std::string_view email,
+                                              const std::vector<unsigned char>& hash) = 0;
+    // Replaces salt and hash when the stored hash is still `previousHash`.
+    virtual bool SetPassword(int64_t id, const std::vector<unsigned char>& previousHash,
+                             const std::vector<unsigned char>& salt,
+                             const std::vector<unsigned char>& hash) = 0;
+    // Inserts a game under `key`; false when the key is in use.
+    virtual bool InsertGame(int64_t key, int64_t soft, int64_t player, std::string_view version,
+                            std::string_view comment, std::string_view ip) = 0;
 
 private:
-    std::string NameOf(int64_t player);
-    std::mutex mutex_;
-    sqlite3* db_ = nullptr;
+    // True when `password` is the one whose salted hash `stored` holds. Remembers a success
+    // for a while, so the game's frequent account refreshes do not each cost a full hash.
+    bool PasswordMatches(const Credentials& stored, std::string_view password);
+
+    struct Verified {
+        std::vector<unsigned char> storedHash; // the row's hash when the check succeeded
+        std::vector<unsigned char> proof;      // keyed digest of the password that matched
+        int64_t until = 0;                     // steady-clock seconds
+    };
+    std::mutex verifiedMutex_;
+    std::unordered_map<int64_t, Verified> verified_;
 };
+
+// The store named by `address`: "postgresql://..." or "postgres://..." is a PostgreSQL
+// connection URI (libpq's form; `connections` connections are kept open), anything else the
+// path of a SQLite file, created when missing. Throws StoreError.
+std::unique_ptr<Store> OpenStore(const std::string& address, int connections = 4);
+
+// The hashing parameters, shared by both back ends (stored rows from either are the same).
+std::vector<unsigned char> NewSalt();
+std::vector<unsigned char> HashPassword(std::string_view password,
+                                        const std::vector<unsigned char>& salt);
+// The current Unix time in seconds, and its "YYYY-MM-DD HH:MM" UTC form.
+int64_t Now();
+std::string DateText(int64_t seconds);
 
 } // namespace server

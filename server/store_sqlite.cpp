@@ -1,0 +1,392 @@
+// server/store_sqlite.cpp — the store on one SQLite file (WAL journal), one connection under a
+// lock.
+//
+// Index
+//   1. Statements
+//   2. Schema
+//   3. Accounts and reports
+//   4. Games
+//   5. Messages
+#include "server/store_backends.h"
+
+#include <sqlite3.h>
+
+namespace server {
+
+namespace {
+
+// =============================================================================================
+// 1. Statements
+// =============================================================================================
+
+// One prepared statement; values are bound by position (1-based), never spliced into the text.
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql.data(), int(sql.size()), &stmt_, nullptr) != SQLITE_OK)
+            Fail("prepare");
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, int64_t value) {
+        sqlite3_bind_int64(stmt_, index, value);
+        return *this;
+    }
+    Statement& Bind(int index, std::string_view text) {
+        sqlite3_bind_text(stmt_, index, text.data(), int(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& BindBlob(int index, const std::vector<unsigned char>& bytes) {
+        sqlite3_bind_blob(stmt_, index, bytes.data(), int(bytes.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+
+    // Advances to the next row; false when done. `constraint` is set (instead of throwing)
+    // when the statement broke a unique constraint.
+    bool Step(bool* constraint = nullptr) {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_CONSTRAINT && constraint != nullptr) {
+            *constraint = true;
+            return false;
+        }
+        if (rc != SQLITE_DONE) Fail("step");
+        return false;
+    }
+    void Run() {
+        while (Step()) {
+        }
+    }
+
+    int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+    std::string Text(int column) const {
+        const unsigned char* text = sqlite3_column_text(stmt_, column);
+        return text ? std::string(reinterpret_cast<const char*>(text),
+                                  size_t(sqlite3_column_bytes(stmt_, column)))
+                    : std::string();
+    }
+    std::vector<unsigned char> Blob(int column) const {
+        const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(stmt_, column));
+        return data ? std::vector<unsigned char>(data, data + sqlite3_column_bytes(stmt_, column))
+                    : std::vector<unsigned char>();
+    }
+
+private:
+    [[noreturn]] void Fail(const char* what) const {
+        throw StoreError(std::string("database ") + what + " failed: " + sqlite3_errmsg(db_));
+    }
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+void Exec(sqlite3* db, std::string_view sql) {
+    Statement(db, sql).Run();
+}
+
+constexpr std::string_view kAccountColumns =
+    "id, name, login, email, kills, deaths, sniper_kills, sniped_deaths";
+
+Account ReadAccount(const Statement& row) {
+    return {row.Int(0), row.Text(1), row.Text(2), row.Text(3),
+            row.Int(4), row.Int(5),  row.Int(6),  row.Int(7)};
+}
+
+class SqliteStore final : public Store {
+public:
+    explicit SqliteStore(const std::string& path);
+    ~SqliteStore() override { sqlite3_close(db_); }
+
+    std::optional<Account> FindAccount(int64_t id) override;
+    std::vector<Account> Ranking(int limit) override;
+    bool ReportMatch(int64_t player, const MatchCounters& counters,
+                     std::string_view comment) override;
+    bool RemoveGame(int64_t key, std::string_view ip) override;
+    std::vector<Game> ListGames(int64_t soft, int64_t maxAgeSeconds) override;
+    void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) override;
+    std::vector<Message> Messages(int64_t soft, int64_t type, std::optional<int64_t> onlyPlayer,
+                                  int limit) override;
+
+protected:
+    std::optional<Credentials> CredentialsById(int64_t id) override;
+    std::optional<Credentials> CredentialsByLogin(std::string_view login) override;
+    std::optional<int64_t> InsertAccount(const AccountForm& form,
+                                         const std::vector<unsigned char>& salt,
+                                         const std::vector<unsigned char>& hash) override;
+    std::optional<Account> SetProfile(int64_t id, std::string_view name, std::string_view email,
+                                      const std::vector<unsigned char>& hash) override;
+    bool SetPassword(int64_t id, const std::vector<unsigned char>& previousHash,
+                     const std::vector<unsigned char>& salt,
+                     const std::vector<unsigned char>& hash) override;
+    bool InsertGame(int64_t key, int64_t soft, int64_t player, std::string_view version,
+                    std::string_view comment, std::string_view ip) override;
+
+private:
+    std::optional<Account> AccountLocked(int64_t id);
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+};
+
+// =============================================================================================
+// 2. Schema
+// =============================================================================================
+
+bool HasColumn(sqlite3* db, std::string_view table, std::string_view column) {
+    Statement row(db, "SELECT name FROM pragma_table_info(?)");
+    row.Bind(1, table);
+    while (row.Step())
+        if (row.Text(0) == column) return true;
+    return false;
+}
+
+SqliteStore::SqliteStore(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string error = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw StoreError("cannot open " + path + ": " + error);
+    }
+    try {
+        sqlite3_busy_timeout(db_, 5000);
+        Exec(db_, "PRAGMA journal_mode=WAL");
+        Exec(db_, "CREATE TABLE IF NOT EXISTS accounts ("
+                  " id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL, login TEXT NOT NULL,"
+                  " email TEXT NOT NULL, salt BLOB NOT NULL, hash BLOB NOT NULL,"
+                  " kills INTEGER NOT NULL DEFAULT 0, deaths INTEGER NOT NULL DEFAULT 0,"
+                  " sniper_kills INTEGER NOT NULL DEFAULT 0,"
+                  " sniped_deaths INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL,"
+                  " login_shared INTEGER NOT NULL DEFAULT 0)");
+        if (!HasColumn(db_, "accounts", "login_shared")) {
+            // A database from before logins were unique: keep its accounts, mark the sharers.
+            Exec(db_, "BEGIN IMMEDIATE");
+            Exec(db_, "ALTER TABLE accounts ADD COLUMN login_shared INTEGER NOT NULL DEFAULT 0");
+            Exec(db_, kMarkSharedLoginsSql);
+            Exec(db_, "COMMIT");
+        }
+        Exec(db_, kLoginIndexSql);
+        Exec(db_, "CREATE TABLE IF NOT EXISTS games ("
+                  " key INTEGER PRIMARY KEY AUTOINCREMENT, soft INTEGER NOT NULL,"
+                  " player INTEGER NOT NULL, version TEXT NOT NULL, comment TEXT NOT NULL,"
+                  " ip TEXT NOT NULL, published INTEGER NOT NULL)");
+        Exec(db_, "CREATE TABLE IF NOT EXISTS messages ("
+                  " id INTEGER PRIMARY KEY AUTOINCREMENT, soft INTEGER NOT NULL,"
+                  " player INTEGER NOT NULL, type INTEGER NOT NULL, text TEXT NOT NULL,"
+                  " posted INTEGER NOT NULL)");
+        Exec(db_, "CREATE TABLE IF NOT EXISTS reports ("
+                  " id INTEGER PRIMARY KEY AUTOINCREMENT, player INTEGER NOT NULL,"
+                  " kills INTEGER NOT NULL, deaths INTEGER NOT NULL,"
+                  " sniper_kills INTEGER NOT NULL, sniped_deaths INTEGER NOT NULL,"
+                  " comment TEXT NOT NULL, reported INTEGER NOT NULL)");
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+// =============================================================================================
+// 3. Accounts and reports
+// =============================================================================================
+
+std::optional<Credentials> SqliteStore::CredentialsById(int64_t id) {
+    std::lock_guard lock(mutex_);
+    Statement row(db_, "SELECT id, login, salt, hash FROM accounts WHERE id = ?");
+    row.Bind(1, id);
+    if (!row.Step()) return std::nullopt;
+    return Credentials{row.Int(0), row.Text(1), row.Blob(2), row.Blob(3)};
+}
+
+std::optional<Credentials> SqliteStore::CredentialsByLogin(std::string_view login) {
+    std::lock_guard lock(mutex_);
+    Statement row(db_, "SELECT id, login, salt, hash FROM accounts"
+                       " WHERE login = ? AND login <> '' AND login_shared = 0");
+    row.Bind(1, login);
+    if (!row.Step()) return std::nullopt;
+    return Credentials{row.Int(0), row.Text(1), row.Blob(2), row.Blob(3)};
+}
+
+std::optional<int64_t> SqliteStore::InsertAccount(const AccountForm& form,
+                                                  const std::vector<unsigned char>& salt,
+                                                  const std::vector<unsigned char>& hash) {
+    std::lock_guard lock(mutex_);
+    Statement insert(db_, "INSERT INTO accounts (name, login, email, salt, hash, created)"
+                          " VALUES (?, ?, ?, ?, ?, ?)");
+    insert.Bind(1, form.name)
+        .Bind(2, form.login)
+        .Bind(3, form.email)
+        .BindBlob(4, salt)
+        .BindBlob(5, hash)
+        .Bind(6, Now());
+    bool taken = false;
+    insert.Step(&taken);
+    if (taken) return std::nullopt;
+    return sqlite3_last_insert_rowid(db_);
+}
+
+std::optional<Account> SqliteStore::AccountLocked(int64_t id) {
+    Statement row(db_, "SELECT " + std::string(kAccountColumns) + " FROM accounts WHERE id = ?");
+    row.Bind(1, id);
+    if (!row.Step()) return std::nullopt;
+    return ReadAccount(row);
+}
+
+std::optional<Account> SqliteStore::SetProfile(int64_t id, std::string_view name,
+                                               std::string_view email,
+                                               const std::vector<unsigned char>& hash) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "UPDATE accounts SET name = ?, email = ? WHERE id = ? AND hash = ?")
+        .Bind(1, name)
+        .Bind(2, email)
+        .Bind(3, id)
+        .BindBlob(4, hash)
+        .Run();
+    if (sqlite3_changes(db_) == 0) return std::nullopt;
+    return AccountLocked(id);
+}
+
+bool SqliteStore::SetPassword(int64_t id, const std::vector<unsigned char>& previousHash,
+                              const std::vector<unsigned char>& salt,
+                              const std::vector<unsigned char>& hash) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "UPDATE accounts SET salt = ?, hash = ? WHERE id = ? AND hash = ?")
+        .BindBlob(1, salt)
+        .BindBlob(2, hash)
+        .Bind(3, id)
+        .BindBlob(4, previousHash)
+        .Run();
+    return sqlite3_changes(db_) > 0;
+}
+
+std::optional<Account> SqliteStore::FindAccount(int64_t id) {
+    std::lock_guard lock(mutex_);
+    return AccountLocked(id);
+}
+
+std::vector<Account> SqliteStore::Ranking(int limit) {
+    std::lock_guard lock(mutex_);
+    Statement row(db_, "SELECT " + std::string(kAccountColumns) + " FROM accounts" +
+                           kRankingOrderSql + " LIMIT ?");
+    row.Bind(1, int64_t(limit));
+    std::vector<Account> accounts;
+    while (row.Step())
+        accounts.push_back(ReadAccount(row));
+    return accounts;
+}
+
+bool SqliteStore::ReportMatch(int64_t player, const MatchCounters& c, std::string_view comment) {
+    std::lock_guard lock(mutex_);
+    Exec(db_, "BEGIN IMMEDIATE");
+    try {
+        Statement(db_, "INSERT INTO reports (player, kills, deaths, sniper_kills, sniped_deaths,"
+                       " comment, reported) VALUES (?, ?, ?, ?, ?, ?, ?)")
+            .Bind(1, player)
+            .Bind(2, c.kills)
+            .Bind(3, c.deaths)
+            .Bind(4, c.sniperKills)
+            .Bind(5, c.snipedDeaths)
+            .Bind(6, comment)
+            .Bind(7, Now())
+            .Run();
+        // Totals stay within the client's 32-bit numbers.
+        Statement(db_, "UPDATE accounts SET kills = min(kills + ?, 2147483647),"
+                       " deaths = min(deaths + ?, 2147483647),"
+                       " sniper_kills = min(sniper_kills + ?, 2147483647),"
+                       " sniped_deaths = min(sniped_deaths + ?, 2147483647) WHERE id = ?")
+            .Bind(1, c.kills)
+            .Bind(2, c.deaths)
+            .Bind(3, c.sniperKills)
+            .Bind(4, c.snipedDeaths)
+            .Bind(5, player)
+            .Run();
+        const bool found = sqlite3_changes(db_) > 0;
+        Exec(db_, "COMMIT");
+        return found;
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+// =============================================================================================
+// 4. Games
+// =============================================================================================
+
+bool SqliteStore::InsertGame(int64_t key, int64_t soft, int64_t player, std::string_view version,
+                             std::string_view comment, std::string_view ip) {
+    std::lock_guard lock(mutex_);
+    Statement insert(db_, "INSERT INTO games (key, soft, player, version, comment, ip, published)"
+                          " VALUES (?, ?, ?, ?, ?, ?, ?)");
+    insert.Bind(1, key)
+        .Bind(2, soft)
+        .Bind(3, player)
+        .Bind(4, version)
+        .Bind(5, comment)
+        .Bind(6, ip)
+        .Bind(7, Now());
+    bool taken = false;
+    insert.Step(&taken);
+    return !taken;
+}
+
+bool SqliteStore::RemoveGame(int64_t key, std::string_view ip) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "DELETE FROM games WHERE key = ? AND ip = ?").Bind(1, key).Bind(2, ip).Run();
+    return sqlite3_changes(db_) > 0;
+}
+
+std::vector<Game> SqliteStore::ListGames(int64_t soft, int64_t maxAgeSeconds) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "DELETE FROM games WHERE published < ?").Bind(1, Now() - maxAgeSeconds).Run();
+    Statement row(db_, "SELECT g.key, g.player, coalesce(nullif(a.name, ''), 'GUEST'), g.version,"
+                       " g.ip, g.comment, g.published FROM games g"
+                       " LEFT JOIN accounts a ON a.id = g.player"
+                       " WHERE g.soft = ? ORDER BY g.published, g.key");
+    row.Bind(1, soft);
+    std::vector<Game> games;
+    while (row.Step())
+        games.push_back({row.Int(0), row.Int(1), row.Text(2), row.Text(3), row.Text(4), row.Text(5),
+                         row.Int(6)});
+    return games;
+}
+
+// =============================================================================================
+// 5. Messages
+// =============================================================================================
+
+void SqliteStore::PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "INSERT INTO messages (soft, player, type, text, posted) VALUES (?, ?, ?, ?, ?)")
+        .Bind(1, soft)
+        .Bind(2, player)
+        .Bind(3, type)
+        .Bind(4, text)
+        .Bind(5, Now())
+        .Run();
+}
+
+std::vector<Message> SqliteStore::Messages(int64_t soft, int64_t type,
+                                           std::optional<int64_t> onlyPlayer, int limit) {
+    std::lock_guard lock(mutex_);
+    Statement row(db_, "SELECT m.id, coalesce(nullif(a.name, ''), 'GUEST'), m.posted, m.text"
+                       " FROM messages m LEFT JOIN accounts a ON a.id = m.player"
+                       " WHERE m.soft = ? AND m.type = ? AND (? IS NULL OR m.player = ?)"
+                       " ORDER BY m.id DESC LIMIT ?");
+    row.Bind(1, soft).Bind(2, type);
+    if (onlyPlayer) row.Bind(3, *onlyPlayer).Bind(4, *onlyPlayer);
+    row.Bind(5, int64_t(limit));
+    std::vector<Message> messages;
+    while (row.Step())
+        messages.push_back({row.Int(0), row.Text(1), DateText(row.Int(2)), row.Text(3)});
+    return messages;
+}
+
+} // namespace
+
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path) {
+    return std::make_unique<SqliteStore>(path);
+}
+
+} // namespace server

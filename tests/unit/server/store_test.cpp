@@ -1,0 +1,243 @@
+// The store's behaviour, the same suite on both back ends: SQLite in a temporary file and a
+// real PostgreSQL server started for the test on loopback. Two Store objects on one database
+// stand for two server processes.
+#include <gtest/gtest.h>
+
+#include "server/site.h"
+#include "server/store.h"
+#include "tests/support/postgres.h"
+
+#include <sqlite3.h>
+
+#include <set>
+
+namespace {
+
+using server::AccountForm;
+using server::Registration;
+
+// One database of the back end under test, and a way to open more stores on it.
+class Database {
+public:
+    explicit Database(const std::string& backend) {
+        if (backend == "postgresql") {
+            postgres_ = std::make_unique<testsupport::TestPostgres>();
+            address_ = postgres_->Uri();
+        } else {
+            dir_ = std::filesystem::path(::testing::TempDir()) /
+                   ("store-" + std::to_string(::getpid()));
+            std::filesystem::remove_all(dir_);
+            std::filesystem::create_directories(dir_);
+            address_ = (dir_ / "web.db").string();
+        }
+    }
+    ~Database() {
+        std::error_code ignored;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+    }
+    bool Ok() const { return !postgres_ || postgres_->Ok(); }
+    std::string Error() const { return postgres_ ? postgres_->Error() : ""; }
+    std::unique_ptr<server::Store> Open() const { return server::OpenStore(address_, 2); }
+    const std::string& Address() const { return address_; }
+
+private:
+    std::unique_ptr<testsupport::TestPostgres> postgres_;
+    std::filesystem::path dir_;
+    std::string address_;
+};
+
+class StoreSuite : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        db_ = std::make_unique<Database>(GetParam());
+        ASSERT_TRUE(db_->Ok()) << db_->Error();
+        store_ = db_->Open();
+    }
+    std::unique_ptr<Database> db_;
+    std::unique_ptr<server::Store> store_;
+};
+
+AccountForm Form(std::string name, std::string login, std::string password) {
+    return AccountForm{std::move(name), std::move(login), std::move(password), "e@example.org"};
+}
+
+} // namespace
+
+TEST_P(StoreSuite, ALoginBelongsToOneAccountAcrossServers) {
+    const auto other = db_->Open(); // a second server process on the same database
+
+    const server::RegisterResult first = store_->RegisterAccount(Form("Alice", "alice", "pw1"));
+    ASSERT_EQ(first.outcome, Registration::Created);
+    ASSERT_TRUE(first.account);
+    const int64_t alice = first.account->id;
+    EXPECT_EQ(alice, 1) << "the first account is the publisher's";
+
+    // Another password on either server: refused. The same password: the same account, renamed.
+    EXPECT_EQ(other->RegisterAccount(Form("Mallory", "alice", "guess")).outcome,
+              Registration::LoginTaken);
+    EXPECT_EQ(store_->RegisterAccount(Form("Mallory", "alice", "")).outcome,
+              Registration::LoginTaken);
+    const server::RegisterResult again = other->RegisterAccount(Form("Alice A.", "alice", "pw1"));
+    ASSERT_EQ(again.outcome, Registration::Existing);
+    EXPECT_EQ(again.account->id, alice);
+    EXPECT_EQ(store_->FindAccount(alice)->name, "Alice A.");
+    // Logins are compared exactly; an empty login always makes a new account.
+    EXPECT_EQ(store_->RegisterAccount(Form("A", "Alice", "x")).outcome, Registration::Created);
+    const auto blank1 = store_->RegisterAccount(Form("GIGN", "", ""));
+    const auto blank2 = other->RegisterAccount(Form("GIGN", "", ""));
+    ASSERT_EQ(blank1.outcome, Registration::Created);
+    ASSERT_EQ(blank2.outcome, Registration::Created);
+    EXPECT_NE(blank1.account->id, blank2.account->id);
+
+    // Updates need number, login and password together.
+    EXPECT_TRUE(store_->UpdateAccount(alice, Form("Al", "alice", "pw1")));
+    EXPECT_FALSE(store_->UpdateAccount(alice, Form("Al", "alice", "pw2")));
+    EXPECT_FALSE(store_->UpdateAccount(alice, Form("Al", "Alice", "pw1")));
+    EXPECT_FALSE(store_->UpdateAccount(alice + 100, Form("Al", "alice", "pw1")));
+    EXPECT_TRUE(blank2.account && store_->UpdateAccount(blank2.account->id, Form("T", "", "")));
+
+    // A password changed on one server is the only one either server accepts afterwards, even
+    // right after both checked the old one.
+    ASSERT_TRUE(other->UpdateAccount(alice, Form("Al", "alice", "pw1")));
+    EXPECT_FALSE(store_->ChangePassword(alice, "wrong", "pw2"));
+    ASSERT_TRUE(store_->ChangePassword(alice, "pw1", "pw2"));
+    EXPECT_FALSE(other->UpdateAccount(alice, Form("Al", "alice", "pw1")));
+    EXPECT_FALSE(store_->UpdateAccount(alice, Form("Al", "alice", "pw1")));
+    EXPECT_FALSE(other->ChangePassword(alice, "pw1", "pw3"));
+    EXPECT_TRUE(other->UpdateAccount(alice, Form("Al", "alice", "pw2")));
+    EXPECT_EQ(other->RegisterAccount(Form("Al", "alice", "pw1")).outcome, Registration::LoginTaken);
+    EXPECT_EQ(other->RegisterAccount(Form("Al", "alice", "pw2")).account->id, alice);
+}
+
+TEST_P(StoreSuite, GamesHaveRandomKeysAndLeaveOnlyFromTheirAddress) {
+    const auto other = db_->Open();
+    const int64_t host = store_->RegisterAccount(Form("Host <1>", "host", "pw")).account->id;
+    std::set<int64_t> keys;
+    for (int i = 0; i < 20; ++i) {
+        const int64_t key =
+            store_->PublishGame(1, host, "1.0.0", "game " + std::to_string(i), "127.0.0.1");
+        EXPECT_GE(key, 1);
+        EXPECT_LE(key, 2147483647);
+        keys.insert(key);
+    }
+    EXPECT_EQ(keys.size(), 20u);
+    // Sequential keys would span 19; random ones over 2^31 almost never fall that close.
+    EXPECT_GT(*keys.rbegin() - *keys.begin(), 1000);
+
+    const int64_t guest = other->PublishGame(1, 0, "1.0.1", "it's \"quoted\"'); --", "10.0.0.7");
+    other->PublishGame(2, host, "1.0.0", "another program", "127.0.0.1");
+    std::vector<server::Game> games = other->ListGames(1, 3600);
+    ASSERT_EQ(games.size(), 21u);
+    const auto found = std::find_if(games.begin(), games.end(),
+                                    [guest](const server::Game& g) { return g.key == guest; });
+    ASSERT_NE(found, games.end());
+    EXPECT_EQ(found->name, "GUEST");
+    EXPECT_EQ(found->comment, "it's \"quoted\"'); --");
+    EXPECT_EQ(found->ip, "10.0.0.7");
+    EXPECT_EQ(games.front().name, "Host <1>");
+
+    // Only the publishing address withdraws a game.
+    EXPECT_FALSE(store_->RemoveGame(guest, "127.0.0.1"));
+    EXPECT_EQ(store_->ListGames(1, 3600).size(), 21u);
+    EXPECT_TRUE(store_->RemoveGame(guest, "10.0.0.7"));
+    EXPECT_FALSE(other->RemoveGame(guest, "10.0.0.7"));
+    EXPECT_EQ(store_->ListGames(1, 3600).size(), 20u);
+    // Games past their lifetime leave the list for good.
+    EXPECT_TRUE(store_->ListGames(1, -1).empty());
+    EXPECT_TRUE(other->ListGames(1, 3600).empty());
+    EXPECT_EQ(other->ListGames(2, 3600).size(), 0u) << "the expiry is the same for every program";
+}
+
+TEST_P(StoreSuite, ReportsMakeTheRankingAndMessagesKeepTheirText) {
+    const int64_t a = store_->RegisterAccount(Form("Ace", "ace", "1")).account->id;
+    const int64_t b = store_->RegisterAccount(Form("Bob", "bob", "2")).account->id;
+    const int64_t c = store_->RegisterAccount(Form("Cy", "cy", "3")).account->id;
+    store_->RegisterAccount(Form("Idle", "idle", "4"));
+
+    EXPECT_TRUE(store_->ReportMatch(a, {6, 2, 0, 0}, "gg"));    // score 4: rank 1
+    EXPECT_TRUE(store_->ReportMatch(b, {3, 1, 2, 0}, ""));      // score 12: rank 3
+    EXPECT_TRUE(store_->ReportMatch(c, {1, 0, 1, 0}, ""));      // score 6: rank 2
+    EXPECT_TRUE(store_->ReportMatch(a, {1, 0, 0, 0}, "again")); // a: score 5, rank 2
+    EXPECT_FALSE(store_->ReportMatch(999, {5, 0, 0, 0}, "nobody"));
+    // Totals stop at the client's 32-bit maximum.
+    for (int i = 0; i < 3; ++i)
+        store_->ReportMatch(c, {0, 0, 0, 1'000'000'000}, "");
+    EXPECT_EQ(store_->FindAccount(c)->snipedDeaths, 2147483647);
+
+    const std::vector<server::Account> ranking = store_->Ranking(10);
+    ASSERT_EQ(ranking.size(), 3u) << "accounts that never played are not ranked";
+    EXPECT_EQ(ranking[0].name, "Bob");
+    EXPECT_EQ(server::WeaponRank(ranking[0]), 3);
+    EXPECT_EQ(ranking[1].name, "Ace");
+    EXPECT_EQ(ranking[1].kills, 7);
+    EXPECT_EQ(ranking[1].deaths, 2);
+    EXPECT_EQ(server::WeaponRank(ranking[1]), 2);
+    EXPECT_EQ(ranking[2].name, "Cy");
+    EXPECT_EQ(server::WeaponRank(ranking[2]), 1);
+    EXPECT_EQ(store_->Ranking(1).size(), 1u);
+
+    store_->PostMessage(1, a, 0, "first");
+    store_->PostMessage(1, 0, 0, "<script>alert('x')</script>\r\nline two");
+    store_->PostMessage(1, b, 1, "to the publisher");
+    store_->PostMessage(2, a, 0, "other program");
+    const std::vector<server::Message> board = store_->Messages(1, 0, std::nullopt, 10);
+    ASSERT_EQ(board.size(), 2u);
+    EXPECT_EQ(board[0].text, "<script>alert('x')</script>\r\nline two");
+    EXPECT_EQ(board[0].name, "GUEST");
+    EXPECT_EQ(board[1].name, "Ace");
+    EXPECT_EQ(board[1].date.size(), 16u);
+    EXPECT_EQ(store_->Messages(1, 0, std::nullopt, 1).size(), 1u);
+    EXPECT_EQ(store_->Messages(1, 1, b, 10).size(), 1u);
+    EXPECT_TRUE(store_->Messages(1, 1, a, 10).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StoreSuite, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+// A database written before logins were unique keeps every account: the sharers of a login
+// still sign in by number, and the login itself stays with the oldest of them.
+TEST(StoreSqlite, OlderDatabaseWithSharedLoginsKeepsItsAccounts) {
+    const auto dir = std::filesystem::path(::testing::TempDir()) /
+                     ("store-legacy-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "old.db").string();
+    const std::vector<unsigned char> salt = server::NewSalt();
+    const std::vector<unsigned char> hash1 = server::HashPassword("one", salt);
+    const std::vector<unsigned char> hash2 = server::HashPassword("two", salt);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TABLE accounts (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                               " name TEXT NOT NULL, login TEXT NOT NULL, email TEXT NOT NULL,"
+                               " salt BLOB NOT NULL, hash BLOB NOT NULL,"
+                               " kills INTEGER NOT NULL DEFAULT 0, deaths INTEGER NOT NULL"
+                               " DEFAULT 0, sniper_kills INTEGER NOT NULL DEFAULT 0,"
+                               " sniped_deaths INTEGER NOT NULL DEFAULT 0,"
+                               " created INTEGER NOT NULL)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        for (const auto* hash : {&hash1, &hash2}) {
+            sqlite3_stmt* insert = nullptr;
+            sqlite3_prepare_v2(db,
+                               "INSERT INTO accounts (name, login, email, salt, hash, created)"
+                               " VALUES ('twin', 'twin', '', ?, ?, 0)",
+                               -1, &insert, nullptr);
+            sqlite3_bind_blob(insert, 1, salt.data(), int(salt.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(insert, 2, hash->data(), int(hash->size()), SQLITE_TRANSIENT);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_finalize(insert);
+        }
+        sqlite3_close(db);
+    }
+    const auto store = server::OpenStore(path);
+    EXPECT_TRUE(store->UpdateAccount(1, Form("twin", "twin", "one")));
+    EXPECT_TRUE(store->UpdateAccount(2, Form("twin", "twin", "two")));
+    EXPECT_EQ(store->RegisterAccount(Form("twin", "twin", "one")).account->id, 1);
+    EXPECT_EQ(store->RegisterAccount(Form("twin", "twin", "two")).outcome,
+              Registration::LoginTaken);
+    EXPECT_EQ(store->RegisterAccount(Form("new", "fresh", "x")).outcome, Registration::Created);
+    EXPECT_EQ(store->RegisterAccount(Form("new", "fresh", "y")).outcome, Registration::LoginTaken);
+    std::filesystem::remove_all(dir);
+}
