@@ -120,10 +120,15 @@ bool Store::PasswordMatches(const Credentials& stored, std::string_view password
     }
     // The slow check runs outside every lock.
     if (!SameBytes(HashPassword(password, stored.salt), stored.hash)) return false;
+    Remember(stored, password);
+    return true;
+}
+
+void Store::Remember(const Credentials& stored, std::string_view password) {
+    const std::vector<unsigned char> proof = Proof(stored.salt, password);
     std::lock_guard lock(verifiedMutex_);
     if (verified_.size() >= kVerifiedMax) verified_.clear();
-    verified_[stored.id] = Verified{stored.hash, proof, now + kVerifiedSeconds};
-    return true;
+    verified_[stored.id] = Verified{stored.hash, proof, SteadySeconds() + kVerifiedSeconds};
 }
 
 RegisterResult Store::RegisterAccount(const AccountForm& form) {
@@ -141,8 +146,10 @@ RegisterResult Store::RegisterAccount(const AccountForm& form) {
     }
     const std::vector<unsigned char> salt = NewSalt();
     const std::vector<unsigned char> hash = HashPassword(form.password, salt);
-    if (const std::optional<int64_t> id = InsertAccount(form, salt, hash))
+    if (const std::optional<int64_t> id = InsertAccount(form, salt, hash)) {
+        Remember(Credentials{*id, form.login, salt, hash}, form.password);
         return RegisterResult{Registration::Created, FindAccount(*id)};
+    }
     // Another request registered the login meanwhile.
     if (const std::optional<Credentials> held = CredentialsByLogin(form.login))
         return existing(*held);
@@ -163,7 +170,10 @@ bool Store::ChangePassword(int64_t id, std::string_view previous, std::string_vi
     const std::optional<Credentials> stored = CredentialsById(id);
     if (!stored || !PasswordMatches(*stored, previous)) return false;
     const std::vector<unsigned char> salt = NewSalt();
-    return SetPassword(id, stored->hash, salt, HashPassword(next, salt));
+    const std::vector<unsigned char> hash = HashPassword(next, salt);
+    if (!SetPassword(id, stored->hash, salt, hash)) return false;
+    Remember(Credentials{id, stored->login, salt, hash}, next);
+    return true;
 }
 
 // =============================================================================================

@@ -95,6 +95,35 @@ struct Credentials {
     std::vector<unsigned char> hash;
 };
 
+// Every row of a store, to move a database from one back end to another.
+struct Dump {
+    struct AccountRow {
+        Account account;
+        std::vector<unsigned char> salt, hash;
+        int64_t created = 0;
+        int64_t loginShared = 0;
+    };
+    struct GameRow {
+        Game game;
+        int64_t soft = 0;
+    };
+    struct MessageRow {
+        int64_t id = 0, soft = 0, player = 0, type = 0;
+        std::string text;
+        int64_t posted = 0;
+    };
+    struct ReportRow {
+        int64_t id = 0, player = 0;
+        MatchCounters counters;
+        std::string comment;
+        int64_t reported = 0;
+    };
+    std::vector<AccountRow> accounts;
+    std::vector<GameRow> games;
+    std::vector<MessageRow> messages;
+    std::vector<ReportRow> reports;
+};
+
 class Store {
 public:
     virtual ~Store() = default;
@@ -138,6 +167,14 @@ public:
     virtual std::vector<Message> Messages(int64_t soft, int64_t type,
                                           std::optional<int64_t> onlyPlayer, int limit) = 0;
 
+    // ----- moving -----
+
+    // Every row, numbers and hashes as stored.
+    virtual Dump ExportAll() = 0;
+    // Writes `dump` into this store, keeping every number, in one transaction. Throws
+    // StoreError when the store already holds an account, a game or a message.
+    virtual void ImportAll(const Dump& dump) = 0;
+
 protected:
     // ----- back-end rows of the account logic -----
 
@@ -164,6 +201,8 @@ private:
     // True when `password` is the one whose salted hash `stored` holds. Remembers a success
     // for a while, so the game's frequent account refreshes do not each cost a full hash.
     bool PasswordMatches(const Credentials& stored, std::string_view password);
+    // Remembers that `password` is the one `stored` holds (just hashed or just checked).
+    void Remember(const Credentials& stored, std::string_view password);
 
     struct Verified {
         std::vector<unsigned char> storedHash; // the row's hash when the check succeeded

@@ -8,6 +8,7 @@
 //   2. Schema
 //   3. Accounts and reports
 //   4. Games and messages
+//   5. Moving
 #include "server/store_backends.h"
 
 #include <libpq-fe.h>
@@ -216,6 +217,8 @@ public:
     void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) override;
     std::vector<Message> Messages(int64_t soft, int64_t type, std::optional<int64_t> onlyPlayer,
                                   int limit) override;
+    Dump ExportAll() override;
+    void ImportAll(const Dump& dump) override;
 
 protected:
     std::optional<Credentials> CredentialsById(int64_t id) override;
@@ -429,6 +432,121 @@ std::vector<Message> PostgresStore::Messages(int64_t soft, int64_t type,
         messages.push_back(
             {rows.Int(i, 0), rows.Text(i, 1), DateText(rows.Int(i, 2)), rows.Text(i, 3)});
     return messages;
+}
+
+// =============================================================================================
+// 5. Moving
+// =============================================================================================
+
+Dump PostgresStore::ExportAll() {
+    auto conn = pool_.Borrow();
+    conn->Run("BEGIN ISOLATION LEVEL REPEATABLE READ");
+    Dump dump;
+    try {
+        const Rows accounts = conn->Run(("SELECT " + std::string(kAccountColumns) +
+                                         ", salt, hash, created, login_shared FROM accounts"
+                                         " ORDER BY id")
+                                            .c_str());
+        for (int i = 0; i < accounts.Count(); ++i)
+            dump.accounts.push_back({ReadAccount(accounts, i), accounts.Blob(i, 8),
+                                     accounts.Blob(i, 9), accounts.Int(i, 10),
+                                     accounts.Int(i, 11)});
+        const Rows games = conn->Run("SELECT key, player, version, ip, comment, published, soft"
+                                     " FROM games ORDER BY key");
+        for (int i = 0; i < games.Count(); ++i)
+            dump.games.push_back({{games.Int(i, 0), games.Int(i, 1), "", games.Text(i, 2),
+                                   games.Text(i, 3), games.Text(i, 4), games.Int(i, 5)},
+                                  games.Int(i, 6)});
+        const Rows messages =
+            conn->Run("SELECT id, soft, player, type, text, posted FROM messages ORDER BY id");
+        for (int i = 0; i < messages.Count(); ++i)
+            dump.messages.push_back({messages.Int(i, 0), messages.Int(i, 1), messages.Int(i, 2),
+                                     messages.Int(i, 3), messages.Text(i, 4), messages.Int(i, 5)});
+        const Rows reports =
+            conn->Run("SELECT id, player, kills, deaths, sniper_kills,"
+                      " sniped_deaths, comment, reported FROM reports ORDER BY id");
+        for (int i = 0; i < reports.Count(); ++i)
+            dump.reports.push_back(
+                {reports.Int(i, 0),
+                 reports.Int(i, 1),
+                 {reports.Int(i, 2), reports.Int(i, 3), reports.Int(i, 4), reports.Int(i, 5)},
+                 reports.Text(i, 6),
+                 reports.Int(i, 7)});
+    } catch (...) {
+        conn->Run("ROLLBACK");
+        throw;
+    }
+    conn->Run("COMMIT");
+    return dump;
+}
+
+void PostgresStore::ImportAll(const Dump& dump) {
+    auto conn = pool_.Borrow();
+    conn->Run("BEGIN");
+    try {
+        conn->Run("LOCK TABLE accounts, games, messages, reports IN EXCLUSIVE MODE");
+        const Rows count = conn->Run("SELECT (SELECT count(*) FROM accounts) + (SELECT count(*)"
+                                     " FROM games) + (SELECT count(*) FROM messages)");
+        if (count.Int(0, 0) > 0) throw StoreError("the target database is not empty");
+        for (const Dump::AccountRow& r : dump.accounts) {
+            const Account& a = r.account;
+            conn->Run("INSERT INTO accounts (id, name, login, email, kills, deaths, sniper_kills,"
+                      " sniped_deaths, salt, hash, created, login_shared)"
+                      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
+                      Params()
+                          .Add(a.id)
+                          .Add(a.name)
+                          .Add(a.login)
+                          .Add(a.email)
+                          .Add(a.kills)
+                          .Add(a.deaths)
+                          .Add(a.sniperKills)
+                          .Add(a.snipedDeaths)
+                          .AddBytes(r.salt)
+                          .AddBytes(r.hash)
+                          .Add(r.created)
+                          .Add(r.loginShared));
+        }
+        for (const Dump::GameRow& r : dump.games) {
+            const Game& g = r.game;
+            conn->Run("INSERT INTO games (key, soft, player, version, comment, ip, published)"
+                      " VALUES ($1, $2, $3, $4, $5, $6, $7)",
+                      Params()
+                          .Add(g.key)
+                          .Add(r.soft)
+                          .Add(g.player)
+                          .Add(g.version)
+                          .Add(g.comment)
+                          .Add(g.ip)
+                          .Add(g.published));
+        }
+        for (const Dump::MessageRow& m : dump.messages)
+            conn->Run(
+                "INSERT INTO messages (id, soft, player, type, text, posted)"
+                " VALUES ($1, $2, $3, $4, $5, $6)",
+                Params().Add(m.id).Add(m.soft).Add(m.player).Add(m.type).Add(m.text).Add(m.posted));
+        for (const Dump::ReportRow& r : dump.reports)
+            conn->Run("INSERT INTO reports (id, player, kills, deaths, sniper_kills,"
+                      " sniped_deaths, comment, reported) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+                      Params()
+                          .Add(r.id)
+                          .Add(r.player)
+                          .Add(r.counters.kills)
+                          .Add(r.counters.deaths)
+                          .Add(r.counters.sniperKills)
+                          .Add(r.counters.snipedDeaths)
+                          .Add(r.comment)
+                          .Add(r.reported));
+        // New rows continue after the imported numbers.
+        for (const char* table : {"accounts", "messages", "reports"})
+            conn->Run(("SELECT setval(pg_get_serial_sequence('" + std::string(table) +
+                       "', 'id'), coalesce((SELECT max(id) FROM " + table + "), 0) + 1, false)")
+                          .c_str());
+    } catch (...) {
+        conn->Run("ROLLBACK");
+        throw;
+    }
+    conn->Run("COMMIT");
 }
 
 } // namespace

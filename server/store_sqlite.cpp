@@ -7,6 +7,7 @@
 //   3. Accounts and reports
 //   4. Games
 //   5. Messages
+//   6. Moving
 #include "server/store_backends.h"
 
 #include <sqlite3.h>
@@ -107,6 +108,8 @@ public:
     void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) override;
     std::vector<Message> Messages(int64_t soft, int64_t type, std::optional<int64_t> onlyPlayer,
                                   int limit) override;
+    Dump ExportAll() override;
+    void ImportAll(const Dump& dump) override;
 
 protected:
     std::optional<Credentials> CredentialsById(int64_t id) override;
@@ -381,6 +384,108 @@ std::vector<Message> SqliteStore::Messages(int64_t soft, int64_t type,
     while (row.Step())
         messages.push_back({row.Int(0), row.Text(1), DateText(row.Int(2)), row.Text(3)});
     return messages;
+}
+
+// =============================================================================================
+// 6. Moving
+// =============================================================================================
+
+Dump SqliteStore::ExportAll() {
+    std::lock_guard lock(mutex_);
+    Dump dump;
+    Statement accounts(db_, "SELECT " + std::string(kAccountColumns) +
+                                ", salt, hash, created, login_shared FROM accounts ORDER BY id");
+    while (accounts.Step())
+        dump.accounts.push_back({ReadAccount(accounts), accounts.Blob(8), accounts.Blob(9),
+                                 accounts.Int(10), accounts.Int(11)});
+    Statement games(db_, "SELECT key, player, version, ip, comment, published, soft FROM games"
+                         " ORDER BY key");
+    while (games.Step())
+        dump.games.push_back({{games.Int(0), games.Int(1), "", games.Text(2), games.Text(3),
+                               games.Text(4), games.Int(5)},
+                              games.Int(6)});
+    Statement messages(db_, "SELECT id, soft, player, type, text, posted FROM messages"
+                            " ORDER BY id");
+    while (messages.Step())
+        dump.messages.push_back({messages.Int(0), messages.Int(1), messages.Int(2), messages.Int(3),
+                                 messages.Text(4), messages.Int(5)});
+    Statement reports(db_, "SELECT id, player, kills, deaths, sniper_kills, sniped_deaths,"
+                           " comment, reported FROM reports ORDER BY id");
+    while (reports.Step())
+        dump.reports.push_back({reports.Int(0),
+                                reports.Int(1),
+                                {reports.Int(2), reports.Int(3), reports.Int(4), reports.Int(5)},
+                                reports.Text(6),
+                                reports.Int(7)});
+    return dump;
+}
+
+void SqliteStore::ImportAll(const Dump& dump) {
+    std::lock_guard lock(mutex_);
+    Exec(db_, "BEGIN IMMEDIATE");
+    try {
+        Statement count(db_, "SELECT (SELECT count(*) FROM accounts) + (SELECT count(*) FROM"
+                             " games) + (SELECT count(*) FROM messages)");
+        if (count.Step() && count.Int(0) > 0) throw StoreError("the target database is not empty");
+        for (const Dump::AccountRow& r : dump.accounts) {
+            const Account& a = r.account;
+            Statement(db_, "INSERT INTO accounts (id, name, login, email, kills, deaths,"
+                           " sniper_kills, sniped_deaths, salt, hash, created, login_shared)"
+                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                .Bind(1, a.id)
+                .Bind(2, a.name)
+                .Bind(3, a.login)
+                .Bind(4, a.email)
+                .Bind(5, a.kills)
+                .Bind(6, a.deaths)
+                .Bind(7, a.sniperKills)
+                .Bind(8, a.snipedDeaths)
+                .BindBlob(9, r.salt)
+                .BindBlob(10, r.hash)
+                .Bind(11, r.created)
+                .Bind(12, r.loginShared)
+                .Run();
+        }
+        for (const Dump::GameRow& r : dump.games) {
+            const Game& g = r.game;
+            Statement(db_, "INSERT INTO games (key, soft, player, version, comment, ip, published)"
+                           " VALUES (?, ?, ?, ?, ?, ?, ?)")
+                .Bind(1, g.key)
+                .Bind(2, r.soft)
+                .Bind(3, g.player)
+                .Bind(4, g.version)
+                .Bind(5, g.comment)
+                .Bind(6, g.ip)
+                .Bind(7, g.published)
+                .Run();
+        }
+        for (const Dump::MessageRow& m : dump.messages)
+            Statement(db_, "INSERT INTO messages (id, soft, player, type, text, posted)"
+                           " VALUES (?, ?, ?, ?, ?, ?)")
+                .Bind(1, m.id)
+                .Bind(2, m.soft)
+                .Bind(3, m.player)
+                .Bind(4, m.type)
+                .Bind(5, m.text)
+                .Bind(6, m.posted)
+                .Run();
+        for (const Dump::ReportRow& r : dump.reports)
+            Statement(db_, "INSERT INTO reports (id, player, kills, deaths, sniper_kills,"
+                           " sniped_deaths, comment, reported) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                .Bind(1, r.id)
+                .Bind(2, r.player)
+                .Bind(3, r.counters.kills)
+                .Bind(4, r.counters.deaths)
+                .Bind(5, r.counters.sniperKills)
+                .Bind(6, r.counters.snipedDeaths)
+                .Bind(7, r.comment)
+                .Bind(8, r.reported)
+                .Run();
+        Exec(db_, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 } // namespace

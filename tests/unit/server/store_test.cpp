@@ -25,7 +25,7 @@ public:
             address_ = postgres_->Uri();
         } else {
             dir_ = std::filesystem::path(::testing::TempDir()) /
-                   ("store-" + std::to_string(::getpid()));
+                   ("store-" + std::to_string(::getpid()) + "-" + std::to_string(count_++));
             std::filesystem::remove_all(dir_);
             std::filesystem::create_directories(dir_);
             address_ = (dir_ / "web.db").string();
@@ -41,6 +41,7 @@ public:
     const std::string& Address() const { return address_; }
 
 private:
+    static inline int count_ = 0;
     std::unique_ptr<testsupport::TestPostgres> postgres_;
     std::filesystem::path dir_;
     std::string address_;
@@ -134,7 +135,9 @@ TEST_P(StoreSuite, GamesHaveRandomKeysAndLeaveOnlyFromTheirAddress) {
     EXPECT_EQ(found->name, "GUEST");
     EXPECT_EQ(found->comment, "it's \"quoted\"'); --");
     EXPECT_EQ(found->ip, "10.0.0.7");
-    EXPECT_EQ(games.front().name, "Host <1>");
+    EXPECT_EQ(std::count_if(games.begin(), games.end(),
+                            [](const server::Game& g) { return g.name == "Host <1>"; }),
+              20);
 
     // Only the publishing address withdraws a game.
     EXPECT_FALSE(store_->RemoveGame(guest, "127.0.0.1"));
@@ -189,6 +192,35 @@ TEST_P(StoreSuite, ReportsMakeTheRankingAndMessagesKeepTheirText) {
     EXPECT_EQ(store_->Messages(1, 0, std::nullopt, 1).size(), 1u);
     EXPECT_EQ(store_->Messages(1, 1, b, 10).size(), 1u);
     EXPECT_TRUE(store_->Messages(1, 1, a, 10).empty());
+}
+
+// An operator moves a SQLite database into this back end: numbers, passwords, statistics,
+// games and messages come along, and new rows continue after the imported ones.
+TEST_P(StoreSuite, ASqliteDatabaseMovesInWhole) {
+    Database old("sqlite");
+    const auto source = old.Open();
+    source->RegisterAccount(Form("Gone", "gone", "x"));
+    const int64_t kept = source->RegisterAccount(Form("Kept", "kept", "pw")).account->id;
+    source->ReportMatch(kept, {4, 1, 1, 0}, "gg");
+    const int64_t key = source->PublishGame(1, kept, "1.0.0", "still on", "127.0.0.1");
+    source->PostMessage(1, kept, 0, "hello");
+    const server::Dump dump = source->ExportAll();
+    ASSERT_EQ(dump.accounts.size(), 2u);
+
+    store_->ImportAll(dump);
+    EXPECT_TRUE(store_->UpdateAccount(kept, Form("Kept", "kept", "pw")));
+    EXPECT_EQ(store_->FindAccount(kept)->kills, 4);
+    EXPECT_EQ(store_->RegisterAccount(Form("K", "kept", "nope")).outcome, Registration::LoginTaken);
+    EXPECT_EQ(store_->RegisterAccount(Form("New", "new", "pw")).account->id, kept + 1);
+    ASSERT_EQ(store_->ListGames(1, 3600).size(), 1u);
+    EXPECT_EQ(store_->ListGames(1, 3600)[0].key, key);
+    EXPECT_TRUE(store_->RemoveGame(key, "127.0.0.1"));
+    store_->PostMessage(1, 0, 0, "after");
+    const auto board = store_->Messages(1, 0, std::nullopt, 10);
+    ASSERT_EQ(board.size(), 2u);
+    EXPECT_EQ(board[1].text, "hello");
+    EXPECT_EQ(board[1].name, "Kept");
+    EXPECT_THROW(store_->ImportAll(dump), server::StoreError) << "only into an empty database";
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreSuite, ::testing::Values("sqlite", "postgresql"),
