@@ -53,7 +53,8 @@ public:
 std::shared_ptr<HudScreen> hudScreen;
 
 // Steps 9 and 11 of a pass, run by the window's pump: clear the local viewport and draw the
-// scene into it; with the chat box open the picture ends at the box's top edge.
+// scene into it, the weapon in a first-person hand in its own depth range; with the chat box
+// open the picture ends at the box's top edge.
 void DrawView() {
     if (!renderer || !SceneFrame || LocalIndex < 0 || LocalIndex >= int(Viewports.size())) return;
     const ViewportSlot& slot = Viewports[size_t(LocalIndex)];
@@ -68,8 +69,11 @@ void DrawView() {
             params.height = std::min(params.height, limit);
         }
     }
+    const scene::Frame* held = nullptr;
+    if (player::player* local = Players[size_t(LocalIndex)].get())
+        held = local->FirstPersonWeapon();
     renderer->Clear(params, render::kClearAll);
-    renderer->Render(params, *SceneFrame);
+    renderer->Render(params, *SceneFrame, held);
 }
 
 void CreateRenderer() {

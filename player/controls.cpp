@@ -183,6 +183,11 @@ void player::ChangeVue() {
     }
 }
 
+const scene::Frame* player::FirstPersonWeapon() {
+    if (!vue || !MDroite || Zoome()) return nullptr;
+    return MDroite.get();
+}
+
 void player::scrute_clavier() {
     if (monde_ == nullptr || !joueur || !axe || !axe2) return;
     double k = 0; // camera distance factor; stays 0 while the player cannot move

@@ -240,6 +240,11 @@ public:
     void ColleArme(const scene::Frame& source, scene::Frame& dest);
     // First-person eye: chasse relative to tete and devant relative to chasse, by weapon class.
     void PlaceArme();
+    // The weapon in hand as the local view draws it, in a depth range of its own (the
+    // renderer's held layer): MDroite in the first-person view at normal magnification; null in
+    // the chase view and through the scope, where the weapon is drawn, or clipped, with the
+    // scene.
+    const scene::Frame* FirstPersonWeapon();
 
     // Detaches the whole frame tree of joueur and drops every frame, texture and sound held.
     // Safe on a record that was never initialised; never throws.

@@ -29,6 +29,14 @@
 // - Shader programs are specialised by shading mode, colour key, specular term and the numbers
 //   of lights; each is built the first time a frame needs it (a one-off cost of a few
 //   milliseconds when the light set-up or a quality first appears).
+// - The held layer: a subtree that Render() is given as `held` (the weapon in a first-person
+//   hand) is drawn after the rest of the scene and its in-scene decals, in a depth range of its
+//   own: the depth of the viewport's rectangle is cleared and the layer is projected with the
+//   viewport's field of view (the same half-angles) between the planes front * kHeldFrontRatio
+//   and front * kHeldBackRatio (scene units). So an object nearer the eye than the viewport's
+//   front plane is seen whole, and never disappears into a wall it reaches through. The
+//   layer's transforms, lights and render flags (its ancestors' included) are the scene's;
+//   on-screen decals are drawn over it. A `held` frame outside `scene`'s tree draws nothing.
 // - Render() allocates nothing in steady state, throws nothing and reads nothing back from GL.
 //   It leaves the GL viewport over the whole surface, depth test and culling off, and no
 //   program, vertex array, texture or sampler bound.
@@ -50,6 +58,10 @@ namespace render {
 
 inline constexpr int kMaxPointLights = 8;
 inline constexpr int kMaxDirectionalLights = 4;
+
+// Planes of the held layer, as multiples of the viewport's front plane distance.
+inline constexpr float kHeldFrontRatio = 0.01f;
+inline constexpr float kHeldBackRatio = 100.0f;
 
 // Buffers cleared by Renderer::Clear.
 enum ClearFlags : uint32_t {
@@ -102,8 +114,11 @@ public:
     void Clear(const scene::ViewportParams& viewport, uint32_t flags = kClearAll);
     // Draws every rendered visual under `scene` (its own traversal flags included) as seen by
     // the viewport's camera, into the viewport's rectangle. Lights are those of `scene`'s
-    // whole tree. Nothing is drawn without a camera or with an empty rectangle.
-    void Render(const scene::ViewportParams& viewport, const scene::Frame& scene);
+    // whole tree. Nothing is drawn without a camera or with an empty rectangle. `held`, when
+    // given, is a frame of `scene`'s tree whose subtree is the held layer (see above); it is
+    // only read during the call.
+    void Render(const scene::ViewportParams& viewport, const scene::Frame& scene,
+                const scene::Frame* held = nullptr);
 
     // --- overlay ---
     // Called by DrawOverlay with the drawing surface's size, after the 3D pass, with the GL

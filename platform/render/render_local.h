@@ -95,6 +95,7 @@ struct DecalItem {
     const GpuTexture* texture = nullptr;
     uint32_t firstVertex = 0; // into State::decalVertices, 6 vertices
     bool onScreen = false;    // drawn last, over everything, border pixels repeated
+    bool held = false;        // in the held layer: drawn in its depth range
 };
 
 struct Renderer::State {
@@ -112,7 +113,8 @@ struct Renderer::State {
     uint32_t framesSinceSweep = 0;
 
     // Per-frame scratch, kept between frames so steady state allocates nothing.
-    std::vector<DrawItem> items;
+    std::vector<DrawItem> items; // the scene's items, then from heldFirst on the held layer's
+    size_t heldFirst = 0;
     std::vector<glm::mat4> matrices; // model-view per drawn visual
     std::vector<DecalItem> decals;
     std::vector<scene::VertexRecord> decalVertices;

@@ -180,6 +180,26 @@ struct Collector {
     float tanY = 1.0f;
     float aspect = 1.0f;
     float nearDistance = 1.0f;
+    // The held layer: its frame, where the walk found it, and whether the walk is inside it.
+    const scene::Frame* held = nullptr;
+    bool heldFound = false;
+    glm::mat4 heldToScene{1.0f};
+    bool inHeld = false;
+
+    // Collects every rendered visual of `f`'s subtree (`toScene`: f's transform to scene
+    // coordinates). Outside the held layer, the held frame is only noted, not entered.
+    void Walk(const scene::Frame& f, const glm::mat4& toScene) {
+        if (!(f.GetTraversalOptions() & scene::kFlagRendered)) return;
+        if (&f == held && !inHeld) {
+            heldFound = true;
+            heldToScene = toScene;
+            return;
+        }
+        for (const auto& v : f.Visuals())
+            if (v->IsRendered()) AddVisual(*v, toScene);
+        for (const auto& child : f.Children())
+            Walk(*child, toScene * child->GetLocalTransform());
+    }
 
     void AddLight(const scene::Light& light, const glm::mat4& toScene) {
         const glm::mat4 toView = view * toScene;
@@ -270,6 +290,7 @@ struct Collector {
         d.texture = &t;
         d.firstVertex = static_cast<uint32_t>(s.decalVertices.size());
         d.onScreen = texture.GetDecalOnScreen();
+        d.held = inHeld;
         if (d.onScreen) {
             if (p.z <= 0.0f) return;
             const float z = nearDistance * 1.01f;
@@ -370,81 +391,46 @@ bool DrawOrder(const DrawItem& a, const DrawItem& b) {
     return a.matrix < b.matrix;
 }
 
-} // namespace
-
-void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& sceneFrame) {
-    stats_ = FrameStats{};
-    if (!vp.camera || vp.width <= 0 || vp.height <= 0) return;
-    State& s = *state_;
-    if (++s.framesSinceSweep >= kSweepInterval) {
-        s.framesSinceSweep = 0;
-        SweepCaches(s);
-    }
-
-    // 1. Lights and visuals.
-    s.items.clear();
-    s.matrices.clear();
-    s.decals.clear();
-    s.decalVertices.clear();
-    s.ambient = glm::vec3(0.0f);
-    s.pointCount = s.dirCount = 0;
-    Collector c{s, stats_, vp.ViewMatrix(), quality_};
-    c.tanY = std::tan(vp.HalfAngleY());
-    c.aspect = vp.Aspect();
-    c.nearDistance = vp.front > 0.0f ? vp.front : 1.0f;
-    Collector* cp = &c;
-    scene::ForEachLight(sceneFrame,
-                        [cp](const scene::Frame&, const scene::Light& light,
-                             const glm::mat4& toScene) { cp->AddLight(light, toScene); });
-    scene::ForEachRenderedVisual(
-        sceneFrame, [cp](const scene::Frame&, const scene::Visual& visual,
-                         const glm::mat4& toScene) { cp->AddVisual(visual, toScene); });
-    std::sort(s.items.begin(), s.items.end(), DrawOrder);
-
-    // 2. State of the pass.
-    const glm::mat4 projection = vp.ProjectionMatrix();
-    glViewport(vp.x, GlY(targetHeight_, vp.y, vp.height), vp.width, vp.height);
+// GL state of the mesh passes: depth tested and written, culling as asked.
+void BeginMeshState(bool cullBackFaces) {
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     glDepthMask(GL_TRUE);
-    glDisable(GL_BLEND);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glFrontFace(GL_CW);
-    glCullFace(GL_BACK);
-    if (cullBackFaces_)
+    if (cullBackFaces)
         glEnable(GL_CULL_FACE);
     else
         glDisable(GL_CULL_FACE);
-    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
-    glActiveTexture(GL_TEXTURE0);
-    glBindSampler(0, s.samplers[static_cast<size_t>(filter_)]);
+}
 
-    // 3. Meshes, in sorted order, changing only the state that differs.
+// Draws items [first, last) of the frame (sorted), changing only the state that differs.
+void DrawItems(Renderer::State& s, size_t first, size_t last, const glm::mat4& projection,
+               FrameStats& stats) {
     const Program* program = nullptr;
     const GpuMesh* mesh = nullptr;
     const GpuTexture* texture = nullptr;
     const scene::Material* material = nullptr;
     uint32_t matrix = UINT32_MAX;
     int wire = -1;
-    bool first = true;
-    for (const DrawItem& item : s.items) {
+    bool fresh = true;
+    for (size_t i = first; i < last; ++i) {
+        const DrawItem& item = s.items[i];
         const Program* want = GetProgram(s, item.variant);
         if (!want) continue;
         if (want != program) {
             program = want;
             SetFrameUniforms(*program, s, projection);
             matrix = UINT32_MAX;
-            first = true;
+            fresh = true;
         }
         if (int(item.wireframe) != wire) {
             wire = item.wireframe;
             glPolygonMode(GL_FRONT_AND_BACK, wire ? GL_LINE : GL_FILL);
         }
-        if (first || item.texture != texture) {
+        if (fresh || item.texture != texture) {
             texture = item.texture;
             glBindTexture(GL_TEXTURE_2D, texture ? texture->id : s.white);
         }
-        if (first || item.material != material) {
+        if (fresh || item.material != material) {
             material = item.material;
             SetMaterial(*program, material);
         }
@@ -456,14 +442,110 @@ void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& scene
             mesh = item.mesh;
             glBindVertexArray(mesh->vao);
         }
-        first = false;
+        fresh = false;
         glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(item.count), GL_UNSIGNED_INT,
                        reinterpret_cast<const void*>(size_t(item.first) * sizeof(uint32_t)));
-        ++stats_.drawCalls;
+        ++stats.drawCalls;
     }
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+}
 
-    // 4. Decals: unlit, never culled, in view space.
+// Draws the decals that are on screen or not (`onScreen`) and in the held layer or not
+// (`held`), plain ones first, then colour-keyed ones; unlit, never culled, in view space. The
+// decal vertices are already in the decal buffer.
+void DrawDecals(Renderer::State& s, bool onScreen, bool held, const glm::mat4& projection,
+                FrameStats& stats) {
+    glDisable(GL_CULL_FACE);
+    glBindVertexArray(s.decalVao);
+    const glm::mat4 identity(1.0f);
+    for (const bool keyed : {false, true}) {
+        const Program* program = GetProgram(s, VariantIndex(kShadeUnlit, keyed, false));
+        if (!program) continue;
+        bool used = false;
+        for (const DecalItem& d : s.decals) {
+            if (d.texture->keyed != keyed || d.onScreen != onScreen || d.held != held) continue;
+            if (!used) {
+                used = true;
+                SetFrameUniforms(*program, s, projection);
+                SetMaterial(*program, nullptr);
+                SetModelView(*program, identity);
+            }
+            glBindTexture(GL_TEXTURE_2D, d.texture->id);
+            glDrawArrays(GL_TRIANGLES, static_cast<GLint>(d.firstVertex), 6);
+            ++stats.drawCalls;
+            stats.triangles += 2;
+        }
+    }
+}
+
+// The projection of the held layer: the viewport's half-angles between its own planes.
+glm::mat4 HeldProjection(const scene::ViewportParams& vp) {
+    const float front = vp.front > 0.0f ? vp.front : 1.0f;
+    scene::ViewportParams layer = vp;
+    layer.front = front * kHeldFrontRatio;
+    layer.back = front * kHeldBackRatio;
+    layer.field = vp.field * kHeldFrontRatio;
+    return layer.ProjectionMatrix();
+}
+
+} // namespace
+
+void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& sceneFrame,
+                      const scene::Frame* held) {
+    stats_ = FrameStats{};
+    if (!vp.camera || vp.width <= 0 || vp.height <= 0) return;
+    State& s = *state_;
+    if (++s.framesSinceSweep >= kSweepInterval) {
+        s.framesSinceSweep = 0;
+        SweepCaches(s);
+    }
+
+    // 1. Lights and visuals: the scene's, then the held layer's.
+    s.items.clear();
+    s.matrices.clear();
+    s.decals.clear();
+    s.decalVertices.clear();
+    s.ambient = glm::vec3(0.0f);
+    s.pointCount = s.dirCount = 0;
+    Collector c{s, stats_, vp.ViewMatrix(), quality_};
+    c.tanY = std::tan(vp.HalfAngleY());
+    c.aspect = vp.Aspect();
+    c.nearDistance = vp.front > 0.0f ? vp.front : 1.0f;
+    c.held = held;
+    Collector* cp = &c;
+    scene::ForEachLight(sceneFrame,
+                        [cp](const scene::Frame&, const scene::Light& light,
+                             const glm::mat4& toScene) { cp->AddLight(light, toScene); });
+    c.Walk(sceneFrame, sceneFrame.GetSceneTransform());
+    s.heldFirst = s.items.size();
+    bool heldDecals = false;
+    if (c.heldFound) {
+        const size_t decalsBefore = s.decals.size();
+        c.inHeld = true;
+        c.Walk(*held, c.heldToScene);
+        for (size_t i = decalsBefore; i < s.decals.size(); ++i)
+            heldDecals = heldDecals || !s.decals[i].onScreen;
+    }
+    const auto heldBegin = s.items.begin() + static_cast<std::ptrdiff_t>(s.heldFirst);
+    std::sort(s.items.begin(), heldBegin, DrawOrder);
+    std::sort(heldBegin, s.items.end(), DrawOrder);
+
+    // 2. State of the pass.
+    const glm::mat4 projection = vp.ProjectionMatrix();
+    glViewport(vp.x, GlY(targetHeight_, vp.y, vp.height), vp.width, vp.height);
+    BeginMeshState(cullBackFaces_);
+    glDisable(GL_BLEND);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glFrontFace(GL_CW);
+    glCullFace(GL_BACK);
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+    glActiveTexture(GL_TEXTURE0);
+    glBindSampler(0, s.samplers[static_cast<size_t>(filter_)]);
+
+    // 3. The scene's meshes.
+    DrawItems(s, 0, s.heldFirst, projection, stats_);
+
+    // 4. Decal vertices, then the scene's decals: in the scene, depth tested.
     if (!s.decals.empty()) {
         const size_t bytes = s.decalVertices.size() * sizeof(scene::VertexRecord);
         glBindBuffer(GL_ARRAY_BUFFER, s.decalVbo);
@@ -474,37 +556,28 @@ void Renderer::Render(const scene::ViewportParams& vp, const scene::Frame& scene
                          GL_STREAM_DRAW);
         }
         glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), s.decalVertices.data());
-        glDisable(GL_CULL_FACE);
-        glBindVertexArray(s.decalVao);
-        const glm::mat4 identity(1.0f);
-        // Passes: in the scene (plain, keyed), then on screen (plain, keyed) over everything.
-        for (int pass = 0; pass < 4; ++pass) {
-            const bool keyed = pass % 2 == 1, onScreen = pass >= 2;
-            if (pass == 2) {
-                glDisable(GL_DEPTH_TEST);
-                glBindSampler(0, s.edgeSampler);
-            }
-            const Program* program = GetProgram(s, VariantIndex(kShadeUnlit, keyed, false));
-            if (!program) continue;
-            const Program& p = *program;
-            bool used = false;
-            for (const DecalItem& d : s.decals) {
-                if (d.texture->keyed != keyed || d.onScreen != onScreen) continue;
-                if (!used) {
-                    used = true;
-                    SetFrameUniforms(p, s, projection);
-                    SetMaterial(p, nullptr);
-                    SetModelView(p, identity);
-                }
-                glBindTexture(GL_TEXTURE_2D, d.texture->id);
-                glDrawArrays(GL_TRIANGLES, static_cast<GLint>(d.firstVertex), 6);
-                ++stats_.drawCalls;
-                stats_.triangles += 2;
-            }
-        }
+        DrawDecals(s, false, false, projection, stats_);
     }
 
-    // 5. Leave a neutral state for whoever draws next.
+    // 5. The held layer in its own depth range.
+    if (s.heldFirst < s.items.size() || heldDecals) {
+        const glm::mat4 layer = HeldProjection(vp);
+        Clear(vp, kClearDepth);
+        glBindSampler(0, s.samplers[static_cast<size_t>(filter_)]);
+        BeginMeshState(cullBackFaces_);
+        DrawItems(s, s.heldFirst, s.items.size(), layer, stats_);
+        if (heldDecals) DrawDecals(s, false, true, layer, stats_);
+    }
+
+    // 6. On-screen decals over everything, border pixels repeated.
+    if (!s.decals.empty()) {
+        glDisable(GL_DEPTH_TEST);
+        glBindSampler(0, s.edgeSampler);
+        DrawDecals(s, true, false, projection, stats_);
+        DrawDecals(s, true, true, projection, stats_);
+    }
+
+    // 7. Leave a neutral state for whoever draws next.
     glBindVertexArray(0);
     glUseProgram(0);
     glBindSampler(0, 0);

@@ -68,7 +68,7 @@ protected:
     // The local view as the match draws it; `file` saves it under the build directory.
     scene::Image Draw(MatchWorld& m, const std::string& file = {}) {
         renderer->Clear(m.viewport);
-        renderer->Render(m.viewport, *m.map_.scene);
+        renderer->Render(m.viewport, *m.map_.scene, m.p.FirstPersonWeapon());
         if (!file.empty()) {
             std::string error;
             EXPECT_TRUE(renderer->Screenshot(ShotPath(file), &error)) << error;
@@ -80,6 +80,14 @@ protected:
         m.p.joueur->SetTraversalOptions(scene::kFlagNone);
         scene::Image img = Draw(m);
         m.p.joueur->SetTraversalOptions(scene::kFlagRendered);
+        return img;
+    }
+
+    // The same view without the weapon in hand.
+    scene::Image DrawWithoutWeapon(MatchWorld& m) {
+        m.p.MDroite->SetTraversalOptions(scene::kFlagNone);
+        scene::Image img = Draw(m);
+        m.p.MDroite->SetTraversalOptions(scene::kFlagRendered);
         return img;
     }
 
@@ -173,15 +181,14 @@ TEST_F(Shots, FirstPersonLooksFromTheEyeAndTheScopeMagnifiesSixTimes) {
     const int sight = CrosshairPixels(first, 40);
     EXPECT_GT(sight, 150);
     EXPECT_EQ(CrosshairPixels(first, 60), sight);
-    // The muzzle of the weapon shows next to the crosshair (the rest of the weapon is nearer
-    // than the front plane); the body does not block the view.
-    m->p.MDroite->SetTraversalOptions(scene::kFlagNone);
-    const Difference weapon = Compare(Draw(*m), first);
-    m->p.MDroite->SetTraversalOptions(scene::kFlagRendered);
-    EXPECT_GT(weapon.count, 200) << "the muzzle is seen";
-    EXPECT_LT(std::abs((weapon.minX + weapon.maxX) / 2 - kW / 2), 20);
-    EXPECT_LT(std::abs((weapon.minY + weapon.maxY) / 2 - kH / 2), 60);
-    EXPECT_LT(weapon.Height(), kH / 4);
+    // The whole weapon shows below the sight, from its muzzle just above the crosshair down to
+    // the bottom edge of the view; the body does not block the view.
+    const Difference weapon = Compare(DrawWithoutWeapon(*m), first);
+    EXPECT_GT(weapon.count, kW * kH / 20) << "the weapon's body is seen, not only its muzzle";
+    EXPECT_LT(std::abs((weapon.minX + weapon.maxX) / 2 - kW / 2), 40);
+    EXPECT_GT(weapon.minY, kH / 4);
+    EXPECT_LT(weapon.minY, kH / 2);
+    EXPECT_GE(weapon.maxY, kH - 2);
     const Difference body = Compare(DrawWithoutBody(*m), first);
     EXPECT_LT(body.count, kW * kH / 3) << "the view is not blocked by the body";
 
@@ -194,8 +201,9 @@ TEST_F(Shots, FirstPersonLooksFromTheEyeAndTheScopeMagnifiesSixTimes) {
     EXPECT_GT(Compare(first, scope).count, kW * kH / 2);
     // The scope's dark mask covers the corners and the sides; the lens in the middle shows the
     // scene, the reticle crossing it; no crosshair.
-    for (const glm::ivec2 at : {glm::ivec2(3, 3), glm::ivec2(kW - 4, kH - 4), glm::ivec2(20, kH / 2),
-                                glm::ivec2(kW - 20, kH / 2), glm::ivec2(kW / 2, 2)})
+    for (const glm::ivec2 at :
+         {glm::ivec2(3, 3), glm::ivec2(kW - 4, kH - 4), glm::ivec2(20, kH / 2),
+          glm::ivec2(kW - 20, kH / 2), glm::ivec2(kW / 2, 2)})
         EXPECT_LT(PixelAt(scope, at.x, at.y).g, 24) << at.x << "," << at.y;
     int lit = 0;
     for (int y = kH / 2 - 60; y < kH / 2 + 60; y += 4)
@@ -212,6 +220,39 @@ TEST_F(Shots, FirstPersonLooksFromTheEyeAndTheScopeMagnifiesSixTimes) {
     EXPECT_EQ(m->viewport.camera, m->p.cam);
     m->Steps(2);
     EXPECT_EQ(CrosshairPixels(Draw(*m), kH / 2 - 1), 0);
+}
+
+// Pixels of the ak47's wood (brown furniture) and steel (blue-grey receiver) in the lower
+// half of the view where the weapon changes the picture.
+struct GunColours {
+    int wood = 0;
+    int steel = 0;
+};
+GunColours LowerHalfGunColours(const scene::Image& without, const scene::Image& with) {
+    GunColours n;
+    for (int y = kH / 2; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const glm::ivec3 a = PixelAt(without, x, y), c = PixelAt(with, x, y);
+            const glm::ivec3 d = glm::abs(a - c);
+            if (std::max({d.r, d.g, d.b}) <= 12) continue;
+            n.wood += c.r > c.g + 8 && c.g > c.b + 6 && c.r > 30;
+            n.steel += c.b >= c.r && c.b >= c.g && c.b - c.r <= 12 && c.r > 25;
+        }
+    return n;
+}
+
+TEST_F(Shots, FirstPersonShowsTheGunBodyBelowTheSightInItsOwnColours) {
+    auto m = Courtyard(5); // ak47: steel receiver, wooden stock and handguard
+    m->StandAt({-40, 3, -20}, {0, 0, 1});
+    m->Steps(kSettle);
+    Toggle(*m, playertest::kView);
+    ASSERT_TRUE(m->p.vue);
+    m->Steps(5);
+    const scene::Image first = Draw(*m, "first_person_ak47.png");
+    const GunColours gun = LowerHalfGunColours(DrawWithoutWeapon(*m), first);
+    EXPECT_GT(gun.wood, 2000) << "the wooden handguard below the sight";
+    EXPECT_GT(gun.steel, 500) << "the steel receiver";
+    EXPECT_GT(CrosshairPixels(first, 40), 150) << "the crosshair stays over the weapon";
 }
 
 TEST_F(Shots, AHitSplashesRedBloodOnTheBody) {

@@ -222,7 +222,8 @@ TEST_F(RenderTest, OnScreenDecalCoversTheViewFromTheAimPoint) {
     scene::Image img = Checker(1, 16, {0, 0, 0}, {0, 0, 0});
     for (int y = 6; y < 10; ++y)
         for (int x = 6; x < 10; ++x)
-            for (int c = 0; c < 3; ++c) img.rgba[(size_t(y) * 16 + x) * 4 + c] = 255;
+            for (int c = 0; c < 3; ++c)
+                img.rgba[(size_t(y) * 16 + x) * 4 + c] = 255;
     auto sight = scene::Texture::CreateFromImage(std::move(img), "sight");
     sight->SetDecalTransparency(true);
     sight->SetDecalOrigin(8, 8);
@@ -248,7 +249,8 @@ TEST_F(RenderTest, OnScreenDecalCoversTheViewFromTheAimPoint) {
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             if (x == 0 || y == 0 || x == 15 || y == 15)
-                for (int c = 0; c < 3; ++c) masked.rgba[(size_t(y) * 16 + x) * 4 + c] = 20;
+                for (int c = 0; c < 3; ++c)
+                    masked.rgba[(size_t(y) * 16 + x) * 4 + c] = 20;
     sight->SetImage(std::move(masked));
     const scene::Image mask = Draw(*s.root, s.viewport);
     ASSERT_TRUE(renderer->Screenshot(ShotPath("sight_mask.png")));
@@ -427,6 +429,49 @@ TEST_F(RenderTest, OnlyRenderedFramesAndVisualsAreDrawn) {
     EXPECT_LT(small, all);
     s.cube->EnableRendering(true);
     EXPECT_EQ(count(), all) << "the inner cube is hidden by the outer one";
+}
+
+// The held layer (a weapon in a first-person hand): a long box reaching from nearer than the
+// front plane through a wall is seen whole, in front of the wall, only when it is given as the
+// held layer; its ancestors' render flags still hide it.
+TEST_F(RenderTest, HeldLayerIsSeenWholeThroughTheFrontPlaneAndWalls) {
+    TestScene s;
+    s.root->AddLight(scene::Light::Create(scene::LightType::Ambient, glm::vec3(1.0f)));
+    auto wall = scene::Frame::Create(s.root); // front face at z = 2, covering the view
+    wall->AddVisual(MakeCube(10.0f, scene::Texture::CreateFromImage(
+                                        Checker(1, 8, {40, 160, 40}, {40, 160, 40}), "wall")));
+    wall->SetPosition(nullptr, {0, 0, 12});
+    auto body = scene::Frame::Create(s.root);
+    auto held = scene::Frame::Create(body); // x 0.15..0.45, y -0.45..-0.15, z 0.25..3.25
+    held->AddVisual(MakeCube(1.0f, scene::Texture::CreateFromImage(
+                                       Checker(1, 8, {230, 120, 20}, {230, 120, 20}), "box")));
+    held->AddScale(scene::Combine::Replace, 0.15f, 0.15f, 1.5f);
+    held->SetPosition(nullptr, {0.3f, -0.3f, 1.75f});
+    const auto isBox = [](const glm::ivec3& c) { return c.r > 150 && c.g < 150 && c.b < 80; };
+    const auto isWall = [](const glm::ivec3& c) { return c.g > c.r + 60; };
+    // Screen points of the box: its near end at z 0.375 (before the front plane) and its far
+    // end at z 2.5 (behind the wall).
+    const int nearX = 256, nearY = 216, farX = 174, farY = 134;
+
+    const scene::Image plain = Draw(*s.root, s.viewport);
+    EXPECT_TRUE(isWall(PixelAt(plain, nearX, nearY))) << "clipped by the front plane";
+    EXPECT_TRUE(isWall(PixelAt(plain, farX, farY))) << "behind the wall";
+
+    renderer->Clear(s.viewport, render::kClearAll);
+    renderer->Render(s.viewport, *s.root, held.get());
+    const scene::Image layered = render::CaptureBackBuffer(kHeight, 0, 0, kWidth, kHeight);
+    ASSERT_TRUE(renderer->Screenshot(ShotPath("held_layer.png")));
+    EXPECT_TRUE(isBox(PixelAt(layered, nearX, nearY)));
+    EXPECT_TRUE(isBox(PixelAt(layered, farX, farY)));
+    EXPECT_TRUE(isWall(PixelAt(layered, 40, 40))) << "the rest of the scene is drawn as before";
+    EXPECT_EQ(renderer->LastStats().visuals, 2u);
+
+    body->SetTraversalOptions(scene::kFlagNone);
+    renderer->Clear(s.viewport, render::kClearAll);
+    renderer->Render(s.viewport, *s.root, held.get());
+    const scene::Image hidden = render::CaptureBackBuffer(kHeight, 0, 0, kWidth, kHeight);
+    EXPECT_TRUE(isWall(PixelAt(hidden, nearX, nearY)));
+    EXPECT_TRUE(isWall(PixelAt(hidden, farX, farY)));
 }
 
 // The viewport rectangle counts from the top-left corner; clearing and drawing stay inside it.
