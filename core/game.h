@@ -28,9 +28,13 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace audio {
 struct OpenOptions;
+}
+namespace window {
+struct DisplayMode;
 }
 
 namespace core {
@@ -242,10 +246,20 @@ void BuildHud();
 int StartMatch();
 // The main loop and the close of a match; returns the exit status.
 int RunMainLoop();
-// Display set-up: full-screen or windowed SDL window, the renderer (none headless), the
-// device size.
+// Display set-up: full-screen or windowed SDL window on the chosen display device, the
+// renderer (none headless), the device size. Full screen asks for ChosenDisplayMode at
+// DisplayDepth where the display offers it; a window is DisplayWidth x DisplayHeight (0 x 0:
+// as it is) in the desktop's mode and depth.
 void SetupFullScreen();
 void SetupWindowed();
+// The display device of the match: DisplayDriver read as a number (the menu's device
+// identifier, the device's index), else DisplayDeviceIndex (settings read without the menu).
+int ChosenDisplayDevice();
+// The display mode of the match: DisplayWidth x DisplayHeight x DisplayDepth as the menu set
+// them; settings read without the menu (no size) give the size at DisplayModeIndex of `modes`
+// counted as the menu lists them (each size once, in the system's order), or, outside that
+// list, 0 x 0 (the desktop's size).
+window::DisplayMode ChosenDisplayMode(const std::vector<window::DisplayMode>& modes);
 // Destroys the local player, releases the camera, scene and root frames and the renderer.
 void ReleaseDisplay();
 // Detaches every child of `frame`, depth first, last child first.

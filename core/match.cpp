@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -91,17 +92,59 @@ void ApplyDeviceSize() {
     DeviceHeight = height;
 }
 
+// The drawing surface's size, followed every pass (a window resized by the player or by the
+// system): a view that filled the device goes on filling it; a smaller one stays as large as
+// it was, within the device, centred.
+void FollowDeviceSize() {
+    int width = 0, height = 0;
+    window::GetSize(width, height);
+    if (width == DeviceWidth && height == DeviceHeight) return;
+    const bool whole = ViewWidth == DeviceWidth && ViewHeight == DeviceHeight;
+    DeviceWidth = width;
+    DeviceHeight = height;
+    ViewWidth = whole ? width : std::min(ViewWidth, width);
+    ViewHeight = whole ? height : std::min(ViewHeight, height);
+    RecentreView();
+}
+
 } // namespace
 
+int ChosenDisplayDevice() {
+    int device = 0;
+    const char* end = DisplayDriver.data() + DisplayDriver.size();
+    const auto [last, error] = std::from_chars(DisplayDriver.data(), end, device);
+    if (!DisplayDriver.empty() && error == std::errc() && last == end) return device;
+    return DisplayDeviceIndex;
+}
+
+window::DisplayMode ChosenDisplayMode(const std::vector<window::DisplayMode>& modes) {
+    window::DisplayMode chosen{DisplayWidth, DisplayHeight, DisplayDepth};
+    if (chosen.width > 0 && chosen.height > 0) return chosen;
+    chosen.width = chosen.height = 0;
+    std::vector<std::pair<int, int>> sizes;
+    for (const window::DisplayMode& mode : modes) {
+        const std::pair<int, int> size{mode.width, mode.height};
+        if (std::find(sizes.begin(), sizes.end(), size) != sizes.end()) continue;
+        if (int(sizes.size()) == DisplayModeIndex) {
+            chosen.width = mode.width;
+            chosen.height = mode.height;
+            break;
+        }
+        sizes.push_back(size);
+    }
+    return chosen;
+}
+
 void SetupFullScreen() {
-    window::SetFullScreen(DisplayWidth, DisplayHeight);
+    const int device = ChosenDisplayDevice();
+    window::SetFullScreen(device, ChosenDisplayMode(window::DisplayModes(device)));
     CreateRenderer();
     ApplyDeviceSize();
 }
 
 void SetupWindowed() {
     if (DisplayWidth > 0 && DisplayHeight > 0) window::SetSize(DisplayWidth, DisplayHeight);
-    window::SetWindowed(Maximised);
+    window::SetWindowed(ChosenDisplayDevice(), Maximised);
     CreateRenderer();
     ApplyDeviceSize();
 }
@@ -359,8 +402,9 @@ void RunPass() {
     // 3. The key-ready timer.
     MatchWindow* w = GetMatchWindow();
     if (w != nullptr) w->EnableKeyTimer();
-    // 4. Global keys.
+    // 4. Global keys, and the view on a drawing surface whose size may have changed.
     HandleGlobalKeys();
+    FollowDeviceSize();
     // 5. Skinning.
     if (!BoxMode && Models[0]) Models[0]->AnimeSkmVertex();
     // 6-8. Timing.

@@ -188,27 +188,84 @@ void GetSize(int& width, int& height) {
     height = w.height;
 }
 
-bool SetFullScreen(int width, int height) {
-    State& w = W();
-    if (w.sdlWindow == nullptr) return true;
-    if (width > 0 && height > 0) {
-        SDL_DisplayMode mode{};
-        mode.w = width;
-        mode.h = height;
-        SDL_SetWindowDisplayMode(w.sdlWindow, &mode);
-        SetSize(width, height);
-    }
-    if (SDL_SetWindowFullscreen(w.sdlWindow, SDL_WINDOW_FULLSCREEN) != 0) {
-        sys::Log(std::string("full screen refused: ") + SDL_GetError());
-        return false;
-    }
-    return true;
+namespace {
+
+// `device` when the system has such a display, else the first (logged).
+int ExistingDisplay(int device) {
+    if (device >= 0 && device < SDL_GetNumVideoDisplays()) return device;
+    sys::Log("display " + std::to_string(device) + " does not exist; the first display is used");
+    return 0;
 }
 
-void SetWindowed(bool maximised) {
+// The pixel format SDL lists display modes of `bits` per pixel with; 0 (the desktop's) for a
+// depth it has no format for.
+uint32_t FormatOfDepth(int bits) {
+    switch (bits) {
+    case 8:
+        return SDL_PIXELFORMAT_INDEX8;
+    case 15:
+        return SDL_PIXELFORMAT_RGB555;
+    case 16:
+        return SDL_PIXELFORMAT_RGB565;
+    case 24:
+        return SDL_PIXELFORMAT_RGB888;
+    case 32:
+        return SDL_PIXELFORMAT_ARGB8888;
+    default:
+        return 0;
+    }
+}
+
+std::string ModeText(const DisplayMode& m) {
+    return std::to_string(m.width) + "x" + std::to_string(m.height) + "x" +
+           std::to_string(m.bitsPerPixel);
+}
+
+} // namespace
+
+DisplayMode SetFullScreen(int device, const DisplayMode& mode) {
+    State& w = W();
+    if (w.sdlWindow == nullptr) return mode;
+    const int display = ExistingDisplay(device);
+    SDL_DisplayMode desktop{};
+    SDL_GetDesktopDisplayMode(display, &desktop);
+    SDL_DisplayMode want{};
+    const bool sized = mode.width > 0 && mode.height > 0;
+    want.w = sized ? mode.width : desktop.w;
+    want.h = sized ? mode.height : desktop.h;
+    want.format = FormatOfDepth(mode.bitsPerPixel);
+    SDL_DisplayMode chosen{};
+    if (SDL_GetClosestDisplayMode(display, &want, &chosen) == nullptr) chosen = desktop;
+    // Out of full screen first, so that the window may move to another display; then the
+    // window takes the mode's size before the switch, which is what makes the drawing surface
+    // follow it.
+    SDL_SetWindowFullscreen(w.sdlWindow, 0);
+    SDL_SetWindowPosition(w.sdlWindow, SDL_WINDOWPOS_CENTERED_DISPLAY(display),
+                          SDL_WINDOWPOS_CENTERED_DISPLAY(display));
+    SetSize(chosen.w, chosen.h);
+    if (SDL_SetWindowDisplayMode(w.sdlWindow, &chosen) != 0 ||
+        SDL_SetWindowFullscreen(w.sdlWindow, SDL_WINDOW_FULLSCREEN) != 0) {
+        sys::Log(std::string("full screen refused: ") + SDL_GetError());
+        return {};
+    }
+    SDL_DisplayMode current{};
+    if (SDL_GetWindowDisplayMode(w.sdlWindow, &current) != 0) current = chosen;
+    const DisplayMode used{current.w, current.h, int(SDL_BITSPERPIXEL(current.format))};
+    std::string line = "full screen on display " + std::to_string(display) + ": " + ModeText(used);
+    if ((sized && (used.width != mode.width || used.height != mode.height)) ||
+        (mode.bitsPerPixel != 0 && used.bitsPerPixel != mode.bitsPerPixel))
+        line += " (asked for " + ModeText(mode) + ", which the display does not offer)";
+    sys::Log(line);
+    return used;
+}
+
+void SetWindowed(int device, bool maximised) {
     State& w = W();
     if (w.sdlWindow == nullptr) return;
     SDL_SetWindowFullscreen(w.sdlWindow, 0);
+    const int display = ExistingDisplay(device);
+    SDL_SetWindowPosition(w.sdlWindow, SDL_WINDOWPOS_CENTERED_DISPLAY(display),
+                          SDL_WINDOWPOS_CENTERED_DISPLAY(display));
     if (maximised)
         SDL_MaximizeWindow(w.sdlWindow);
     else
@@ -589,8 +646,9 @@ bool LabelButton(const char* label, bool enabled) {
     const ImVec2 size = ImGui::CalcTextSize(label, nullptr, true);
     const ImVec2 at = ImGui::GetCursorScreenPos();
     const bool hovered =
-        enabled && ImGui::IsMouseHoveringRect(at, ImVec2(at.x + size.x + ImGui::GetStyle().FramePadding.x * 2,
-                                                         at.y + size.y + ImGui::GetStyle().FramePadding.y * 2));
+        enabled && ImGui::IsMouseHoveringRect(
+                       at, ImVec2(at.x + size.x + ImGui::GetStyle().FramePadding.x * 2,
+                                  at.y + size.y + ImGui::GetStyle().FramePadding.y * 2));
     ImGui::PushStyleColor(ImGuiCol_Text, hovered ? red : pale);
     bool clicked = ImGui::Button(label);
     ImGui::PopStyleColor(4);

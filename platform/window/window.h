@@ -51,12 +51,6 @@ void SetTitle(const std::string& title);
 // Client-area size in pixels. Headless, the size is only recorded (ImGui's display size).
 void SetSize(int width, int height);
 void GetSize(int& width, int& height);
-// Full screen in the display mode width x height (0 x 0: the desktop's), the window resized to
-// it. False, the reason logged, when the system refuses; nothing happens headless.
-bool SetFullScreen(int width, int height);
-// Back to a window, maximised or at its own size.
-void SetWindowed(bool maximised);
-
 // Set when the user closes the window or the automation says `quit`. Modal loops end when it
 // is set; the program's own loops check it.
 bool QuitRequested();
@@ -75,6 +69,19 @@ std::vector<std::string> DisplayDeviceNames();
 std::vector<DisplayMode> DisplayModes(int device);
 // The desktop's current mode on `device`; all zero when unknown.
 DisplayMode DesktopDisplayMode(int device);
+
+// Full screen on display `device` (index in DisplayDeviceNames; an unknown one: the first) in
+// the mode the display offers closest to `mode`: at least its size (0 x 0: the desktop's), then
+// its colour depth (0: the desktop's) where the display has such a mode. The window first moves
+// to that display and takes the mode's size, so that the drawing surface covers the whole
+// screen. The colour depth of the drawing surface itself is fixed when the window is made: a
+// mode of another depth changes only what the display shows. Returns the mode in use, logged
+// with any difference from `mode`; all zero, the reason logged, when the system refuses.
+// Headless nothing happens and `mode` comes back.
+DisplayMode SetFullScreen(int device, const DisplayMode& mode);
+// Back to a window, centred on display `device` (an unknown one: the first), maximised or at its
+// own size. A window keeps the desktop's mode and depth.
+void SetWindowed(int device, bool maximised);
 
 // ---------------------------------------------------------------------------------------------
 // 2. Screens

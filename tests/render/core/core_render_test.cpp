@@ -4,6 +4,8 @@
 
 #include "tests/e2e/app/process.h"
 
+#include <SDL.h>
+
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -114,5 +116,60 @@ TEST_P(MapPictures, MapIsLitAndTexturedWithTheHudAndItsHelpLines) {
 
 INSTANTIATE_TEST_SUITE_P(Maps, MapPictures,
                          ::testing::Values("couloirs", "entrepot", "cour", "usine"));
+
+// The settings as the menu stores them for a full-screen display: the option "Mode" 1, the first
+// mode of the first display device, a colour depth of 16 bits, which this screen does not offer.
+// The match covers the whole screen with its 3D view and draws the HUD over it.
+TEST(FullScreen, StoredFullScreenModeDrawsTheWholeScreenWithTheHud) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display (run under xvfb-run)";
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    SDL_DisplayMode screen{};
+    ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &screen), 0) << SDL_GetError();
+    SDL_Quit();
+    ASSERT_GT(screen.w, 640);
+    const auto dir = apptest::FreshDir("core-render-full-screen");
+    std::filesystem::create_directories(dir / "home");
+    std::ofstream(dir / "home" / "registry.reg")
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\r\n"
+           "\"Mode\"=\"1\"\r\n\"Res\"=\"0\"\r\n\"Bit\"=\"16\"\r\n\"Draw\"=\"0\"\r\n"
+           "\"Full\"=\"0\"\r\n\"Qua\"=\"3\"\r\n\"Tex\"=\"1\"\r\n";
+    const auto shot = dir / "full.bmp";
+    std::ofstream(dir / "script.txt")
+        << "wait 20\nsleep 300\nscreenshot " << shot.string() << "\nkey down 1\n";
+    apptest::Process game({apptest::GameExecutable().string()},
+                          {{"TARNHOLD_NO_AUDIO", "1"},
+                           {"TARNHOLD_SEED", "1"},
+                           {"TARNHOLD_HOME", (dir / "home").string()},
+                           {"TARNHOLD_SCRIPT", (dir / "script.txt").string()},
+                           {"TARNHOLD_MATCH", "cour"}},
+                          dir / "out.txt");
+    ASSERT_EQ(game.WaitExit(90s), 0) << game.Output();
+    const Picture p = ReadBmp(shot);
+    ASSERT_EQ(p.width, screen.w);
+    ASSERT_EQ(p.height, screen.h);
+    // The 3D view reaches every part of the screen: no block of 64 x 64 pixels is left black.
+    for (int y0 = 0; y0 + 64 <= p.height; y0 += 64)
+        for (int x0 = 0; x0 + 64 <= p.width; x0 += 64) {
+            int lit = 0;
+            for (int y = y0; y < y0 + 64; y += 4)
+                for (int x = x0; x < x0 + 64; x += 4) {
+                    const uint8_t* c = p.At(x, y);
+                    lit += c[0] + c[1] + c[2] > 30;
+                }
+            EXPECT_GT(lit, 64) << "block at " << x0 << "," << y0 << " is not drawn";
+        }
+    // The HUD in the top-left corner: "Frame Rate : ..." and "F1 INFOS".
+    EXPECT_GT(WhitePixels(p, 10, 10, 160, 23), 40);
+    EXPECT_GT(WhitePixels(p, 10, 25, 80, 38), 20);
+    // The log names the mode in use and the depth that could not be had.
+    const std::string log = apptest::ReadFile(dir / "home" / "tarnhold.log");
+    const std::string size = std::to_string(screen.w) + "x" + std::to_string(screen.h) + "x";
+    EXPECT_NE(log.find("full screen on display 0: " + size +
+                       std::to_string(SDL_BITSPERPIXEL(screen.format)) + " (asked for " + size +
+                       "16, which the display does not offer)"),
+              std::string::npos)
+        << log;
+}
 
 } // namespace

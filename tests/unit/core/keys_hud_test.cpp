@@ -3,6 +3,7 @@
 #include "platform/audio/audio.h"
 #include "platform/input/input.h"
 #include "platform/registry/registry.h"
+#include "platform/window/window.h"
 
 #include <gtest/gtest.h>
 
@@ -268,6 +269,37 @@ TEST_F(SettingsTest, ValuesFromOtherToolsAreReadAndThePowerFollowsTheTotals) {
     core::EcritIni();
     EXPECT_EQ(Game("Killer"), registry::Setting::FromText("7"));
     EXPECT_EQ(Game("Full"), registry::Setting::FromText("-1"));
+}
+
+// Settings read without the menu (the developer entry) hold the list indices only: the device
+// is the stored index and the mode index counts each size once, as the menu lists them; what
+// the menu chose (device identifier, size) wins over the indices.
+TEST_F(SettingsTest, StoredDisplayIndicesGiveTheMatchItsDeviceAndMode) {
+    using registry::RootKey;
+    ASSERT_TRUE(registry::EnsureKey(RootKey::LocalMachine, core::kGameKey));
+    for (const auto& [name, value] : {std::pair{"Draw", "1"}, {"Res", "2"}, {"Bit", "16"}})
+        registry::WriteSetting(RootKey::LocalMachine, core::kGameKey, name, value,
+                               registry::ValueType::Text);
+    core::DisplayWidth = core::DisplayHeight = 0;
+    core::DisplayDriver.clear();
+    core::LitIni({});
+    const std::vector<window::DisplayMode> modes = {
+        {1024, 768, 32}, {1024, 768, 16}, {800, 600, 32}, {800, 600, 16}, {640, 480, 32}};
+    EXPECT_EQ(core::ChosenDisplayDevice(), 1);
+    const window::DisplayMode mode = core::ChosenDisplayMode(modes);
+    EXPECT_EQ(mode.width, 640);
+    EXPECT_EQ(mode.height, 480);
+    EXPECT_EQ(mode.bitsPerPixel, 16);
+    core::DisplayModeIndex = 3; // beyond the three sizes: the desktop's
+    EXPECT_EQ(core::ChosenDisplayMode(modes).width, 0);
+
+    core::DisplayDriver = "0";
+    core::DisplayWidth = 800;
+    core::DisplayHeight = 600;
+    EXPECT_EQ(core::ChosenDisplayDevice(), 0);
+    EXPECT_EQ(core::ChosenDisplayMode(modes).width, 800);
+    core::DisplayWidth = core::DisplayHeight = 0;
+    core::DisplayDriver.clear();
 }
 
 } // namespace
