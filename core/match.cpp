@@ -340,6 +340,7 @@ int StartMatch() {
     ModelScale = 0.08;
     // 14. The world.
     BuildWorld();
+    sys::Log("match on map " + MapName);
     // 15. The players' root.
     PlayerRootFrame = scene::Frame::Create(WallFrame);
     // 16-17. The players.

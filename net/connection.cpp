@@ -6,6 +6,10 @@
 #include "platform/window/system.h"
 #include "platform/window/window.h"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
 namespace net {
 
 // =============================================================================================
@@ -93,6 +97,7 @@ bool ConnectionNames(std::vector<std::string>& names) {
 
 bool ConnectLan(int listIndex, std::vector<std::string>& entries) {
     WebServerName.clear();
+    ServerAddress = {};
     entries.clear();
     if (!DPlay || listIndex < 0 || listIndex >= int(ConnectionList.size()) ||
         DPlay->Initialize(ConnectionList[size_t(listIndex)].kind, {LanTarget, 0}) !=
@@ -116,6 +121,80 @@ bool ConnectInternet(const std::string& ip, std::vector<std::string>& entries) {
         DPlay->Initialize(session::ProviderKind::Internet, ServerAddress) != session::Error::Ok)
         return false;
     return UpdateSessionList(entries);
+}
+
+bool ConnectionAsksAddress(int listIndex) {
+    return listIndex >= 0 && listIndex < int(ConnectionList.size()) &&
+           ConnectionList[size_t(listIndex)].kind == session::ProviderKind::Internet;
+}
+
+bool ConnectByAddress(int listIndex, std::string_view typed, std::vector<std::string>& entries) {
+    WebServerName.clear();
+    ServerAddress = {};
+    entries.clear();
+    // Blank: the local network, as the LAN connection searches it.
+    const bool blank = typed.find_first_not_of(' ') == std::string_view::npos;
+    std::optional<session::Address> address =
+        blank ? session::Address{LanTarget, 0} : ParseHostAddress(typed);
+    const session::ProviderKind kind =
+        blank ? session::ProviderKind::Lan : session::ProviderKind::Internet;
+    if (!address) sys::Log("not a host address: " + std::string(typed));
+    if (!DPlay || !address || !ConnectionAsksAddress(listIndex) ||
+        DPlay->Initialize(kind, *address) != session::Error::Ok) {
+        Box(kTextConnectFailed);
+        return false;
+    }
+    if (!blank) ServerAddress = *address;
+    if (!UpdateSessionList(entries)) {
+        Box(kTextConnectFailed); // the name did not resolve, or no socket
+        return false;
+    }
+    return true;
+}
+
+std::optional<session::Address> ParseHostAddress(std::string_view typed) {
+    const size_t first = typed.find_first_not_of(' ');
+    if (first == std::string_view::npos) return std::nullopt;
+    typed = typed.substr(first, typed.find_last_not_of(' ') - first + 1);
+    session::Address address;
+    // ":port", 1..65535.
+    std::string_view host = typed;
+    if (const size_t colon = typed.rfind(':'); colon != std::string_view::npos) {
+        host = typed.substr(0, colon);
+        const std::string_view digits = typed.substr(colon + 1);
+        unsigned port = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), port);
+        if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+            port == 0 || port > 65535)
+            return std::nullopt;
+        address.port = uint16_t(port);
+    }
+    // A name: dot-separated labels of letters, digits and inner hyphens, 1..63 characters
+    // each, 253 in all. Digits and dots only: a dotted IPv4 address, four numbers 0..255.
+    if (host.empty() || host.size() > 253) return std::nullopt;
+    const bool numeric = host.find_first_not_of("0123456789.") == std::string_view::npos;
+    int labels = 0;
+    size_t start = 0;
+    while (start <= host.size()) {
+        const size_t dot = std::min(host.find('.', start), host.size());
+        const std::string_view label = host.substr(start, dot - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
+            return std::nullopt;
+        for (const char c : label)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return std::nullopt;
+        if (numeric) {
+            unsigned value = 0;
+            const auto [end, error] =
+                std::from_chars(label.data(), label.data() + label.size(), value);
+            if (error != std::errc() || label.size() > 3 || value > 255) return std::nullopt;
+        }
+        ++labels;
+        start = dot + 1;
+    }
+    if (numeric && labels != 4) return std::nullopt;
+    address.host = std::string(host);
+    return address;
 }
 
 std::string SessionEntry(const session::SessionDesc& desc) {
@@ -184,11 +263,30 @@ bool JoinGame(int listIndex) {
         Box(kTextJoinFailed);
         return false;
     }
+    // What this machine's START carries if the host role comes to it before the match.
+    SessionName = SessionList[size_t(listIndex)].name;
+    core::MapName = MapOfSessionName(SessionName);
     if (CreateLocalPlayer()) return true;
     // Without its player this machine is no part of the game: it leaves, so that another join
     // starts afresh instead of finding the session still open.
     DPlay->Close();
     return false;
+}
+
+std::string MapOfSessionName(std::string_view sessionName) {
+    if (sessionName.empty() || sessionName.back() != ')') return {};
+    // The "(" that the last ")" closes, so a map entry may hold parentheses of its own.
+    size_t open = sessionName.size() - 1;
+    for (int depth = 0;; --open) {
+        if (sessionName[open] == ')') ++depth;
+        if (sessionName[open] == '(' && --depth == 0) break;
+        if (open == 0) return {};
+    }
+    if (open == 0 || sessionName[open - 1] != ' ') return {};
+    std::string map(sessionName.substr(open + 1, sessionName.size() - open - 2));
+    for (char& c : map)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return map;
 }
 
 std::vector<SessionPlayer> EnumPlayers() {

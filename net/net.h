@@ -43,7 +43,7 @@ inline constexpr int kMaxPlayers = 4;
 extern std::unique_ptr<session::Service> DPlay; // null until InitDirectPlay, after CloseDirectPlay
 extern std::vector<session::ProviderInfo> ConnectionList; // providers, in the menu's order
 extern std::vector<session::SessionDesc> SessionList;     // the last enumeration
-extern session::Address ServerAddress; // internet mode: the game host asked for sessions
+extern session::Address ServerAddress; // the one host asked for sessions; empty on the LAN
 extern int32_t HostPlayerId;           // the host's session id (0 until learnt)
 extern bool IsHost;                    // this machine hosts the session
 extern std::string PlayerName;         // friendly name, as typed on the menu
@@ -113,6 +113,21 @@ bool ConnectLan(int listIndex, std::vector<std::string>& entries);
 // Internet connect to the game at `ip`: a new session object asking that host, then
 // UpdateSessionList.
 bool ConnectInternet(const std::string& ip, std::vector<std::string>& entries);
+
+// The connection that reaches one host by address, without a web server: provider `listIndex`
+// asks for an address (the menu's address box) when this is true.
+bool ConnectionAsksAddress(int listIndex);
+// Connect with provider `listIndex` (0-based) to the host at `typed`, as the player typed it
+// (see ParseHostAddress; blank searches the local network as the LAN connection does), then
+// UpdateSessionList; ServerAddress is the host asked. A text that is not an address, a name
+// that does not resolve or a failed enumeration shows "Failed to initialize connection." and
+// returns false; a host that does not answer gives an empty list (true).
+bool ConnectByAddress(int listIndex, std::string_view typed, std::vector<std::string>& entries);
+// A host address as a player types it: a host name or a dotted IPv4 address, optionally
+// followed by ":port", the first port of the host's discovery range (else the range this
+// machine uses). Blanks around it are ignored. Nothing for any other text, without asking a
+// name server: a name is resolved when sessions are enumerated.
+std::optional<session::Address> ParseHostAddress(std::string_view typed);
 // Enumerates the sessions of the application (available ones only) into SessionList and gives
 // one entry per session: "<name> (<current>/<maximum>)". The pointer is the hourglass meanwhile.
 // False when the enumeration fails (no message).
@@ -125,10 +140,15 @@ std::string SessionEntry(const session::SessionDesc& desc);
 // `comment`. Returns false after the failure's message box.
 bool CreateGame(std::string_view comment);
 // Joins SessionList entry `listIndex` (0-based) and creates the local player (MyPlayerId).
-// IsHost stays false; HostPlayerId comes with START or HOST. Joining and creating the player
-// each wait at most ServiceSettings.answerTimeoutMs; a failure shows its box and leaves the
-// session, so the player can try again.
+// SessionName and core::MapName become the joined session's (MapOfSessionName), so this
+// machine can start the match if the host role comes to it. IsHost stays false; HostPlayerId
+// comes with START or HOST. Joining and creating the player each wait at most
+// ServiceSettings.answerTimeoutMs; a failure shows its box and leaves the session, so the
+// player can try again.
 bool JoinGame(int listIndex);
+// The map of a session named "<game name> (<MAP>)": the text inside its last parentheses, in
+// lower case ("entrepot"); "" when the name does not end that way.
+std::string MapOfSessionName(std::string_view sessionName);
 
 // One player of the open session, in the session's enumeration order.
 struct SessionPlayer {

@@ -32,6 +32,8 @@ public:
     const std::vector<std::string>& Servers() const { return servers_; }
     bool JoinEnabled() const { return joinEnabled_; }
     const std::string& Comment() const { return comment_; }
+    // The line under an empty list searched at one host's address: "No game answers at <host>."
+    const std::string& NoGame() const { return noGame_; }
 
 private:
     void FillServers();
@@ -46,6 +48,7 @@ private:
     std::vector<std::string> servers_;
     int server_ = -1;
     std::string comment_; // the chosen web game's message; shown when not empty
+    std::string noGame_;  // shown under the sessions when not empty
 };
 
 // "Create Game".

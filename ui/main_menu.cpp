@@ -10,6 +10,7 @@
 #include "core/game.h"
 #include "core/game_state.h"
 #include "net/net.h"
+#include "platform/registry/registry.h"
 #include "platform/render/render.h"
 #include "platform/scene/scene.h"
 #include "platform/window/system.h"
@@ -29,6 +30,7 @@
 #include <cstdlib>
 #include <glm/gtc/constants.hpp>
 #include <memory>
+#include <optional>
 
 namespace ui {
 
@@ -377,6 +379,7 @@ private:
     void ShowSettings();
     MenuChoices Choices() const;
     bool Connect(int serverChoice);
+    bool ConnectByAddress();
 
     // --- drawing ---
     void DrawConnection();
@@ -581,7 +584,9 @@ void MainMenuScreen::LetsFight() {
 // server's game list. False (a fresh session object, the menu stays) when it fails.
 bool MainMenuScreen::Connect(int serverChoice) {
     bool opened = false;
-    if (serverChoice == 0) {
+    if (serverChoice == 0 && net::ConnectionAsksAddress(connection_)) {
+        opened = ConnectByAddress();
+    } else if (serverChoice == 0) {
         std::vector<std::string> entries;
         if (!net::ConnectLan(connection_, entries)) return false;
         opened = OpenSessionList(false);
@@ -591,6 +596,25 @@ bool MainMenuScreen::Connect(int serverChoice) {
     }
     if (!opened) net::InitDirectPlay();
     return opened;
+}
+
+// The connection that reaches one host by address: the address box, proposing the address
+// last connected to, then that host's session list. The address is kept once the list opens.
+// False when the box is cancelled or the connection fails (its message has been shown).
+bool MainMenuScreen::ConnectByAddress() {
+    const std::string stored =
+        registry::ReadSetting(registry::RootKey::LocalMachine, core::kGameKey, kHostAddressSetting)
+            .ToText();
+    window::SetPointer(window::Pointer::Normal);
+    const std::optional<std::string> typed =
+        window::InputBox(kHostAddressPrompt, kHostAddressCaption, stored);
+    window::SetPointer(window::Pointer::Hourglass);
+    std::vector<std::string> entries;
+    if (!typed || !net::ConnectByAddress(connection_, *typed, entries)) return false;
+    if (!OpenSessionList(false)) return false;
+    registry::WriteSetting(registry::RootKey::LocalMachine, core::kGameKey, kHostAddressSetting,
+                           Trim(*typed), registry::ValueType::Text);
+    return true;
 }
 
 void MainMenuScreen::DrawBackground() {

@@ -131,6 +131,15 @@ struct MenuChoices {
     int serverChoice = 0;    // Option2: 0 the session connection, 1 the web server
 };
 
+// The address box that "LET'S FIGHT" shows when the chosen connection reaches one host by
+// address. It proposes the address last connected to, which the game key of the settings keeps
+// under kHostAddressSetting (written once the session list opens at that address).
+inline constexpr const char* kHostAddressCaption = "Host address";
+inline constexpr const char* kHostAddressPrompt =
+    "Address of the computer that hosts the game (a name or an IP address, :port for another\n"
+    "discovery port). Leave it empty to search the local network.";
+inline constexpr const char* kHostAddressSetting = "HostAddress";
+
 // The player name of a match: the typed name, or the team's name when it is blank.
 std::string PlayerNameFor(std::string_view typed, int team);
 

@@ -49,9 +49,18 @@ void SessionListScreen::SessionsListed() {
     sys::Log("session list: " + std::to_string(sessions_.size()) + " game(s)");
     for (const std::string& entry : sessions_)
         sys::Log("session list: " + entry);
+    // One host was asked and none of its games answered: say where nobody was found.
+    noGame_.clear();
+    if (sessions_.empty() && !net::ServerAddress.host.empty()) {
+        std::string where = net::ServerAddress.host;
+        if (net::ServerAddress.port != 0) where += ":" + std::to_string(net::ServerAddress.port);
+        noGame_ = "No game answers at " + where + ".";
+        sys::Log("session list: " + noGame_);
+    }
 }
 
 void SessionListScreen::ClearLists() {
+    noGame_.clear();
     sessions_.clear();
     session_ = -1;
     joinEnabled_ = false;
@@ -100,6 +109,7 @@ void SessionListScreen::Draw() {
     ImGui::BeginChild("##sessionsArea",
                       ImVec2(withComment ? kSessionsNarrowPx : kSessionsWidePx, 0.0f));
     window::ListBox("##lstSessions", sessions_, session_, 6);
+    if (!noGame_.empty()) ImGui::TextWrapped("%s", noGame_.c_str());
     ImGui::EndChild();
     if (withComment) {
         ImGui::SameLine();

@@ -155,6 +155,63 @@ TEST(MenuRun, StoredSettingsAreShownAndWrittenBack) {
         EXPECT_NE(reg.find(value), std::string::npos) << value << "\n" << reg;
 }
 
+// The connection that reaches one host by address asks for it in a box: a text that is no
+// address gets the fixed message and the menu stays; a host where nobody answers gives the
+// session list, empty, saying so. The next run proposes that address and keeps the connection.
+TEST(MenuRun, TheDirectConnectionAsksTheHostsAddressAndTheNextRunProposesIt) {
+    const auto dir = apptest::FreshDir("menu-direct");
+    const auto home = dir / "home";
+    // Connection 1 is the one that asks one host by address (0 searches the local network).
+    const auto first = dir / "first.txt";
+    std::ofstream(first) << "answer * OK\n"
+                            "waitscreen mainmenu\n"
+                            "select lstConnections 1\n"
+                            "press \"LET'S FIGHT\"\n"
+                            "type answer 300.1.2.3 ENTER\n"
+                            "answer * OK\n"
+                            "wait 5\n"
+                            "log \"back on the menu\"\n"
+                            "press \"LET'S FIGHT\"\n"
+                            "type answer \" 127.0.0.2 \" ENTER\n"
+                            "waitscreen session_list\n"
+                            "log \"reached the session list\"\n"
+                            "quit\n";
+    Process one({apptest::GameExecutable().string()}, Env(home, first, PortFor(9)),
+                dir / "first.out");
+    ASSERT_EQ(one.WaitExit(60s), 0) << one.Output();
+    const std::string out = one.Output();
+    const size_t refused =
+        Position(out, "messagebox \"Tarnhold\": Failed to initialize connection.");
+    const size_t menu = Position(out, "back on the menu");
+    const size_t empty = Position(out, "session list: No game answers at 127.0.0.2.");
+    const size_t list = Position(out, "reached the session list");
+    EXPECT_LT(refused, menu);
+    EXPECT_LT(menu, empty);
+    EXPECT_LT(empty, list);
+    EXPECT_EQ(out.find("screen open: session_list"), out.rfind("screen open: session_list"))
+        << "the refused address opened nothing\n"
+        << out;
+    const std::string reg = apptest::ReadFile(home / "registry.reg");
+    EXPECT_NE(reg.find("\"HostAddress\"=\"127.0.0.2\""), std::string::npos) << reg;
+    EXPECT_NE(reg.find("\"Dplay1\"=\"1\""), std::string::npos) << reg;
+
+    // The next run: LET'S FIGHT, and OK on the box as it comes.
+    const auto second = dir / "second.txt";
+    std::ofstream(second) << "answer * OK\n"
+                             "waitscreen mainmenu\n"
+                             "press \"LET'S FIGHT\"\n"
+                             "press OK\n"
+                             "waitscreen session_list\n"
+                             "quit\n";
+    Process two({apptest::GameExecutable().string()}, Env(home, second, PortFor(9)),
+                dir / "second.out");
+    ASSERT_EQ(two.WaitExit(60s), 0) << two.Output();
+    EXPECT_NE(two.Output().find("inputbox answer: 127.0.0.2\n"), std::string::npos) << two.Output();
+    EXPECT_NE(two.Output().find("session list: No game answers at 127.0.0.2."), std::string::npos)
+        << two.Output();
+    if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir);
+}
+
 TEST(MenuRun, QuitEndsTheProgramWithoutWritingSettings) {
     const auto dir = apptest::FreshDir("menu-quit");
     const auto home = dir / "home";

@@ -4,9 +4,8 @@
 #include "core/game_state.h"
 #include "net/net.h"
 
-#include <gtest/gtest.h>
 #include "tests/support/discovery_port.h"
-
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -393,6 +392,46 @@ TEST_F(Receiver, JoinerListsTheSessionStartsOnceAndBecomesHostWhenTheHostLeaves)
     ASSERT_GT(told.Size(), 0u);
     EXPECT_EQ(told.ReadLong(), net::code::HOST);
     EXPECT_EQ(told.ReadLong(), core::MyPlayerId);
+}
+
+TEST_F(Receiver, AJoinerWhoBecomesHostBeforeTheMatchStartsItOnTheJoinedSessionsMap) {
+    // A machine that only joined has named no session and chosen no map of its own.
+    net::SessionName.clear();
+    core::MapName.clear();
+    Peer host(config), carl(config);
+    session::SessionDesc desc;
+    desc.application = *session::Guid::Parse(net::kApplicationGuid);
+    desc.name = "Zed's (best) game (COUR)";
+    desc.flags = session::kSessionMigrateHost;
+    ASSERT_EQ(host.svc.Open(desc, session::OpenMode::Create), session::Error::Ok);
+    uint32_t hostId = 0;
+    ASSERT_EQ(host.svc.CreatePlayer("Zed", "14", hostId), session::Error::Ok);
+    ASSERT_TRUE(net::InitDirectPlay());
+    std::vector<std::string> entries;
+    ASSERT_TRUE(net::ConnectLan(0, entries));
+    ASSERT_TRUE(net::JoinGame(0));
+    carl.Join("Carl", "03");
+
+    // The host leaves before START; this machine, the earliest joiner, takes over and starts.
+    host.svc.Close();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            net::ReceiveMessages();
+            return net::IsHost;
+        },
+        10000ms));
+    EXPECT_EQ(net::SendStartToAll(), 7);
+    EXPECT_EQ(core::MapName, "cour") << "the match here";
+    session::Message start = carl.Next(net::code::START);
+    ASSERT_GT(start.Size(), 0u);
+    start.ReadLong();
+    const uint8_t n = start.ReadByte();
+    EXPECT_EQ(n, 2);
+    for (int i = 0; i < n; ++i)
+        start.ReadLong();
+    EXPECT_EQ(start.ReadLong(), core::MyPlayerId);
+    EXPECT_EQ(start.ReadString(), "Zed's (best) game (COUR)");
+    EXPECT_EQ(start.ReadString(), "cour") << "the match on Carl's machine";
 }
 
 TEST_F(Receiver, FailuresShowTheirFixedMessagesAndLeaveNoSessionBehind) {
