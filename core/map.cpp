@@ -217,6 +217,7 @@ void ReadMapFile() {
     sky->SetQuality(scene::RenderQuality::UnlitFlat);
     DecorFrameA->AddVisual(sky);
     DecorFrameA->SetTraversalOptions(scene::kFlagRendered);
+    sys::Log("map " + MapName + ": built from " + file.string());
 }
 
 // =============================================================================================

@@ -96,7 +96,7 @@ std::string VersionMismatchText(std::string_view serverVersion, std::string_view
     return "You can't play with this Server you don't have the same Release Version:\n"
            "Server = " +
            std::string(serverVersion) + " and Your Soft = " + std::string(ourVersion) +
-           "\nCheck last Version on http://" + std::string(web::kDefaultWebServerName);
+           "\nCheck last Version on http://" + net::WebServerName;
 }
 
 } // namespace ui

@@ -64,7 +64,8 @@ std::string WaitingPlayerLine(std::string_view name, std::string_view formalName
 // `text` without its leading and trailing spaces (only ' ').
 std::string TrimSpaces(std::string_view text);
 
-// The message box shown for a web game of another release (three lines).
+// The message box shown for a web game of another release (three lines); the last names the
+// web server in use (net::WebServerName), where the release is offered.
 std::string VersionMismatchText(std::string_view serverVersion, std::string_view ourVersion);
 
 } // namespace ui

@@ -709,7 +709,10 @@ void MainMenuScreen::DrawPlayer() {
         OpenAccount();
     }
     ImGui::Dummy(ImVec2(0.0f, 12.0f));
-    if (window::LabelButton("DOWNLOAD MAPS")) OpenMapDownload();
+    if (window::LabelButton("DOWNLOAD MAPS")) {
+        net::WebServerName = serverText_; // the maps come from the server typed here
+        OpenMapDownload();
+    }
     ImGui::EndGroup();
 }
 

@@ -31,8 +31,6 @@ namespace web {
 // 1. State
 // =============================================================================================
 
-std::string MapListAddress =
-    "http://" + std::string(kDefaultWebServerName) + "/script/get_map.php3";
 std::vector<ServerRecord> ServerList;
 std::vector<std::string> ServerLines;
 std::function<void()> ClearSessionListsHook;
@@ -40,9 +38,6 @@ std::vector<std::string> MapList;
 int32_t ServerKey = 0;
 std::string ServerVersion;
 std::string DownloadUrl;
-std::string MapDirectoryAddress = "http://" + std::string(kDefaultWebServerName) + "/tarnhold/map/";
-std::string ReleaseAddress =
-    "http://" + std::string(kDefaultWebServerName) + "/tarnhold/release.exe";
 
 namespace {
 
@@ -148,9 +143,14 @@ std::optional<xml::Document> Load(const std::string& url, Ending ending = Ending
     return document;
 }
 
+// "http://" + net::WebServerName + `path` (which starts with "/").
+std::string ServerUrl(std::string_view path) {
+    return "http://" + net::WebServerName + std::string(path);
+}
+
 // "http://" + net::WebServerName + "/script/" + script + "?"
 std::string ScriptUrl(std::string_view script) {
-    return "http://" + net::WebServerName + "/script/" + std::string(script) + "?";
+    return ServerUrl("/script/" + std::string(script) + "?");
 }
 
 // The query grows one "KEY=value" pair at a time, values percent-encoded.
@@ -296,7 +296,7 @@ bool server_en_cours() {
 }
 
 bool Get_Map() {
-    const std::optional<xml::Document> reply = Load(MapListAddress);
+    const std::optional<xml::Document> reply = Load(ServerUrl("/script/get_map.php3"));
     if (!reply) return false;
     ReadMapList(reply->DocumentElement());
     ClearServerLists();
@@ -377,14 +377,19 @@ bool GetAnyFile(std::string_view name) {
     const std::string file = LowerCase(std::string(name) + ".exe");
     const std::string label =
         what + " In PROGRESS..." + std::string(kLineBreak) + " Please Wait !!";
-    return DownloadAndUnpack(MapDirectoryAddress + http::EncodeQueryValue(file), file, label, what);
+    return DownloadAndUnpack(ServerUrl("/tarnhold/map/" + http::EncodeQueryValue(file)), file,
+                             label, what);
 }
 
 bool GetVersion() {
-    const std::string label =
-        "Download NEW VERSION In PROGRESS..." + std::string(kLineBreak) + " Please Wait !!";
-    if (!DownloadAndUnpack(ReleaseAddress, "release.exe", label, "Download NEW VERSION"))
+    const std::string what = "Download NEW VERSION";
+    if (DownloadUrl.empty()) {
+        TellFailure(what, "the server gave no address for it");
         return false;
+    }
+    const std::string label =
+        what + " In PROGRESS..." + std::string(kLineBreak) + " Please Wait !!";
+    if (!DownloadAndUnpack(DownloadUrl, "release.exe", label, what)) return false;
     window::RequestQuit();
     return true;
 }

@@ -7,8 +7,8 @@
 //   3. Downloads                (map and release archives, unpacked into the installation)
 //   4. Reply readers            (the XML reply handling, shared with the fuzz target)
 //
-// Every operation sends one GET to "http://" + net::WebServerName + "/script/<name>.php3?..." (the
-// map list goes to MapListAddress) and reads the small XML document that comes back. Every
+// Every operation sends one GET to "http://" + net::WebServerName + "/script/<name>.php3?..." and
+// reads the small XML document that comes back; a server name without ":port" is port 80. Every
 // value put into a query is percent-encoded, so a comment holding "&", "#" or spaces reaches
 // the server as typed and cannot add parameters of its own.
 //
@@ -45,15 +45,13 @@ namespace web {
 // ---------------------------------------------------------------------------------------------
 // All of it lives on the user-interface thread for the whole process; nothing resets it.
 
-// The publisher's web server, offered as the default host name on the main menu.
-inline constexpr std::string_view kDefaultWebServerName = "web.tarnhold.example";
+// The host name offered on the main menu before the player types one: the companion server
+// (tarnhold-server) as it starts without options, on the player's own machine.
+inline constexpr std::string_view kDefaultWebServerName = "localhost:8080";
 
 // The web server's host name (optionally ":port") is net::WebServerName, set by the main menu
-// and empty in LAN mode.
-
-// Full address of the map list script ("http://host/script/get_map.php3"). Defaults to the
-// publisher's server; tests point it elsewhere.
-extern std::string MapListAddress;
+// from what the player typed, and empty in LAN mode. Every address the client fetches comes
+// from it, except the release archive, whose address the server reports (DownloadUrl).
 
 // One running internet game as the server lists it.
 struct ServerRecord {
@@ -127,8 +125,8 @@ bool EnvoiMessage(std::string_view text, int32_t type);
 // the account with InfoJoueur. True when the game list loaded (whatever InfoJoueur gives).
 bool server_en_cours();
 
-// Fetches the map names from MapListAddress into MapList (upper case). Also empties ServerList
-// and ServerLines.
+// Fetches the map names ("/script/get_map.php3") into MapList (upper case). Also empties
+// ServerList and ServerLines.
 bool Get_Map();
 
 // Reads the message board: "#" + key + " send by " + name + " " + date + "\r\n" + message +
@@ -145,17 +143,15 @@ std::string RecupMessage(int32_t type);
 // with every entry confined to that directory. The web window shows the progress labels
 // meanwhile. A failed download or unpacking is told in a message box and returns false.
 
-// The publisher's folder of map archives, ending in "/"; the map Desert is "desert.exe" there.
-extern std::string MapDirectoryAddress;
-// The publisher's release archive ("http://host/tarnhold/release.exe").
-extern std::string ReleaseAddress;
-
-// Downloads and unpacks the archive of the map `name` (lower case of name + ".exe"): its map
+// Downloads and unpacks the archive of the map `name` from the web server's map folder
+// ("http://" + net::WebServerName + "/tarnhold/map/" + lower case of name + ".exe"): its map
 // files land under map/ as the archive lays them out.
 bool GetAnyFile(std::string_view name);
 
-// Downloads and unpacks the release archive ("release.exe"), then asks the program to end
-// (window::RequestQuit) so the new release is used from the next start.
+// Downloads the release archive from DownloadUrl (the address the server reported; only http
+// and https) into "release.exe", unpacks it, then asks the program to end
+// (window::RequestQuit) so the new release is used from the next start. Without a reported
+// address nothing is fetched and the message box says so.
 bool GetVersion();
 
 // Unpacks the archive `file` of the installation directory into that directory.

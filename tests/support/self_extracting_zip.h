@@ -11,9 +11,13 @@
 
 namespace testsupport {
 
-// `files`: (path inside the archive, contents). Up to 64 KiB of archive.
-inline std::string SelfExtractingZip(const std::vector<std::pair<std::string, std::string>>& files) {
-    std::vector<char> buffer(1 << 16);
+// `files`: (path inside the archive, contents).
+inline std::string
+SelfExtractingZip(const std::vector<std::pair<std::string, std::string>>& files) {
+    size_t room = 1 << 16; // headers and directory, beyond the data itself
+    for (const auto& file : files)
+        room += file.first.size() * 2 + file.second.size();
+    std::vector<char> buffer(room);
     size_t used = 0;
     struct archive* zip = archive_write_new();
     archive_write_set_format_zip(zip);

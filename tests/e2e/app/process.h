@@ -125,10 +125,12 @@ private:
 
 // One machine of a multi-machine test: the game headless and silent, with its own settings
 // directory dir/name, the automation script `script` (written to dir/name.txt) and the
-// variables of `env` on top; its output goes to dir/name.out.
-inline std::unique_ptr<Process> LaunchMachine(const std::filesystem::path& dir,
-                                              const std::string& name, const std::string& script,
-                                              std::map<std::string, std::string> env) {
+// variables of `env` on top; its output goes to dir/name.out. `executable` is the game of that
+// machine's installation (default: the build's).
+inline std::unique_ptr<Process>
+LaunchMachine(const std::filesystem::path& dir, const std::string& name, const std::string& script,
+              std::map<std::string, std::string> env,
+              const std::filesystem::path& executable = GameExecutable()) {
     const auto home = dir / name;
     std::filesystem::create_directories(home);
     std::ofstream(dir / (name + ".txt")) << script;
@@ -137,7 +139,7 @@ inline std::unique_ptr<Process> LaunchMachine(const std::filesystem::path& dir,
     env.emplace("TARNHOLD_NO_AUDIO", "1");
     env["TARNHOLD_HOME"] = home.string();
     env["TARNHOLD_SCRIPT"] = (dir / (name + ".txt")).string();
-    return std::make_unique<Process>(std::vector<std::string>{GameExecutable().string()}, env,
+    return std::make_unique<Process>(std::vector<std::string>{executable.string()}, env,
                                      dir / (name + ".out"));
 }
 

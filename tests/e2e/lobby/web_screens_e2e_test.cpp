@@ -4,8 +4,8 @@
 // DOWNLOAD; a blank message is not posted, a real one is, and CHECK reads it back. "DOWNLOAD
 // MAP": nothing chosen only asks for a choice; CHECK lists the server's maps and the chosen one
 // is fetched and unpacked into the installation.
-#include <gtest/gtest.h>
 #include "tests/support/self_extracting_zip.h"
+#include <gtest/gtest.h>
 
 #include "tests/e2e/app/process.h"
 
@@ -16,7 +16,6 @@
 #include "ui/account_local.h"
 #include "ui/map_download.h"
 #include "web/web.h"
-
 
 #include <functional>
 #include <regex>
@@ -134,8 +133,6 @@ TEST_F(WebScreens, MapDownloadAsksForAChoiceThenFetchesAndUnpacksTheChosenMap) {
     const std::filesystem::path install = dir / "install";
     std::filesystem::create_directories(install / "map");
     core::ProgramDirectory = install.string();
-    web::MapListAddress = "http://" + net::WebServerName + "/script/get_map.php3";
-    web::MapDirectoryAddress = "http://" + net::WebServerName + "/tarnhold/map/";
     std::ofstream(dir / "files" / "map" / "desert.exe", std::ios::binary)
         << testsupport::SelfExtractingZip({{"map/desert.map", "the desert"}});
 

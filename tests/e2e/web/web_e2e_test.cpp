@@ -106,7 +106,6 @@ TEST_F(WebServer, AccountsGamesReportsAndMessagesWorkEndToEnd) {
     RunningServer server("web-e2e-round");
     ASSERT_FALSE(server.Host().empty()) << server.Log();
     net::WebServerName = server.Host();
-    web::MapListAddress = "http://" + server.Host() + "/script/get_map.php3";
 
     Machine alice{0, "alice", "alice", "pw & 'one'", "alice@example.org"};
     Machine bob{0, "bob <b>", "bob", "hunter2", "bob@example.org"};

@@ -8,12 +8,12 @@
 #include "platform/registry/registry.h"
 #include "platform/window/window.h"
 
+#include "tests/support/self_extracting_zip.h"
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include "tests/support/self_extracting_zip.h"
 #include <httplib.h>
 #include <map>
 #include <mutex>
@@ -52,7 +52,6 @@ public:
         while (!server_.is_running())
             std::this_thread::sleep_for(1ms);
         net::WebServerName = Host();
-        web::MapListAddress = "http://" + Host() + "/script/get_map.php3";
     }
     ~ScriptedServer() {
         server_.stop();
@@ -402,8 +401,6 @@ TEST_F(Web, TheWebWindowIsShownModallyWithTheHourglassWhileARequestRuns) {
 
 TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
     ScriptedServer server;
-    web::MapDirectoryAddress = "http://" + server.Host() + "/tarnhold/map/";
-    web::ReleaseAddress = "http://" + server.Host() + "/tarnhold/release.exe";
     const std::filesystem::path install = core::ProgramDirectory;
     const std::string desert = testsupport::SelfExtractingZip({{"map/desert.map", "MAP DESERT"}});
     server.ReplyAt("/tarnhold/map/desert.exe", desert);
@@ -421,19 +418,30 @@ TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
     // A name that is not a plain file name is refused before any request.
     EXPECT_FALSE(web::GetAnyFile("../../evil"));
     // An archive reaching outside the installation is refused whole.
-    server.ReplyAt("/tarnhold/map/escape.exe", testsupport::SelfExtractingZip({{"../escaped.txt", "x"}}));
+    server.ReplyAt("/tarnhold/map/escape.exe",
+                   testsupport::SelfExtractingZip({{"../escaped.txt", "x"}}));
     EXPECT_FALSE(web::GetAnyFile("Escape"));
+    // No release address reported yet: nothing to fetch.
+    ASSERT_TRUE(web::DownloadUrl.empty());
+    EXPECT_FALSE(web::GetVersion());
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(ReadFile(install / "tower.exe"), "old");
     EXPECT_FALSE(std::filesystem::exists(install.parent_path() / "escaped.txt"));
     EXPECT_NE(log.find("Download MAP (Tower) failed:\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Download MAP (../../evil) failed:"), std::string::npos) << log;
+    EXPECT_NE(log.find("Download NEW VERSION failed:"), std::string::npos) << log;
     EXPECT_EQ(server.Targets(),
               (std::vector<std::string>{"/tarnhold/map/desert.exe", "/tarnhold/map/tower.exe",
                                         "/tarnhold/map/tower.exe", "/tarnhold/map/escape.exe"}));
 
+    // The release comes from the address the server reported, wherever that is.
+    server.Reply("nouveaujoueur.php3", "<JOUEUR><CLE>5</CLE><VER>1.0.0</VER><URL>http://" +
+                                           server.Host() +
+                                           "/files/v2/tarnhold-2.exe</URL></JOUEUR>");
+    ASSERT_TRUE(web::InfoJoueur());
     // The release replaces the program's files, then the program is asked to end.
-    server.ReplyAt("/tarnhold/release.exe", testsupport::SelfExtractingZip({{"readme.txt", "v2"}}));
+    server.ReplyAt("/files/v2/tarnhold-2.exe",
+                   testsupport::SelfExtractingZip({{"readme.txt", "v2"}}));
     ASSERT_FALSE(window::QuitRequested());
     ASSERT_TRUE(web::GetVersion());
     EXPECT_EQ(ReadFile(install / "readme.txt"), "v2");
