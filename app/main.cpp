@@ -231,11 +231,15 @@ int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
     return WithMatchWindow(play, net::LeaveSession);
 }
 
-// The web client behind the session code and the end of a match: publishing and withdrawing
-// an internet game, and the match report. In LAN mode (no web server name) they do nothing.
+// The web client behind the session code and the match: publishing and withdrawing an
+// internet game, the download of a missing map, and the match report. In LAN mode (no web
+// server name) they do nothing.
 void ConnectWebClient() {
     net::PublishGame = web::devenir_server;
     net::DeleteServer = [] { web::DeleteServer(); };
+    core::FetchMapHook = [](const std::string& mapName) {
+        return !net::WebServerName.empty() && web::GetAnyFile(mapName);
+    };
     core::QuitServerHook = web::quitte_server;
 }
 

@@ -23,6 +23,7 @@ MatchWindow* matchWindow = nullptr;
 
 std::function<void()> ReceiveMessagesHook;
 std::function<void()> QuitServerHook;
+std::function<bool(const std::string& mapName)> FetchMapHook;
 player::MessageSink* NetworkSink = nullptr;
 
 void SetMatchWindow(MatchWindow* window) {

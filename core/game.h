@@ -82,9 +82,12 @@ void OnKeyTimer();     // the local player's TOUCHE_OK = true
 void OnChatClosed();   // ChatOpen = false
 
 // Hooks of the layers above the core, empty until they set them: the network poll of every
-// pass (ReceiveMessages), and the web report of a finished match (quitte_server).
+// pass (ReceiveMessages), the web report of a finished match (quitte_server), and the download
+// of a map whose definition file is missing (GetAnyFile with the map's name; true when an
+// archive was fetched and unpacked into the installation, false without a web server).
 extern std::function<void()> ReceiveMessagesHook;
 extern std::function<void()> QuitServerHook;
+extern std::function<bool(const std::string& mapName)> FetchMapHook;
 // Where the local player's messages go (World::network of every match); null: nowhere. Set by
 // the network layer, not owned.
 extern player::MessageSink* NetworkSink;
@@ -157,8 +160,9 @@ double SkyBoxScale(const scene::Box& box);
 bool IsVillageMap(std::string_view mapName);
 
 // Builds MapName from DataPath/map/<MapName>.map and its meshes into the map frames (the caller
-// has added the ambient light and created LadderFrame). Throws FatalError when the map is
-// missing (the unzip instructions) or a file cannot be read.
+// has added the ambient light and created LadderFrame). A missing definition file is asked of
+// FetchMapHook once. Throws FatalError when the map is still missing (the unzip instructions)
+// or a file cannot be read.
 void ReadMapFile();
 // The built-in corridor map "couloirs"; failures after its named mesh builders exist are
 // skipped.

@@ -156,12 +156,16 @@ void PlaceMapMesh(const std::shared_ptr<scene::MeshBuilder>& builder, uint32_t m
 } // namespace
 
 void ReadMapFile() {
-    // 1. The definition file, or the instructions to unpack the map.
+    // 1. The definition file: downloaded when missing, else the instructions to unpack the map.
+    if (!IsPlainMapName(MapName)) throw FatalError(MissingMapMessage());
     const fs::path mapDir = fs::path(DataPath) / "map";
     const fs::path file = mapDir / (MapName + ".map");
     std::error_code ec;
-    if (!IsPlainMapName(MapName) || !fs::is_regular_file(file, ec))
-        throw FatalError(MissingMapMessage());
+    if (!fs::is_regular_file(file, ec)) {
+        sys::Log("map " + MapName + ": " + file.string() + " is missing");
+        if (FetchMapHook) FetchMapHook(MapName);
+        if (!fs::is_regular_file(file, ec)) throw FatalError(MissingMapMessage());
+    }
 
     // 2. The seven lines.
     MapScale = 50.0;

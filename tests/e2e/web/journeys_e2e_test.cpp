@@ -9,6 +9,8 @@
 #include "tests/support/discovery_port.h"
 #include "tests/support/self_extracting_zip.h"
 
+#include "ui/lobby.h"
+
 #include <algorithm>
 
 namespace {
@@ -38,6 +40,20 @@ std::string MapArchive(const std::string& map, const std::string& as) {
     return testsupport::SelfExtractingZip(files);
 }
 
+// Escape ends the match.
+constexpr const char* kLeave = "key down 1\nwait 2\nkey up 1\n";
+
+// The menu's news box, the player's name, then the connection: the web server typed on the
+// menu when `server` is given, else the local network.
+std::string ToTheSessionList(const std::string& name, const std::string& server) {
+    std::string script = "answer * OK\n"
+                         "waitscreen mainmenu\n"
+                         "type txtYourName " +
+                         name + "\n";
+    if (!server.empty()) script += "press \"WEB SERVER\"\ntype servertxt " + server + "\n";
+    return script + "press \"LET'S FIGHT\"\nwaitscreen session_list\n";
+}
+
 class Journey : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,10 +73,116 @@ protected:
                                        {"TARNHOLD_DISCOVERY_PORT", port}},
                                       executable);
     }
+    // Files the scripts wait for, so the test says when each step may run.
+    void Signal(const std::string& file) { std::ofstream(dir / file) << "go\n"; }
+    std::string Wait(const std::string& file) { return "waitfile " + (dir / file).string() + "\n"; }
+
+    // The host's way: NEW GAME on the map COUR, then START and Escape when told.
+    std::string HostCour(const std::string& server) {
+        const std::vector<std::string> maps =
+            ui::MapChoices(fs::path(TARNHOLD_INSTALL_DIR) / "map");
+        const auto cour = std::find(maps.begin(), maps.end(), "COUR") - maps.begin();
+        return ToTheSessionList("Ann", server) +
+               "press \"NEW GAME\"\n"
+               "waitscreen create_game\n"
+               "select Combo1 " +
+               std::to_string(cour) +
+               "\n"
+               "type txtGameName \"Ann's game\"\n"
+               "press CREATE\n"
+               "waitscreen waiting_room\n" +
+               Wait("start") + "press START\n" + Wait("quit") + "input * \"good game\"\n" + kLeave;
+    }
 
     fs::path dir;
     std::string port;
 };
+
+// The installation of a player who never had the map COUR.
+bool NotCour(const fs::path& relative) {
+    return relative.parent_path() == "map" && relative.stem() == "cour";
+}
+
+TEST_F(Journey, AJoinerWithoutTheHostsMapDownloadsItWhileLoadingAndPlaysOnIt) {
+    testsupport::CompanionServer server(dir / "web");
+    ASSERT_FALSE(server.Host().empty()) << server.Log();
+    const std::string archive = MapArchive("cour", "cour");
+    std::ofstream(server.Files() / "map" / "cour.exe", std::ios::binary) << archive;
+    const fs::path bobs = dir / "bob-install";
+    const fs::path bobsGame = testsupport::CopyInstallation(bobs, NotCour);
+    ASSERT_FALSE(fs::exists(bobs / "map" / "cour.map"));
+
+    auto ann = Launch("Ann", HostCour(server.Host()));
+    auto bob = Launch("Bob",
+                      ToTheSessionList("Bob", server.Host()) + Wait("hosting") +
+                          "press \"REFRESH SERVER\"\n"
+                          "select lstserv 0\n"
+                          "press \"JOIN GAME\"\n"
+                          "waitscreen waiting_room\n" +
+                          Wait("quit") + "input * \"good game\"\n" + kLeave,
+                      bobsGame);
+
+    ASSERT_TRUE(ann->WaitOutput("waiting room: 1 of 4 players ready...", 40s)) << ann->Output();
+    Signal("hosting");
+    ASSERT_TRUE(ann->WaitOutput("waiting room: 2 of 4 players ready...", 40s))
+        << ann->Output() << "\n---\n"
+        << bob->Output();
+    Signal("start");
+
+    // Bob's loading finds no COUR, fetches it from the server typed on his menu, builds it
+    // from what the archive brought, and plays: Ann sees him come in.
+    EXPECT_TRUE(
+        bob->WaitOutput("map cour: built from " + (bobs / "map" / "cour.map").string(), 60s))
+        << bob->Output();
+    EXPECT_TRUE(ann->WaitOutput("message: The TERRORIST Bob come in Game.", 30s))
+        << ann->Output() << "\n---\n"
+        << bob->Output();
+    EXPECT_TRUE(bob->WaitOutput("message: The TERRORIST Ann come in Game.", 30s)) << bob->Output();
+    Signal("quit");
+    EXPECT_EQ(bob->WaitExit(40s), 0) << bob->Output();
+    EXPECT_EQ(ann->WaitExit(40s), 0) << ann->Output();
+
+    const std::string out = bob->Output();
+    EXPECT_LT(out.find("map cour: " + (bobs / "map" / "cour.map").string() + " is missing"),
+              out.find("web: Download MAP (cour) In PROGRESS..."))
+        << out;
+    EXPECT_EQ(out.find("dezipper"), std::string::npos) << out;
+    EXPECT_EQ(Count(server.Log(), "GET /tarnhold/map/cour.exe 200"), 1u) << server.Log();
+    EXPECT_EQ(apptest::ReadFile(bobs / "map" / "cour.map"),
+              apptest::ReadFile(fs::path(TARNHOLD_INSTALL_DIR) / "map" / "cour.map"));
+    // Ann had the map; she fetched nothing.
+    EXPECT_EQ(ann->Output().find("Download MAP"), std::string::npos);
+}
+
+TEST_F(Journey, ALanJoinerWithoutTheMapGetsTheUnpackMessageAndEndsCleanly) {
+    const fs::path bobs = dir / "bob-install";
+    const fs::path bobsGame = testsupport::CopyInstallation(bobs, NotCour);
+
+    auto ann = Launch("Ann", HostCour(""));
+    auto bob = Launch("Bob",
+                      ToTheSessionList("Bob", "") + Wait("hosting") +
+                          "press \"REFRESH GAMES\"\n"
+                          "press \"JOIN GAME\"\n"
+                          "waitscreen waiting_room\n",
+                      bobsGame);
+    ASSERT_TRUE(ann->WaitOutput("waiting room: 1 of 4 players ready...", 40s)) << ann->Output();
+    Signal("hosting");
+    ASSERT_TRUE(ann->WaitOutput("waiting room: 2 of 4 players ready...", 40s))
+        << ann->Output() << "\n---\n"
+        << bob->Output();
+    Signal("start");
+
+    // No web server: no download, the instructions, and the program's fatal end.
+    EXPECT_EQ(bob->WaitExit(60s), 3) << bob->Output();
+    const std::string out = bob->Output();
+    EXPECT_NE(out.find("dezipper le fichier " + bobs.string() + "/map/cour.zip"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Download MAP"), std::string::npos) << out;
+    // Ann plays on and sees Bob go.
+    EXPECT_TRUE(ann->WaitOutput("message: Bob leave the game.", 30s)) << ann->Output();
+    Signal("quit");
+    EXPECT_EQ(ann->WaitExit(40s), 0) << ann->Output();
+}
 
 TEST_F(Journey, DownloadMapsFromTheMenuWithOnlyTheServerTypedThenPlayTheMap) {
     testsupport::CompanionServer server(dir / "web");
