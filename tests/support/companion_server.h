@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,15 @@ public:
     const std::filesystem::path& Files() const { return files_; }
     // What the server printed: one line per request, method, path and status.
     std::string Log() const { return process_->Output(); }
+    // How many GET requests of exactly `path` (the query left out) the server answered 200.
+    size_t Served(const std::string& path) const {
+        const std::regex request("GET " + path + "[?\" ].* 200( |$)");
+        size_t n = 0;
+        std::istringstream lines(Log());
+        for (std::string line; std::getline(lines, line);)
+            if (std::regex_search(line, request)) ++n;
+        return n;
+    }
     bool Running() { return process_->Running(); }
 
 private:
