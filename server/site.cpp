@@ -212,7 +212,8 @@ td:first-child { white-space: nowrap; }
 .board p { margin: 2px 0; }
 .meta span { color: var(--dim); font-size: .9rem; margin-left: 6px; }
 .text { white-space: pre-wrap; overflow-wrap: anywhere; }
-.maps { display: flex; flex-wrap: wrap; gap: 8px 20px; padding-left: 20px; }
+.maps { display: flex; flex-wrap: wrap; gap: 8px 20px; list-style: none; margin: 4px 0;
+  padding: 0; }
 footer { color: var(--dim); font-size: .85rem; padding-bottom: 24px; }
 @media (max-width: 520px) {
   body { font-size: 15px; }
