@@ -354,15 +354,20 @@ struct Link {
     bool cut = false;             // already shut down by the sweeper
 };
 
+// Where a request stands. Head: its head is complete; Ready: accepted, waiting for the
+// library's final call; Waiting: on a worker, the connection suspended; Answered: replied.
+enum class Stage { Head, Ready, Waiting, Answered };
+
 // One request, from its request line to its completion.
 struct Exchange {
+    Stage stage = Stage::Head;
+    Request request;
     std::string target;
     Clock::time_point started = Clock::now();
     std::string method;
     std::string client;
     int status = 0; // 0: no reply from a handler (refused by the HTTP layer or aborted)
     uint64_t bytes = 0;
-    bool waiting = false; // queued on a pool, the connection suspended
     Response response;
 };
 
@@ -580,41 +585,55 @@ private:
             exchange = new Exchange;
             *requestContext = exchange;
         }
-        if (exchange->waiting) {
-            // Resumed: the worker's reply is ready.
-            exchange->waiting = false;
-            return self->Queue(connection, *exchange, std::move(exchange->response));
+        switch (exchange->stage) {
+        case Stage::Head: {
+            // The head is complete. A refusal is sent at once (and the connection closed);
+            // otherwise the request waits for the library's final call, so that the connection
+            // may be kept alive after the reply.
+            if (Link* link = LinkOf(connection)) {
+                std::lock_guard lock(self->linksMutex_);
+                link->waitingHead = false;
+            }
+            exchange->method = method ? method : "";
+            if (std::optional<Response> refusal =
+                    self->Check(connection, *exchange, exchange->request)) {
+                *uploadSize = 0;
+                exchange->stage = Stage::Answered;
+                return self->Queue(connection, *exchange, std::move(*refusal));
+            }
+            exchange->stage = Stage::Ready;
+            return MHD_YES;
         }
-        if (exchange->status != 0) {
-            // A refusal was queued while a body kept arriving: drop the body.
+        case Stage::Ready:
+            *uploadSize = 0;
+            self->Dispatch(connection, *exchange);
+            return MHD_YES;
+        case Stage::Waiting:
+            // Resumed: the worker's reply is ready.
+            exchange->stage = Stage::Answered;
+            return self->Queue(connection, *exchange, std::move(exchange->response));
+        case Stage::Answered:
             *uploadSize = 0;
             return MHD_YES;
         }
-        if (Link* link = LinkOf(connection)) {
-            std::lock_guard lock(self->linksMutex_);
-            link->waitingHead = false;
-        }
-        exchange->method = method ? method : "";
-        Request request;
-        if (std::optional<Response> refusal = self->Check(connection, *exchange, request)) {
-            *uploadSize = 0;
-            return self->Queue(connection, *exchange, std::move(*refusal));
-        }
-        const Lane lane = self->routes_.laneOf(request);
-        WorkerPool& pool = lane == Lane::Slow ? self->slow_ : self->fast_;
-        exchange->waiting = true;
+        return MHD_NO;
+    }
+
+    // Suspends the connection and queues the request on its pool; the worker resumes it.
+    void Dispatch(MHD_Connection* connection, Exchange& exchange) {
+        WorkerPool& pool = routes_.laneOf(exchange.request) == Lane::Slow ? slow_ : fast_;
+        exchange.stage = Stage::Waiting;
         MHD_suspend_connection(connection);
-        const bool queued =
-            pool.TrySubmit([self, connection, exchange, request = std::move(request)] {
-                exchange->response = self->Run(request);
-                MHD_resume_connection(connection);
-            });
+        Exchange* pending = &exchange;
+        const bool queued = pool.TrySubmit([this, connection, pending] {
+            pending->response = Run(pending->request);
+            MHD_resume_connection(connection);
+        });
         if (!queued) {
-            exchange->response = Response::Text(503, "The server is busy: try again shortly.\n");
-            exchange->response.headers.emplace_back("Retry-After", "2");
+            exchange.response = Response::Text(503, "The server is busy: try again shortly.\n");
+            exchange.response.headers.emplace_back("Retry-After", "2");
             MHD_resume_connection(connection);
         }
-        return MHD_YES;
     }
 
     // The refusal of a request that must not reach a handler, or nothing (then `request` is

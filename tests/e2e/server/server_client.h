@@ -182,15 +182,16 @@ struct Reply {
     }
 };
 
-// One GET of `target` on its own connection from `source`.
+// One GET of `target` on its own connection from `source`, with `extraHead` (lines ending in
+// CR LF) among its headers.
 inline Reply Get(int port, const std::string& target, const std::string& source = "127.0.0.1",
-                 std::chrono::milliseconds limit = 10s) {
+                 std::chrono::milliseconds limit = 10s, const std::string& extraHead = "") {
     Reply reply;
     const auto start = std::chrono::steady_clock::now();
     const int fd = ConnectFrom(source, port);
     if (fd < 0) return reply;
-    if (SendAll(fd,
-                "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")) {
+    if (SendAll(fd, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                        extraHead + "\r\n")) {
         const std::string data = ReadUntilClosed(fd, limit);
         const size_t split = data.find("\r\n\r\n");
         if (data.rfind("HTTP/1.", 0) == 0 && split != std::string::npos) {

@@ -242,6 +242,47 @@ TEST(ServerAccounts, LoginsAreUniqueAndGamesLeaveOnlyFromTheirAddress) {
         Contains(log, "127.0.0.9 \"GET /script/delete_server.php3?CLE_SERVEUR=" + key + "\" 200"));
 }
 
+// Behind a load balancer: the client's address is taken from X-Forwarded-For only when the
+// request comes from the trusted proxy, and the game list, withdrawals and rates follow it.
+TEST(ServerProxy, ForwardedAddressesAreTrustedOnlyFromTheProxy) {
+    const auto dir = FreshDir("server-proxy");
+    ServerProcess server(dir, {"--port", "0", "--db", (dir / "web.db").string(), "--trusted-proxy",
+                               "127.0.0.20", "--rate", "1", "--burst", "3"});
+    ASSERT_GT(server.Port(), 0) << server.Logs();
+    const int port = server.Port();
+    const auto via = [&](const std::string& source, const std::string& forwarded,
+                         const std::string& target) {
+        return Get(port, target, source, 10s, "X-Forwarded-For: " + forwarded + "\r\n");
+    };
+    const std::string publish =
+        "/script/set_server.php3?LESOFT=1&LEJOUEUR=0&LAVERSION=1&LECOMMENT=x";
+
+    const std::string key = Element(via("127.0.0.20", "192.0.2.7", publish).body, "SERVEUR");
+    const std::string spoofed = Element(via("127.0.0.21", "192.0.2.8", publish).body, "SERVEUR");
+    const std::string chained =
+        Element(via("127.0.0.20", "192.0.2.9, 127.0.0.20", publish).body, "SERVEUR");
+    const std::string listed = Get(port, "/script/get_server.php3?LESOFT=1", "127.0.0.22").body;
+    EXPECT_TRUE(Contains(listed, "<CLE_SERVEUR>" + key +
+                                     "</CLE_SERVEUR><CLE_JOUEUR>0</CLE_JOUEUR>"
+                                     "<NOM>GUEST</NOM><VERSION>1</VERSION><IP>192.0.2.7</IP>"))
+        << listed;
+    EXPECT_TRUE(Contains(listed, "<CLE_SERVEUR>" + spoofed +
+                                     "</CLE_SERVEUR><CLE_JOUEUR>0"
+                                     "</CLE_JOUEUR><NOM>GUEST</NOM><VERSION>1</VERSION>"
+                                     "<IP>127.0.0.21</IP>"))
+        << listed;
+    EXPECT_TRUE(Contains(listed, "<IP>192.0.2.9</IP>")) << listed;
+
+    const std::string remove = "/script/delete_server.php3?CLE_SERVEUR=" + key;
+    EXPECT_TRUE(Contains(via("127.0.0.20", "192.0.2.66", remove).body, ">NO<"));
+    EXPECT_TRUE(Contains(via("127.0.0.20", "192.0.2.7", remove).body, ">OK<"));
+
+    // Each forwarded client has its own rate: 192.0.2.7 spends its burst of 3 here.
+    via("127.0.0.20", "192.0.2.7", "/site.css");
+    EXPECT_EQ(via("127.0.0.20", "192.0.2.7", "/site.css").status, 429);
+    EXPECT_EQ(via("127.0.0.20", "192.0.2.10", "/site.css").status, 200);
+}
+
 // Two servers on one PostgreSQL database serve one game list and one set of accounts.
 TEST(ServerPostgres, TwoServersShareOneGameListAndOneSetOfAccounts) {
     testsupport::TestPostgres postgres;
