@@ -91,10 +91,13 @@ void InitSound() {
     InitSound(audio::OpenOptions{});
 }
 
-std::unique_ptr<audio::Sound> LoadSound(const std::string& file, bool is3d) {
+std::unique_ptr<audio::Sound> LoadSound(const std::string& file, bool is3d, std::string* error) {
     if (!SoundSystem) return nullptr;
     audio::SoundLoad loaded = SoundSystem->LoadSound(file, is3d);
-    if (!loaded) sys::Log("sound not loaded: " + loaded.error);
+    if (!loaded && error != nullptr)
+        *error = std::move(loaded.error);
+    else if (!loaded)
+        sys::Log("sound not loaded: " + loaded.error);
     return std::move(loaded.sound);
 }
 
@@ -112,6 +115,21 @@ void ShowMessage(std::string_view text, int soundIndex) {
     MessageLine = text;
     sys::Log(std::string("message: ") + std::string(text));
     PlaySound(soundIndex);
+}
+
+void ReportLoadProblems(std::span<const player::LoadProblem> problems) {
+    if (problems.empty()) return;
+    for (const player::LoadProblem& problem : problems) {
+        const bool named = problem.reason.find(problem.path) != std::string::npos;
+        sys::Log(named ? "cannot load: " + problem.reason
+                       : "cannot load " + problem.path + ": " + problem.reason);
+    }
+    if (matchWindow != nullptr) matchWindow->EnableMessageTimer();
+    MessageLine = "Cannot load " + problems.front().path;
+    if (problems.size() > 1)
+        MessageLine += " and " + std::to_string(problems.size() - 1) +
+                       (problems.size() == 2 ? " more file" : " more files") + ", see the log";
+    sys::Log("message: " + MessageLine);
 }
 
 // =============================================================================================

@@ -115,14 +115,19 @@ void UpdateWeaponPower();
 // factor 0.01, rolloff 0.1, front +z, top +y). Without a device the system is silent.
 void InitSound(const audio::OpenOptions& options);
 void InitSound();
-// Loads a .wav file into a new sound (3D with `is3d`). Null when InitSound has not run or the
-// file cannot be read (the reason goes to the log).
-std::unique_ptr<audio::Sound> LoadSound(const std::string& file, bool is3d);
+// Loads a .wav file into a new sound (3D with `is3d`). Null when InitSound has not run, or when
+// the file cannot be read: the reason then goes to `error` when given, else to the log.
+std::unique_ptr<audio::Sound> LoadSound(const std::string& file, bool is3d,
+                                        std::string* error = nullptr);
 // Stops game sound 0, then plays game sound `index` once from its start. Nothing for an index
 // outside 0..2 or an empty slot.
 void PlaySound(int index);
 // Shows `text` on the HUD message line for 10 s and plays game sound `soundIndex`.
 void ShowMessage(std::string_view text, int soundIndex);
+// Reports files a player record could not load (the match goes on without them): each one in
+// the log with the reason, and on the HUD message line for 10 s "Cannot load " and the first
+// path, with the number of the others ("and 3 more files, see the log"). Plays no sound.
+void ReportLoadProblems(std::span<const player::LoadProblem> problems);
 
 // =============================================================================================
 // 5. Models
@@ -227,7 +232,7 @@ void RecentreView();
 struct HudLine {
     int x = 0;
     int y = 0;
-    std::array<char, 96> text{};
+    std::array<char, 192> text{}; // room for a message line naming a file
 };
 inline constexpr size_t kMaxHudLines = 20;
 // The lines drawn over the current frame (DrawHudText appends; ClearHud empties).

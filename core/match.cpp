@@ -177,6 +177,19 @@ std::string SkinPicture(int32_t team, std::string_view suffix) {
     return std::string(team == 0 ? "TS" : "GS") + std::string(suffix) + ".bmp";
 }
 
+// Step 8: game sounds 0 "enter.wav" and 1 "chat.wav".
+void LoadGameSounds() {
+    std::vector<player::LoadProblem> problems;
+    const char* const files[2] = {"enter.wav", "chat.wav"};
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string path = DataPath + "/models/" + files[i];
+        std::string error;
+        GameSounds[i] = LoadSound(path, false, &error);
+        if (!GameSounds[i] && !error.empty()) problems.push_back({path, error});
+    }
+    ReportLoadProblems(problems);
+}
+
 void FillWorld() {
     world = player::World{};
     world.sceneFrame = SceneFrame;
@@ -206,7 +219,12 @@ void FillWorld() {
         if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return 0;
         return Models[size_t(p.MDLid)]->RenvAnimations(name);
     };
-    world.loadSound3d = [](const std::string& path) { return LoadSound(path, true); };
+    world.loadSound3d = [](const std::string& path, std::string& error) {
+        return LoadSound(path, true, &error);
+    };
+    world.reportLoadProblems = [](const std::vector<player::LoadProblem>& problems) {
+        ReportLoadProblems(problems);
+    };
     world.randomSeed = [] { return uint32_t(std::rand()); };
     // What the player's controls, collisions, shots and animations reach.
     world.floorFrame = FloorFrame;
@@ -321,9 +339,8 @@ int StartMatch() {
     InitSound();
     // 7. Installation directory.
     DataPath = ProgramDirectory.empty() ? sys::ExecutableDirectory().string() : ProgramDirectory;
-    // 8. Game sounds.
-    GameSounds[0] = LoadSound(DataPath + "/models/enter.wav", false);
-    GameSounds[1] = LoadSound(DataPath + "/models/chat.wav", false);
+    // 8. Game sounds; one that cannot be read is reported and the match goes on without it.
+    LoadGameSounds();
     // 9. Root and scene.
     RootFrame = scene::Frame::Create();
     SceneFrame = scene::Frame::Create(RootFrame);

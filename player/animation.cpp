@@ -188,10 +188,15 @@ void player::ChangeArme(int32_t arme) {
     flash.reset();
     if (modele) ColleArme(*modele, *MDroite);
     if (flash) flash->SetTraversalOptions(scene::kFlagRendered);
-    // 4. The new fire sound.
-    if (monde_->loadSound3d)
-        Armeson = monde_->loadSound3d(monde_->dataPath + "/weapons/" + std::string(Arme().name) +
-                                      "-1.wav");
+    // 4. The new fire sound; a file that cannot be read is reported.
+    if (monde_->loadSound3d) {
+        const std::string file =
+            monde_->dataPath + "/weapons/" + std::string(Arme().name) + "-1.wav";
+        std::string error;
+        Armeson = monde_->loadSound3d(file, error);
+        if (!Armeson && !error.empty() && monde_->reportLoadProblems)
+            monde_->reportLoadProblems({LoadProblem{file, error}});
+    }
 }
 
 } // namespace player

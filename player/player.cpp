@@ -162,22 +162,34 @@ void player::Initplayer(const World& world) {
     MDroite->SetTraversalOptions(scene::kFlagRendered);
     if (tete && tete->GetParent() != base) tete->SetTraversalOptions(scene::kFlagRendered);
 
-    // 7. Sounds: the weapon's fire sound, then the five player sounds.
+    // 7. Sounds: the weapon's fire sound, then the five player sounds. A file that cannot be
+    // read is reported once the record is built; the record goes on without it.
+    std::vector<LoadProblem> problems;
+    const auto load = [&](const std::string& file) -> std::unique_ptr<audio::Sound> {
+        std::string error;
+        std::unique_ptr<audio::Sound> sound = world.loadSound3d(file, error);
+        if (!sound && !error.empty()) problems.push_back({file, error});
+        return sound;
+    };
     if (world.loadSound3d) {
         const std::string models = world.dataPath + "/models/";
-        Armeson = world.loadSound3d(world.dataPath + "/weapons/" +
-                                    std::string(kWeaponTable[size_t(arme)].name) + "-1.wav");
+        Armeson = load(world.dataPath + "/weapons/" + std::string(kWeaponTable[size_t(arme)].name) +
+                       "-1.wav");
         const char* const files[5] = {"pas.wav", "coeur.wav", "touche.wav", "mort.wav",
                                       "reload.wav"};
         for (size_t i = 0; i < Sons.size(); ++i)
-            Sons[i] = world.loadSound3d(models + files[i]);
+            Sons[i] = load(models + files[i]);
     }
 
     // 8. Blood decals.
     for (int i = 1; i <= 9; ++i) {
         const std::string file = world.dataPath + "/models/blood00" + std::to_string(i) + ".bmp";
-        std::shared_ptr<scene::Texture> t = scene::LoadTexture(file);
-        if (!t) continue;
+        scene::LoadStatus status;
+        std::shared_ptr<scene::Texture> t = scene::LoadTexture(file, nullptr, &status);
+        if (!t) {
+            problems.push_back({file, status.error});
+            continue;
+        }
         t->SetDecalSize(0.5f, 0.5f);
         t->SetDecalOrigin(8, 8);
         t->SetDecalTransparency(true);
@@ -201,9 +213,12 @@ void player::Initplayer(const World& world) {
                                             : scene::kFlagPickable);
     Peau->SetTraversalOptions(scene::kFlagRendered);
 
-    // 11. The local player goes to a spawn point; the caller shows joueur.
+    // 11. The local player goes to a spawn point; the caller shows joueur. Every record, the
+    // remote ones before their first state too, starts idle, its heartbeat looping.
     if (indice == world.localIndex) PlaceJoueur();
     joueur->SetTraversalOptions(scene::kFlagNone);
+    Attend();
+    if (!problems.empty() && world.reportLoadProblems) world.reportLoadProblems(problems);
 }
 
 void player::PlaceJoueur() {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace audio {
 class Sound;
@@ -76,6 +77,12 @@ void PrepareSight(scene::Texture& texture, bool crosshair);
 
 class player;
 
+// A file a record could not load (a sound, a blood picture).
+struct LoadProblem {
+    std::string path;   // the file as the record asked for it
+    std::string reason; // the reader's message
+};
+
 // Where the local record's messages go. The network layer implements it; without one the
 // messages go nowhere (the counters still change). Called on the user-interface thread, once
 // per event (SendHit, SendKilled) or once per frame (SendState); implementations must not
@@ -114,8 +121,14 @@ struct World {
     std::function<void(class player&)> buildInstance;
     // Index of the animation named `name` in the player's character model (0 when none).
     std::function<int32_t(const class player&, std::string_view name)> findAnimation;
-    // Loads a .wav file as a 3D sound; null when there is no sound device or no such file.
-    std::function<std::unique_ptr<audio::Sound>(const std::string& path)> loadSound3d;
+    // Loads a .wav file as a 3D sound. Null with `error` left empty when the match has no
+    // sound system; null with `error` saying why when the file cannot be read.
+    std::function<std::unique_ptr<audio::Sound>(const std::string& path, std::string& error)>
+        loadSound3d;
+    // Reports the files a record could not load: its sounds and blood pictures when it is built,
+    // a weapon's fire sound when the weapon changes. The record goes on without them. Empty: the
+    // problems go unreported.
+    std::function<void(const std::vector<LoadProblem>& problems)> reportLoadProblems;
     // Seed source of PlaceJoueur's draws (the clock in a match; fixed in tests).
     std::function<uint32_t()> randomSeed;
 
@@ -177,8 +190,10 @@ public:
     // IdArme, indice, id, nom, IdModele, texture and, for the local player, inverse, Souris and
     // the key fields. Creates joueur under world.playerRoot (scaled by world.modelScale), base,
     // Peau, Fleche, Frmsang, axe, axe2, chasse, devant and cam; builds the character instance;
-    // loads the fire sound, the five player sounds and the blood decals; places the local
-    // player on a spawn point. joueur ends with traversal options 0 (the caller shows it).
+    // loads the fire sound, the five player sounds and the blood decals (any that cannot be
+    // read is reported through world.reportLoadProblems and left out); places the local player
+    // on a spawn point; starts the idle animation with its heartbeat. joueur ends with
+    // traversal options 0 (the caller shows it).
     void Initplayer(const World& world);
     // Moves joueur to a spawn point of the map (see kCorridorSpawns, kWarehouseSpawns and
     // World::spawnPoints); on file maps the floor ray then drops it. Requires Initplayer.

@@ -47,6 +47,49 @@ TEST_P(EveryMap, ScriptedMatchRuns600FramesThenEscapeSavesTheSettings) {
 INSTANTIATE_TEST_SUITE_P(Maps, EveryMap,
                          ::testing::Values("couloirs", "entrepot", "cour", "usine"));
 
+// An installation that lost the heartbeat sound and a blood picture: the match runs, and the
+// message line and the log name the missing files.
+TEST(Match, MissingPlayerSoundAndBloodPictureAreReportedAndTheMatchGoesOn) {
+    namespace fs = std::filesystem;
+    const auto dir = apptest::FreshDir("core-e2e-missing");
+    const fs::path install = dir / "install", source = TARNHOLD_INSTALL_DIR;
+    fs::create_directories(install / "models");
+    fs::copy_file(apptest::GameExecutable(), install / "tarnhold");
+    for (const char* folder : {"map", "media", "weapons"})
+        fs::create_directory_symlink(source / folder, install / folder);
+    for (const auto& entry : fs::directory_iterator(source / "models")) {
+        const std::string name = entry.path().filename().string();
+        if (name != "coeur.wav" && name != "blood003.bmp")
+            fs::create_symlink(entry.path(), install / "models" / name);
+    }
+    std::ofstream(dir / "script.txt") << "frame 120\nkey down 1\n";
+    apptest::Process game({(install / "tarnhold").string()},
+                          {{"SDL_VIDEODRIVER", "dummy"},
+                           {"TARNHOLD_NO_AUDIO", "1"},
+                           {"TARNHOLD_HOME", (dir / "home").string()},
+                           {"TARNHOLD_SCRIPT", (dir / "script.txt").string()},
+                           {"TARNHOLD_MATCH", "cour"}},
+                          dir / "out.txt");
+    ASSERT_EQ(game.WaitExit(60s), 0) << game.Output();
+    const std::string out = game.Output();
+    EXPECT_NE(out.find("match ended"), std::string::npos) << out;
+    const std::string heart = (install / "models" / "coeur.wav").string();
+    const std::string blood = (install / "models" / "blood003.bmp").string();
+    EXPECT_NE(out.find("message: Cannot load " + heart + " and 1 more file, see the log"),
+              std::string::npos)
+        << out;
+    // Every missing file has a log line of its own with the reason.
+    const auto logged = [&out](const std::string& path) {
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("cannot load", 0) == 0 && line.find(path) != std::string::npos)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(logged(heart)) << out;
+    EXPECT_TRUE(logged(blood)) << out;
+}
+
 TEST(Match, MissingMapShowsTheUnpackInstructionsAndEnds) {
     const MatchRun run = PlayMatch("nosuchmap", "");
     EXPECT_EQ(run.exitCode, 3);

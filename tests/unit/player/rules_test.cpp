@@ -1,6 +1,7 @@
 // The local player's rules on small worlds built in the test: movement, walls, floors, ladders,
 // shooting, weapon and view switches, hits, death and respawn. Input is injected as the
 // automation script injects it; the character model is replaced by a table of animation names.
+#include "platform/audio/audio.h"
 #include "platform/input/input.h"
 #include "platform/scene/scene.h"
 #include "player/player.h"
@@ -8,11 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
+namespace fs = std::filesystem;
 using input::DIK_DELETE;
 using input::DIK_NEXT;
 using input::DIK_P;
@@ -478,6 +482,69 @@ TEST_F(Rules, ShotsHitOtherPlayersThroughWallsAndHeadShotsCountForTheShooter) {
     ASSERT_EQ(sink.hits.size(), 2u);
     EXPECT_EQ(sink.hits[1].power, 10);
     EXPECT_EQ(p.snipper, 1);
+}
+
+// Every record starts idle with its heartbeat looping: a remote one shows its legs and is heard
+// before its first state. Files a record cannot read are reported with their paths, and the
+// record is built without them.
+TEST_F(Rules, RecordsStartIdleWithTheHeartbeatAndReportTheFilesTheyCannotRead) {
+    audio::AudioSystem sound({audio::OpenOptions::Output::Loopback, ""});
+    ASSERT_TRUE(sound.IsAudible()) << "OpenAL Soft's loopback device is needed";
+    std::vector<player::LoadProblem> reported;
+    w.loadSound3d = [&sound](const std::string& path, std::string& error) {
+        audio::SoundLoad loaded = sound.LoadSound(path, true);
+        error = loaded.error;
+        return std::move(loaded.sound);
+    };
+    w.reportLoadProblems = [&](const std::vector<player::LoadProblem>& problems) {
+        reported.insert(reported.end(), problems.begin(), problems.end());
+    };
+    player::player remote;
+    remote.indice = 1;
+    remote.Initplayer(w);
+    EXPECT_TRUE(reported.empty());
+    for (int i = 0; i < 3; ++i) {
+        remote.Avance(); // no state has come yet
+        sound.RenderLoopback(4410);
+    }
+    EXPECT_EQ(remote.ani_pos_lib, "idle1");
+    ASSERT_GE(remote.Anipos, 0);
+    EXPECT_EQ(names[size_t(remote.Anipos)], "idle1");
+    EXPECT_EQ(remote.idson, 1);
+    ASSERT_TRUE(remote.Sons[1]);
+    EXPECT_TRUE(remote.Sons[1]->IsPlaying());
+    EXPECT_TRUE(remote.Sons[1]->IsLooping());
+    remote.Destroy();
+
+    // An installation whose heartbeat and third blood picture are missing.
+    const fs::path install =
+        fs::path(::testing::TempDir()) / ("player-install-" + std::to_string(::getpid()));
+    fs::remove_all(install);
+    fs::create_directories(install / "models");
+    fs::create_directories(install / "weapons");
+    const fs::path source = TARNHOLD_INSTALL_DIR;
+    for (const auto& entry : fs::directory_iterator(source / "models")) {
+        const std::string name = entry.path().filename().string();
+        if (name != "coeur.wav" && name != "blood003.bmp")
+            fs::copy_file(entry.path(), install / "models" / name);
+    }
+    fs::copy_file(source / "weapons" / "mac10-1.wav", install / "weapons" / "mac10-1.wav");
+    w.dataPath = install.string();
+    player::player partial;
+    partial.indice = 2;
+    partial.Initplayer(w);
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_EQ(reported[0].path, (install / "models" / "coeur.wav").string());
+    EXPECT_EQ(reported[1].path, (install / "models" / "blood003.bmp").string());
+    for (const player::LoadProblem& problem : reported)
+        EXPECT_NE(problem.reason.find(problem.path), std::string::npos) << problem.reason;
+    EXPECT_TRUE(partial.Armeson && partial.Sons[0] && partial.Sons[4]);
+    EXPECT_FALSE(partial.Sons[1]);
+    EXPECT_TRUE(partial.TexSang[2] && partial.TexSang[4]);
+    EXPECT_FALSE(partial.TexSang[3]);
+    EXPECT_EQ(partial.ani_pos_lib, "idle1");
+    partial.Destroy();
+    fs::remove_all(install);
 }
 
 TEST_F(Rules, ChatOpenFreezesThePlayerButTheAnimationGoesOn) {
