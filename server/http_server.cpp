@@ -188,7 +188,7 @@ std::string AccessLogTarget(std::string_view target) {
         std::string value;
         const bool decoded = PercentDecode(pair.substr(eq + 1), true, value);
         out += '=';
-        if (key == "LEPWD")
+        if (key == "LEPWD" || key == "LEOLDPWD")
             out += "***";
         else if (decoded && IsDecimal(value))
             out += value;

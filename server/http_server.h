@@ -118,8 +118,9 @@ private:
 };
 
 // `target` (path and query) as written to the access log: control and non-ASCII bytes of the
-// path as \xNN; each query value that is a plain decimal number kept, the password (LEPWD)
-// as "***", any other value as "[N bytes]", so the log holds no passwords or personal texts.
+// path as \xNN; each query value that is a plain decimal number kept, the passwords (LEPWD,
+// LEOLDPWD) as "***", any other value as "[N bytes]", so the log holds no passwords or personal
+// texts.
 std::string AccessLogTarget(std::string_view target);
 
 // Strict %-decoding of a path: "%XX" with two hex digits only; false on a bad escape or when

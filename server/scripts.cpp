@@ -101,6 +101,11 @@ public:
         }
         return std::move(*text);
     }
+    // A text of at most `max` bytes when the key is present once, nothing when it is absent.
+    std::optional<std::string> OptionalText(const char* key, size_t max) {
+        if (req_.Count(key) == 0) return std::nullopt;
+        return Text(key, max);
+    }
     bool Bad() const { return bad_; }
 
 private:
@@ -232,12 +237,13 @@ public:
         form.email = v.Text("LEMAIL", kEmailMax);
         const int64_t soft = v.Number("LESOFT", 0, kAccountMax);
         v.Text("LEVERSION", kVersionMax);
+        const std::optional<std::string> previous = v.OptionalText("LEOLDPWD", kPasswordMax);
         if (v.Bad() || !KnownSoft(soft)) {
             return SendWord("JOUEUR", "NO");
         }
         // Number 0 registers the login: NO when it is another account's.
         const std::optional<Account> account =
-            id == 0 ? store_.RegisterAccount(form).account : store_.UpdateAccount(id, form);
+            id == 0 ? store_.RegisterAccount(form).account : UpdateAccount(id, form, previous);
         if (!account) {
             return SendWord("JOUEUR", "NO");
         }
@@ -249,6 +255,21 @@ public:
             .Add("SNIPPER", account->sniperKills)
             .Add("SNIPPED", account->snipedDeaths)
             .Send();
+    }
+
+    // The account `id` when the form's login and password are its own. When the password is
+    // not but `previous` (LEOLDPWD) is, the player changed it: the account takes the form's
+    // password. Nothing, and nothing changed, otherwise.
+    std::optional<Account> UpdateAccount(int64_t id, const AccountForm& form,
+                                         const std::optional<std::string>& previous) {
+        if (std::optional<Account> account = store_.UpdateAccount(id, form)) return account;
+        if (!previous || *previous == form.password) return std::nullopt;
+        AccountForm known = form;
+        known.password = *previous;
+        if (!store_.UpdateAccount(id, known) ||
+            !store_.ChangePassword(id, *previous, form.password))
+            return std::nullopt;
+        return store_.FindAccount(id);
     }
 
     Response NewMessage(const Request& req) {

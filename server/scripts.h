@@ -24,8 +24,11 @@
 // inbox (every type-1 post).
 //
 // Accounts: account number 0 registers the login (nouveaujoueur.php3 answers NO when the login
-// is another account's; the same login and password give back that account). Game keys are
-// random; a game is withdrawn only from the address that published it.
+// is another account's; the same login and password give back that account). Another number
+// is updated when the login and password (LEPWD) are its own, or when the login and the
+// previous password (the optional LEOLDPWD) are: the account then takes LEPWD as its password,
+// so a player changes the password from the game. Game keys are random; a game is withdrawn
+// only from the address that published it.
 #pragma once
 
 #include "server/http_server.h"

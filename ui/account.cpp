@@ -30,6 +30,9 @@ constexpr const char* kUnknownVersion = "?.?.?";
 constexpr const char* kCheckVersion = "CHECK VERSION";
 constexpr const char* kDownload = "DOWNLOAD";
 constexpr const char* kNoUrl = "Check on the server !!";
+constexpr const char* kRefused = "The server refused your LOGIN Informations (wrong Login or "
+                                 "Password) !!\r\nNothing was changed: your Password is the "
+                                 "one it was.";
 
 const std::vector<std::string> kActions = {"SEND Messages To", "CHECK Messages From"};
 const std::vector<std::string> kAudiences = {"OTHERS PLAYERS (PUBLIC)", "VESK SOFT (PRIVATE)"};
@@ -55,12 +58,11 @@ void AccountScreen::ChargeInfos() {
 }
 
 void AccountScreen::ReChargeInfos() {
-    core::Login = txtlog_;
-    core::Password = txtpass_;
-    core::Email = txtmail_;
     if (core::AccountName.empty()) core::AccountName = core::Team == 0 ? "TERRORIST" : "GIGN";
-    web::InfoJoueur();
+    // The typed login, password and e-mail are kept only once the server has taken them.
+    const web::AccountAnswer answer = web::SendAccount({txtlog_, txtpass_, txtmail_});
     ChargeInfos();
+    if (answer == web::AccountAnswer::Refused) window::MsgBox(kRefused, core::ProgramName);
     if (!web::ServerVersion.empty() && web::ServerVersion != core::VersionText) {
         window::Beep();
         window::MsgBox(NewVersionText(web::ServerVersion, web::DownloadUrl), core::ProgramName);

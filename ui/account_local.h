@@ -16,8 +16,10 @@ public:
 
     // ChargeInfos: the shared state into the window.
     void ChargeInfos();
-    // ReChargeInfos: the fields into the shared state, the account to the server, its answer
-    // back into the window; a newer release is announced and turns Command2 into DOWNLOAD.
+    // ReChargeInfos: the account with the typed fields to the server, its answer back into the
+    // window. The fields replace the stored login, password and e-mail only when the server
+    // accepts them; a refusal is told in a message box. A newer release is announced and turns
+    // Command2 into DOWNLOAD.
     void ReChargeInfos();
 
     const std::string& AccountCaption() const { return numJoueur_; }

@@ -258,22 +258,34 @@ void quitte_server() {
     SendMatchReport(kills, deaths, sniperKills, snipedDeaths, comment.value_or(""));
 }
 
-bool InfoJoueur() {
+AccountAnswer SendAccount(const AccountFields& fields) {
     Query query("nouveaujoueur.php3");
     query.Number("LENUM", core::AccountNumber)
         .Text("LENOM", core::AccountName)
-        .Text("LELOG", core::Login)
-        .Text("LEPWD", core::Password)
-        .Text("LEMAIL", core::Email)
+        .Text("LELOG", fields.login)
+        .Text("LEPWD", fields.password)
+        .Text("LEMAIL", fields.email)
         .Number("LESOFT", core::SoftKey)
-        .Text("LEVERSION", core::VersionText);
+        .Text("LEVERSION", core::VersionText)
+        .Text("LEOLDPWD", core::Password);
     const std::optional<xml::Document> reply = Load(query.Url());
-    if (!reply) return false;
+    if (!reply) return AccountAnswer::Failed;
+    if (reply->DocumentElement().Text() == "NO") {
+        sys::Log("web: the server refused the account");
+        return AccountAnswer::Refused;
+    }
+    core::Login = fields.login;
+    core::Password = fields.password;
+    core::Email = fields.email;
     ReadAccount(reply->DocumentElement());
     core::UpdateWeaponPower();
     core::EcritIni();
     AnnounceNewVersion();
-    return true;
+    return AccountAnswer::Accepted;
+}
+
+bool InfoJoueur() {
+    return SendAccount({core::Login, core::Password, core::Email}) == AccountAnswer::Accepted;
 }
 
 bool EnvoiMessage(std::string_view text, int32_t type) {

@@ -112,10 +112,30 @@ void quitte_server();
 bool SendMatchReport(int32_t kills, int32_t deaths, int32_t sniperKills, int32_t snipedDeaths,
                      std::string_view comment);
 
-// Sends the account (number, name, login, password, e-mail, soft key, version) and stores the
-// reply: account number, server version and download address, the four totals. Then the weapon
-// power is recomputed, the settings saved and, when the server's version differs from this
-// build's, the beep sounds and a message box tells where the new version is.
+// What the server made of an account sent to it.
+enum class AccountAnswer {
+    Failed,   // no reply, or not XML: nothing changed, nothing shown
+    Refused,  // "NO": the number, login or password is not the account's; nothing changed
+    Accepted, // the fields and the reply are stored
+};
+
+// The login, password and e-mail as the player typed them on the account screen.
+struct AccountFields {
+    std::string login;
+    std::string password;
+    std::string email;
+};
+
+// Sends the account (number, name, `fields`, soft key, version) with the stored password as
+// the previous one (LEOLDPWD), so the server takes a new password typed in `fields` once it
+// has checked the old one. Only an accepted answer changes anything: `fields` become the
+// stored Login, Password and Email, and the reply is stored: account number, server version
+// and download address, the four totals. Then the weapon power is recomputed, the settings
+// saved and, when the server's version differs from this build's, the beep sounds and a
+// message box tells where the new version is.
+AccountAnswer SendAccount(const AccountFields& fields);
+
+// SendAccount with the stored login, password and e-mail; true when the server accepted it.
 bool InfoJoueur();
 
 // Posts `text` on the message board; `type` 0 public, 1 private (to the publisher).

@@ -7,6 +7,8 @@
 
 #include "tests/e2e/app/process.h"
 
+#include "platform/http/http.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -77,6 +79,11 @@ public:
         return n;
     }
     bool Running() { return process_->Running(); }
+    // The body of GET `pathAndQuery` as another client of the server reads it; "" on failure.
+    std::string Get(const std::string& pathAndQuery) const {
+        const http::Response r = http::Get("http://" + host_ + pathAndQuery);
+        return r.ok ? std::string(r.body.begin(), r.body.end()) : std::string();
+    }
 
 private:
     std::filesystem::path files_;

@@ -277,4 +277,110 @@ TEST_F(Journey, TheAccountScreensDownloadFetchesTheReleaseFromTheAddressTheServe
               "Tarnhold 2.0.0\r\n");
 }
 
+// The account screen reached from the main menu with the web server typed there.
+std::string ToTheAccountScreen(const std::string& server) {
+    return "answer * OK\n"
+           "waitscreen mainmenu\n"
+           "press \"WEB SERVER\"\n"
+           "type servertxt " +
+           server +
+           "\n"
+           "press \"SYSTEM SETUP\"\n"
+           "waitscreen account\n";
+}
+
+// The password typed twice, then SEND Informations; CLOSE waits until the reply is handled.
+std::string SendWithPassword(const std::string& password) {
+    return "type txtpass \"" + password + "\"\ntype txtpass2 \"" + password +
+           "\"\npress \"SEND Informations & CHECK NEW VERSION & REFRESH STATISTICS\"\n";
+}
+constexpr const char* kCloseAndQuit = "press CLOSE\nwaitscreen mainmenu\nquit\n";
+
+// The value `name` of a settings file, as its text ("" when absent).
+std::string Setting(const fs::path& home, const std::string& name) {
+    const std::string reg = apptest::ReadFile(home / "registry.reg");
+    const std::string key = "\"" + name + "\"=\"";
+    const size_t at = reg.find(key);
+    if (at == std::string::npos) return "";
+    const size_t start = at + key.size();
+    return reg.substr(start, reg.find('"', start) - start);
+}
+
+// The account number the server gives for `login` and `password` ("" when it refuses them).
+std::string AccountOf(const testsupport::CompanionServer& server, const std::string& id,
+                      const std::string& login, const std::string& password) {
+    const std::string reply =
+        server.Get("/script/nouveaujoueur.php3?LENUM=" + id + "&LENOM=x&LELOG=" + login +
+                   "&LEPWD=" + http::EncodeQueryValue(password) + "&LEMAIL=&LESOFT=1&LEVERSION=1");
+    const size_t at = reply.find("<CLE>");
+    return at == std::string::npos ? "" : reply.substr(at + 5, reply.find('<', at + 5) - at - 5);
+}
+
+TEST_F(Journey, APasswordChangedOnTheAccountScreenIsTheOneUsedFromThenOn) {
+    testsupport::CompanionServer server(dir / "web");
+    ASSERT_FALSE(server.Host().empty()) << server.Log();
+
+    // Eve registers, then changes her password, in one visit of the account screen.
+    auto first = Launch("Eve", ToTheAccountScreen(server.Host()) +
+                                   "type txtlog eve\ntype Txtmail eve@example.org\n" +
+                                   SendWithPassword("first secret") +
+                                   SendWithPassword("second secret") + kCloseAndQuit);
+    ASSERT_EQ(first->WaitExit(60s), 0) << first->Output();
+    EXPECT_EQ(first->Output().find("refused"), std::string::npos) << first->Output();
+    const fs::path home = dir / "Eve";
+    const std::string id = Setting(home, "Id");
+    ASSERT_NE(id, "");
+    ASSERT_NE(id, "0");
+    EXPECT_EQ(Setting(home, "Password"), "second secret");
+    EXPECT_EQ(AccountOf(server, id, "eve", "second secret"), id);
+    EXPECT_EQ(AccountOf(server, id, "eve", "first secret"), "") << "the old one is gone";
+
+    // A match of hers is reported; the next start refreshes her account with the stored
+    // password and gets its statistics, and reads the message board.
+    server.Get("/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=" + id +
+               "&KILLER=7&KILLED=2&SNIPPER=0&SNIPPED=0&COMMENT=");
+    auto second = Launch("Eve", ToTheAccountScreen(server.Host()) +
+                                    "press \"SEND Informations & CHECK NEW VERSION & REFRESH "
+                                    "STATISTICS\"\npress \"CHECK !\"\n" +
+                                    kCloseAndQuit);
+    ASSERT_EQ(second->WaitExit(60s), 0) << second->Output();
+    EXPECT_EQ(second->Output().find("refused"), std::string::npos) << second->Output();
+    EXPECT_EQ(Setting(home, "Killer"), "7");
+    EXPECT_EQ(Setting(home, "Killed"), "2");
+    EXPECT_EQ(Setting(home, "Password"), "second secret");
+    EXPECT_EQ(server.Served("/script/getmess.php3"), 1u) << server.Log();
+}
+
+TEST_F(Journey, ARefusedPasswordChangeKeepsTheStoredPasswordAndSaysSo) {
+    testsupport::CompanionServer server(dir / "web");
+    ASSERT_FALSE(server.Host().empty()) << server.Log();
+
+    // Fay registers on her first machine and sets up her second one the same.
+    auto registering = Launch("Fay", ToTheAccountScreen(server.Host()) + "type txtlog fay\n" +
+                                         SendWithPassword("one") + kCloseAndQuit);
+    ASSERT_EQ(registering->WaitExit(60s), 0) << registering->Output();
+    const std::string id = Setting(dir / "Fay", "Id");
+    ASSERT_NE(id, "0");
+    fs::create_directories(dir / "Fay2");
+    fs::copy_file(dir / "Fay" / "registry.reg", dir / "Fay2" / "registry.reg");
+
+    // She changes it on the first machine...
+    auto changing =
+        Launch("Fay", ToTheAccountScreen(server.Host()) + SendWithPassword("two") + kCloseAndQuit);
+    ASSERT_EQ(changing->WaitExit(60s), 0) << changing->Output();
+    ASSERT_EQ(Setting(dir / "Fay", "Password"), "two");
+
+    // ... and the second machine, which only knows the old one, cannot change it again.
+    auto refused = Launch("Fay2", ToTheAccountScreen(server.Host()) + "answer * OK\n" +
+                                      SendWithPassword("three") + kCloseAndQuit);
+    ASSERT_EQ(refused->WaitExit(60s), 0) << refused->Output();
+    EXPECT_NE(refused->Output().find("messagebox \"Tarnhold\": The server refused your LOGIN "
+                                     "Informations"),
+              std::string::npos)
+        << refused->Output();
+    EXPECT_EQ(Setting(dir / "Fay2", "Password"), "one");
+    EXPECT_EQ(AccountOf(server, id, "fay", "two"), id);
+    EXPECT_EQ(AccountOf(server, id, "fay", "three"), "");
+}
+
 } // namespace

@@ -167,10 +167,27 @@ TEST_F(WebServer, AccountsGamesReportsAndMessagesWorkEndToEnd) {
     // A wrong password changes nothing.
     core::Password = "wrong";
     core::TotalKills = 99;
-    ASSERT_TRUE(web::InfoJoueur()); // the reply loads; it carries no account
+    EXPECT_EQ(web::SendAccount({core::Login, "wrong", core::Email}), web::AccountAnswer::Refused);
     EXPECT_EQ(core::AccountNumber, 1);
     EXPECT_EQ(core::TotalKills, 99);
     core::Password = alice.password;
+
+    // A new password is taken once the previous one is checked.
+    const std::string changed = "pw & 'two'";
+    ASSERT_EQ(web::SendAccount({core::Login, changed, core::Email}), web::AccountAnswer::Accepted);
+    EXPECT_EQ(core::TotalKills, 5);
+    EXPECT_EQ(core::Password, changed);
+    ASSERT_TRUE(web::InfoJoueur());
+    // A machine that still holds the old password is refused whatever it types, until it is
+    // given the current one.
+    core::Password = alice.password;
+    EXPECT_EQ(web::SendAccount({core::Login, "pw3", core::Email}), web::AccountAnswer::Refused);
+    EXPECT_EQ(core::Password, alice.password);
+    ASSERT_EQ(web::SendAccount({core::Login, changed, core::Email}), web::AccountAnswer::Accepted);
+    EXPECT_EQ(core::Password, changed);
+    // The right previous password with another login is no account of hers.
+    EXPECT_EQ(web::SendAccount({"mallory", "pw3", core::Email}), web::AccountAnswer::Refused);
+    ASSERT_TRUE(web::InfoJoueur());
 
     // The map archives of the files folder, and the archive itself.
     ASSERT_TRUE(web::Get_Map());

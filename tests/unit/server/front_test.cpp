@@ -42,9 +42,9 @@ TEST(ServerFront, RequestTargetsDecodeStrictly) {
 TEST(ServerFront, AccessLogHoldsNoPasswordOrPersonalText) {
     const std::string line = server::AccessLogTarget(
         "/script/nouveaujoueur.php3?LENUM=12&LENOM=Bob&LELOG=bob%40home&LEPWD=s%3Dcr%26t"
-        "&LEMAIL=bob%40example.org&LESOFT=1&LEPWD=second");
+        "&LEMAIL=bob%40example.org&LESOFT=1&LEPWD=second&LEOLDPWD=1234");
     EXPECT_EQ(line, "/script/nouveaujoueur.php3?LENUM=12&LENOM=[3 bytes]&LELOG=[8 bytes]"
-                    "&LEPWD=***&LEMAIL=[15 bytes]&LESOFT=1&LEPWD=***");
+                    "&LEPWD=***&LEMAIL=[15 bytes]&LESOFT=1&LEPWD=***&LEOLDPWD=***");
     EXPECT_EQ(server::AccessLogTarget("/script/quitte_server.php3?KILLER=-3&COMMENT=gg+wp"),
               "/script/quitte_server.php3?KILLER=-3&COMMENT=[5 bytes]");
     // Nothing a client sends can forge a line or a field of the log.

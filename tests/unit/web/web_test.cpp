@@ -173,10 +173,10 @@ TEST_F(Web, EveryOperationSendsItsQueryInOrderWithValuesEncoded) {
         "&SNIPPED=0&COMMENT=gg",
         "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=5&LETYP=1&LEMESS=hi%20all",
         "/script/nouveaujoueur.php3?LENUM=5&LENOM=Joe&LELOG=joe&LEPWD=se%20cret"
-        "&LEMAIL=joe%40example.org&LESOFT=1&LEVERSION=1.0.0",
+        "&LEMAIL=joe%40example.org&LESOFT=1&LEVERSION=1.0.0&LEOLDPWD=se%20cret",
         "/script/get_server.php3?LESOFT=1",
         "/script/nouveaujoueur.php3?LENUM=7&LENOM=Joe&LELOG=joe&LEPWD=se%20cret"
-        "&LEMAIL=joe%40example.org&LESOFT=1&LEVERSION=1.0.0",
+        "&LEMAIL=joe%40example.org&LESOFT=1&LEVERSION=1.0.0&LEOLDPWD=se%20cret",
         "/script/getmess.php3?LESOFT=1&LETYP=0",
         "/script/getmess.php3?LESOFT=1&LETYP=2",
         "/script/get_map.php3",
@@ -318,6 +318,43 @@ TEST_F(Web, AccountReplyUpdatesTotalsRankAndSettingsAndAnnouncesANewVersion) {
         ASSERT_TRUE(web::InfoJoueur());
         const std::string quiet = testing::internal::GetCapturedStdout();
         EXPECT_EQ(quiet.find("New version"), std::string::npos) << quiet;
+    }
+}
+
+TEST_F(Web, TypedAccountFieldsAreKeptOnlyOnceTheServerAcceptsThem) {
+    ScriptedServer server;
+    const web::AccountFields typed{"joe2", "new pass", "joe@new.org"};
+    auto stored = [](const char* name) {
+        return registry::ReadSetting(registry::RootKey::LocalMachine, core::kAccountKey, name)
+            .ToText();
+    };
+
+    // Refused, or no reply: the stored account stays as it was, in memory and on disk.
+    server.Reply("nouveaujoueur.php3", "<JOUEUR>NO</JOUEUR>");
+    EXPECT_EQ(web::SendAccount(typed), web::AccountAnswer::Refused);
+    server.Reply("nouveaujoueur.php3", "<JOUEUR>");
+    EXPECT_EQ(web::SendAccount(typed), web::AccountAnswer::Failed);
+    EXPECT_FALSE(web::InfoJoueur());
+    EXPECT_EQ(core::Login, "joe");
+    EXPECT_EQ(core::Password, "se cret");
+    EXPECT_EQ(core::Email, "joe@example.org");
+    EXPECT_EQ(stored("Password"), "");
+
+    // Accepted: the typed fields are the account's from now on, and saved.
+    server.Reply("nouveaujoueur.php3", kAccountReply);
+    EXPECT_EQ(web::SendAccount(typed), web::AccountAnswer::Accepted);
+    EXPECT_EQ(core::Login, "joe2");
+    EXPECT_EQ(core::Password, "new pass");
+    EXPECT_EQ(core::Email, "joe@new.org");
+    EXPECT_EQ(stored("Password"), "new pass");
+    EXPECT_EQ(stored("Login"), "joe2");
+
+    // Each request carried the typed password and the one the server knew until then.
+    const std::vector<Seen> seen = server.Requests();
+    ASSERT_EQ(seen.size(), 4u);
+    for (size_t i : {0u, 1u, 3u}) {
+        EXPECT_EQ(seen[i].params.find("LEPWD")->second, "new pass");
+        EXPECT_EQ(seen[i].params.find("LEOLDPWD")->second, "se cret");
     }
 }
 
