@@ -16,11 +16,15 @@
 #include "platform/session/wire.h"
 
 #include <enet/enet.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -48,6 +52,14 @@ constexpr auto kRejoinGrace = milliseconds(4000);   // new host waits for old me
 constexpr auto kRejoinTimeout = milliseconds(5000); // member waits for the new host
 constexpr auto kDefaultEnumTimeout = milliseconds(750);
 constexpr size_t kMaxQueued = 8192; // waiting messages; more are dropped
+// Connections not admitted yet (handshakes under way, connected peers that have not joined,
+// refused ones saying goodbye), from one address and in all. A new attempt beyond either limit
+// pushes out the oldest, so a flood of handshakes that are never completed cannot hold every
+// connection slot: a real joiner completes its handshake within one round trip.
+constexpr size_t kMaxUnadmittedPerAddress = 4;
+constexpr size_t kMaxUnadmitted = 8;
+static_assert(kMaxPlayersLimit + kMaxUnadmitted + 2 <= kEnetPeers,
+              "members, unadmitted connections and the link to the host fit the ENet host");
 constexpr size_t kMaxOutbox = 1024; // guaranteed packets held for a reconnecting member
 constexpr int kMaxEventsPerRound = 512;
 
@@ -76,21 +88,68 @@ struct Queued {
 
 std::once_flag gEnetInit;
 
-// Test hook: loss rate per ENet host, consulted by the intercept callback.
-std::mutex gLossMutex;
-std::map<const ENetHost*, std::pair<double, std::mt19937>> gLoss;
-
-int ENET_CALLBACK DropSome(ENetHost* host, ENetEvent*) {
-    std::lock_guard lock(gLossMutex);
-    auto it = gLoss.find(host);
-    if (it == gLoss.end()) return 0;
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    return u(it->second.second) < it->second.first ? 1 : 0;
+// ENet runs one intercept for every datagram a host receives, before reading it. Every ENet host
+// of a Service is registered here with its owner, which screens connection attempts, and the
+// share of datagrams a test wants lost. Entries are added and removed under the owner's mutex,
+// which is also held whenever ENet runs. The registry is never destroyed: a Service held in a
+// global closes its session during static destruction and still unregisters then.
+struct HostHooks {
+    Service::Impl* owner = nullptr;
+    double loss = 0.0;
+    std::mt19937 rng;
+};
+struct HookRegistry {
+    std::mutex mutex;
+    std::map<const ENetHost*, HostHooks> hosts;
+};
+HookRegistry& Hooks() {
+    static HookRegistry* registry = new HookRegistry;
+    return *registry;
 }
+
+int ENET_CALLBACK Intercept(ENetHost* host, ENetEvent*);
 
 uint64_t RandomU64() {
     std::random_device rd;
     return (uint64_t(rd()) << 32) ^ rd();
+}
+
+// A fresh rejoin secret from the system's cryptographic generator.
+wire::Secret NewSecret() {
+    wire::Secret secret{};
+    if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1) {
+        std::random_device rd;
+        for (uint8_t& b : secret)
+            b = static_cast<uint8_t>(rd());
+    }
+    return secret;
+}
+
+// The verifier of a secret: the first bytes of its SHA-256 (all zero if hashing failed, which
+// no secret matches).
+wire::Verifier VerifierOf(const wire::Secret& secret) {
+    wire::Verifier v{};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (EVP_Digest(secret.data(), secret.size(), digest, &n, EVP_sha256(), nullptr) == 1 &&
+        n >= v.size())
+        std::memcpy(v.data(), digest, v.size());
+    return v;
+}
+
+bool SecretMatches(const wire::Secret& secret, const wire::Verifier& v) {
+    if (v == wire::Verifier{}) return false;
+    const wire::Verifier got = VerifierOf(secret);
+    return CRYPTO_memcmp(got.data(), v.data(), v.size()) == 0;
+}
+
+// `text` cut to at most kMaxNameBytes bytes, never inside a UTF-8 character.
+std::string FitName(std::string_view text) {
+    if (text.size() <= kMaxNameBytes) return std::string(text);
+    size_t n = kMaxNameBytes;
+    while (n > 0 && (static_cast<uint8_t>(text[n]) & 0xC0) == 0x80)
+        --n;
+    return std::string(text.substr(0, n));
 }
 
 } // namespace
@@ -113,13 +172,20 @@ struct Service::Impl {
     Clock::time_point migrateDeadline{};
 
     SessionDesc desc;
-    uint64_t token = 0;
+    wire::Secret mySecret{}; // client: presented when rejoining a new host
     uint32_t mySeq = 0;
     uint32_t hostSeq = 0;
     uint32_t nextSeq = 1;
     uint32_t nextId = 1;
     std::vector<Member> members; // in join order (seq ascending)
     std::unordered_map<ENetPeer*, PendingPeer> pending;
+    // Every connection not admitted yet, with the order it arrived in (see kMaxUnadmitted).
+    struct Unadmitted {
+        uint32_t connectID = 0; // tells a reused ENet peer slot from the connection it held
+        uint64_t order = 0;
+    };
+    std::unordered_map<ENetPeer*, Unadmitted> unadmitted;
+    uint64_t arrivals = 0;
 
     // Answers awaited by blocking calls.
     enum class JoinState { Idle, Waiting, Accepted, Refused } joinState = JoinState::Idle;
@@ -255,6 +321,61 @@ struct Service::Impl {
 
     // ---- 4. Host side --------------------------------------------------------------------------
 
+    // Connection attempts. ENet gives a peer slot to every handshake it receives and tells us only
+    // once the handshake completes, so the limits on unadmitted connections are kept here, before
+    // ENet reads an attempt: when the attempt's address or the whole host is at its limit, the
+    // oldest unadmitted connection (of that address, else of all) makes room.
+    bool IsUnadmitted(const ENetPeer& p) const {
+        if (p.state == ENET_PEER_STATE_DISCONNECTED || &p == hostPeer) return false;
+        for (const Member& m : members)
+            if (m.peer == &p) return false;
+        return true;
+    }
+    void TrackUnadmitted() {
+        for (size_t i = 0; i < host->peerCount; ++i) {
+            ENetPeer* p = &host->peers[i];
+            if (!IsUnadmitted(*p)) {
+                unadmitted.erase(p);
+                continue;
+            }
+            auto it = unadmitted.find(p);
+            if (it == unadmitted.end() || it->second.connectID != p->connectID)
+                unadmitted[p] = Unadmitted{p->connectID, ++arrivals};
+        }
+    }
+    // Called by the intercept for a datagram from `from` that names no peer: a new handshake.
+    void ScreenConnectAttempt(const ENetAddress& from) {
+        TrackUnadmitted();
+        ENetPeer* oldestHere = nullptr;
+        ENetPeer* oldest = nullptr;
+        uint64_t oldestHereOrder = 0, oldestOrder = 0;
+        size_t here = 0;
+        for (const auto& [p, u] : unadmitted) {
+            // A resent handshake of a connection under way takes no new slot.
+            if (p->address.host == from.host && p->address.port == from.port) return;
+            if (p->address.host == from.host) {
+                ++here;
+                if (!oldestHere || u.order < oldestHereOrder) {
+                    oldestHere = p;
+                    oldestHereOrder = u.order;
+                }
+            }
+            if (!oldest || u.order < oldestOrder) {
+                oldest = p;
+                oldestOrder = u.order;
+            }
+        }
+        if (here >= kMaxUnadmittedPerAddress)
+            Evict(oldestHere);
+        else if (unadmitted.size() >= kMaxUnadmitted)
+            Evict(oldest);
+    }
+    void Evict(ENetPeer* p) {
+        pending.erase(p);
+        unadmitted.erase(p);
+        enet_peer_reset(p);
+    }
+
     void HostOnConnect(ENetPeer* peer) {
         ConfigurePeer(peer);
         pending[peer] = PendingPeer{Clock::now(), std::nullopt};
@@ -266,6 +387,7 @@ struct Service::Impl {
         pending.erase(peer);
     }
 
+    // A new machine asks in. The session's limit counts members, so players never exceed it.
     void HostOnJoin(ENetPeer* peer, const wire::JoinRequest& req) {
         if (req.application != desc.application) return Refuse(peer, Error::WrongGuid);
         if (!desc.password.empty() && req.password != desc.password)
@@ -277,12 +399,14 @@ struct Service::Impl {
         m.info.seq = nextSeq++;
         m.info.ip = IpOf(peer->address);
         m.info.port = peer->address.port;
+        const wire::Secret secret = NewSecret();
+        m.info.verifier = VerifierOf(secret);
         m.peer = peer;
         const wire::MemberInfo info = m.info;
         InsertMember(std::move(m));
         wire::JoinAccept acc;
         acc.yourSeq = info.seq;
-        acc.token = token;
+        acc.secret = secret;
         acc.instance = desc.instance;
         acc.maxPlayers = static_cast<uint8_t>(desc.maxPlayers);
         acc.flags = desc.flags;
@@ -292,27 +416,30 @@ struct Service::Impl {
         BroadcastControl(wire::MemberAdded{info, nextSeq}, info.seq);
     }
 
+    // A member reconnecting after the host it had was lost. Only a member this machine waits for
+    // gets back in, and only with the secret its verifier proves: nobody takes another member's
+    // place, comes back while still connected, or brings in a member the session never admitted.
+    // Its own view of its player wins, within the rules: the player's id is nobody else's, and a
+    // player the session has no seat for is refused.
     void HostOnRejoin(ENetPeer* peer, const wire::Rejoin& rj) {
-        if (rj.token != token || rj.seq == mySeq) {
-            enet_peer_disconnect_later(peer, 0);
-            pending.erase(peer);
-            return;
+        Member* m = FindMember(rj.seq);
+        if (!m || rj.seq == mySeq || !m->awaitingRejoin ||
+            !SecretMatches(rj.secret, m->info.verifier))
+            return Refuse(peer, Error::InvalidPlayer);
+        if (rj.player) {
+            const Member* owner = FindPlayer(rj.player->id);
+            if (owner && owner != m) return Refuse(peer, Error::InvalidPlayer);
+            if (!m->info.player && CurrentPlayers() >= desc.maxPlayers)
+                return Refuse(peer, Error::SessionFull);
         }
         pending.erase(peer);
-        Member* m = FindMember(rj.seq);
-        if (!m) {
-            Member fresh;
-            fresh.info.seq = rj.seq;
-            InsertMember(std::move(fresh));
-            m = FindMember(rj.seq);
-        }
-        if (m->peer && m->peer != peer) enet_peer_reset(m->peer);
         m->peer = peer;
         m->awaitingRejoin = false;
         m->info.ip = IpOf(peer->address);
         m->info.port = peer->address.port;
-        nextSeq = std::max(nextSeq, rj.seq + 1);
-        // The member's own view of its player wins: it is the only one that knows for sure.
+        // This machine has seen the secret: the member gets a new one.
+        const wire::Secret next = NewSecret();
+        m->info.verifier = VerifierOf(next);
         if (m->info.player != rj.player) {
             if (m->info.player) {
                 const wire::PlayerInfo old = *m->info.player;
@@ -320,7 +447,7 @@ struct Service::Impl {
                 QueuePlayerEvent(kSysPlayerDestroyed, old);
                 BroadcastControl(wire::PlayerRemoved{old.id}, rj.seq);
             }
-            if (rj.player && !FindPlayer(rj.player->id)) {
+            if (rj.player) {
                 m->info.player = rj.player;
                 if (rj.player->id >= nextId) nextId = rj.player->id + 1;
                 QueuePlayerEvent(kSysPlayerCreated, *rj.player);
@@ -329,18 +456,19 @@ struct Service::Impl {
         BroadcastControl(wire::MemberAdded{m->info, nextSeq}, rj.seq);
         if (m->info.player)
             BroadcastControl(wire::PlayerAdded{rj.seq, *m->info.player, nextId}, rj.seq);
-        SendPacket(peer, wire::RejoinAccept{MakeRoster()});
+        SendPacket(peer, wire::RejoinAccept{MakeRoster(), next});
         for (const auto& bytes : m->outbox)
             SendBytes(peer, bytes, true);
         m->outbox.clear();
     }
 
+    // One player per member, and never more players than the session's limit.
     void HostOnCreatePlayer(Member& m, const wire::CreatePlayer& req) {
-        if (m.info.player) {
+        if (m.info.player || CurrentPlayers() >= desc.maxPlayers) {
             SendPacket(m.peer, wire::CreatePlayerReply{0});
             return;
         }
-        wire::PlayerInfo p{AllocatePlayerId(), req.friendly, req.formal};
+        wire::PlayerInfo p{AllocatePlayerId(), FitName(req.friendly), FitName(req.formal)};
         m.info.player = p;
         SendPacket(m.peer, wire::CreatePlayerReply{p.id});
         BroadcastControl(wire::PlayerAdded{m.info.seq, p, nextId}, m.info.seq);
@@ -510,7 +638,7 @@ struct Service::Impl {
         if (joinState == JoinState::Waiting) {
             if (auto* acc = std::get_if<wire::JoinAccept>(&*p)) {
                 mySeq = acc->yourSeq;
-                token = acc->token;
+                mySecret = acc->secret;
                 desc.instance = acc->instance;
                 desc.maxPlayers = acc->maxPlayers;
                 desc.flags = acc->flags;
@@ -533,7 +661,10 @@ struct Service::Impl {
             return;
         }
         if (role == Role::Migrating) {
-            if (auto* acc = std::get_if<wire::RejoinAccept>(&*p)) {
+            if (std::holds_alternative<wire::JoinRefuse>(*p)) {
+                LoseSession(); // the new host does not take us back
+            } else if (auto* acc = std::get_if<wire::RejoinAccept>(&*p)) {
+                mySecret = acc->secret;
                 MergeRoster(acc->roster, senderIp);
                 role = Role::Client;
                 for (const auto& bytes : clientOutbox)
@@ -604,18 +735,23 @@ struct Service::Impl {
         if (hostPeer) enet_peer_reset(hostPeer);
         hostPeer = nullptr;
         ClientRemoveMember(hostSeq);
-        if (!(desc.flags & kSessionMigrateHost)) {
-            // Without host migration the session ends with its host.
-            std::vector<uint32_t> others;
-            for (const Member& m : members)
-                if (m.info.seq != mySeq) others.push_back(m.info.seq);
-            for (uint32_t s : others)
-                ClientRemoveMember(s);
-            role = Role::Lost;
-            answered.notify_all();
-            return;
-        }
+        // Without host migration the session ends with its host.
+        if (!(desc.flags & kSessionMigrateHost)) return LoseSession();
         ElectHost();
+    }
+
+    // This machine is out of the session: every other player is destroyed for it, and nothing
+    // more is sent or received.
+    void LoseSession() {
+        if (hostPeer) enet_peer_reset(hostPeer);
+        hostPeer = nullptr;
+        std::vector<uint32_t> others;
+        for (const Member& m : members)
+            if (m.info.seq != mySeq) others.push_back(m.info.seq);
+        for (uint32_t s : others)
+            ClientRemoveMember(s);
+        role = Role::Lost;
+        answered.notify_all();
     }
 
     // The member that joined earliest becomes host; everyone computes the same answer.
@@ -643,7 +779,8 @@ struct Service::Impl {
                 SendPacket(peer, wire::JoinRequest{desc.application, desc.password});
             else if (role == Role::Migrating) {
                 const Member* me = FindMember(mySeq);
-                SendPacket(peer, wire::Rejoin{token, mySeq, me ? me->info.player : std::nullopt});
+                SendPacket(peer,
+                           wire::Rejoin{mySecret, mySeq, me ? me->info.player : std::nullopt});
             }
             return;
         }
@@ -789,6 +926,7 @@ struct Service::Impl {
             rep.name = desc.name;
             std::vector<uint8_t> out;
             wire::EncodeEnumReply(rep, out);
+            if (out.size() > static_cast<size_t>(n)) continue; // no more bytes out than in
             ENetBuffer ob{out.data(), out.size()};
             enet_socket_send(discovery, &from, &ob, 1);
         }
@@ -803,11 +941,13 @@ struct Service::Impl {
         if (!host) return Error::NetworkFailure;
         host->maximumPacketSize = wire::kDataHeaderBytes + Message::kMaxBytes;
         host->maximumWaitingData = 4 * 1024 * 1024;
-        if (cfg.testIncomingLoss > 0) {
-            std::lock_guard lock(gLossMutex);
-            gLoss[host] = {cfg.testIncomingLoss, std::mt19937(static_cast<uint32_t>(RandomU64()))};
-            host->intercept = DropSome;
+        {
+            HookRegistry& registry = Hooks();
+            std::lock_guard lock(registry.mutex);
+            registry.hosts[host] = {this, cfg.testIncomingLoss,
+                                    std::mt19937(static_cast<uint32_t>(RandomU64()))};
         }
+        host->intercept = Intercept;
         // ENet binds to the requested port 0; read back the real one.
         ENetAddress bound;
         if (enet_socket_get_address(host->socket, &bound) == 0) host->address.port = bound.port;
@@ -847,8 +987,9 @@ struct Service::Impl {
                     if (host->peers[i].state != ENET_PEER_STATE_DISCONNECTED) any = true;
             }
             {
-                std::lock_guard lock(gLossMutex);
-                gLoss.erase(host);
+                HookRegistry& registry = Hooks();
+                std::lock_guard lock(registry.mutex);
+                registry.hosts.erase(host);
             }
             enet_host_destroy(host);
         }
@@ -858,6 +999,7 @@ struct Service::Impl {
         role = Role::Closed;
         members.clear();
         pending.clear();
+        unadmitted.clear();
         clientOutbox.clear();
         queue.clear();
         joinState = JoinState::Idle;
@@ -866,6 +1008,30 @@ struct Service::Impl {
         desc = SessionDesc{};
     }
 };
+
+namespace {
+
+int ENET_CALLBACK Intercept(ENetHost* host, ENetEvent*) {
+    HookRegistry& registry = Hooks();
+    std::lock_guard lock(registry.mutex);
+    auto it = registry.hosts.find(host);
+    if (it == registry.hosts.end()) return 0;
+    HostHooks& hooks = it->second;
+    if (hooks.loss > 0) {
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        if (u(hooks.rng) < hooks.loss) return 1; // thrown away
+    }
+    // The header's first 16 bits (network order) hold the peer id in their low 12 bits; a
+    // handshake's first datagram names no peer yet.
+    if (host->receivedDataLength >= 2 && hooks.owner) {
+        const unsigned peerID = (unsigned(host->receivedData[0]) << 8) | host->receivedData[1];
+        if ((peerID & ENET_PROTOCOL_MAXIMUM_PEER_ID) == ENET_PROTOCOL_MAXIMUM_PEER_ID)
+            hooks.owner->ScreenConnectAttempt(host->receivedAddress);
+    }
+    return 0;
+}
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // 7. Public API
@@ -923,7 +1089,9 @@ Error Service::EnumSessions(const SessionDesc& filter, int timeoutMs, uint32_t f
 
     const uint32_t nonce = static_cast<uint32_t>(RandomU64());
     std::vector<uint8_t> request;
-    wire::EncodeEnumRequest(wire::EnumRequest{filter.application, nonce}, request);
+    wire::EncodeEnumRequest(wire::EnumRequest{filter.application, nonce,
+                                              static_cast<uint16_t>(wire::kEnumRequestBytes)},
+                            request);
     auto askAll = [&] {
         for (int i = 0; i < portCount; ++i) {
             to.port = static_cast<enet_uint16>(target.port + i);
@@ -981,15 +1149,14 @@ Error Service::Open(const SessionDesc& desc, OpenMode mode) {
     Impl& s = *impl_;
     std::unique_lock lock(s.mutex);
     if (s.role != Role::Closed) return Error::AlreadyOpen;
-    if (desc.application.IsNull() || desc.name.size() > kMaxNameBytes ||
-        desc.password.size() > kMaxNameBytes)
+    if (desc.application.IsNull() || desc.password.size() > kMaxNameBytes)
         return Error::InvalidParam;
     if (mode == OpenMode::Create) {
         if (desc.maxPlayers < 1 || desc.maxPlayers > kMaxPlayersLimit) return Error::InvalidParam;
         if (Error e = s.CreateEnetHost(); e != Error::Ok) return e;
         s.desc = desc;
+        s.desc.name = FitName(desc.name);
         s.desc.instance = RandomU64();
-        s.token = RandomU64();
         s.mySeq = 0;
         s.hostSeq = 0;
         s.nextSeq = 1;
@@ -1059,10 +1226,8 @@ Error Service::CreatePlayer(std::string_view friendlyName, std::string_view form
     std::unique_lock lock(s.mutex);
     id = 0;
     if (s.role != Role::Host && s.role != Role::Client) return Error::NotOpen;
-    if (friendlyName.size() > kMaxNameBytes || formalName.size() > kMaxNameBytes)
-        return Error::InvalidParam;
     if (s.MyPlayerId() != 0) return Error::PlayerExists;
-    wire::PlayerInfo p{0, std::string(friendlyName), std::string(formalName)};
+    wire::PlayerInfo p{0, FitName(friendlyName), FitName(formalName)};
     if (s.role == Role::Host) {
         p.id = s.AllocatePlayerId();
         s.Me().info.player = p;

@@ -23,6 +23,14 @@
 // (ServiceConfig::peerTimeoutMaxMs); if the elected host vanished too, the others give up on it
 // after 5 s more and elect the next member, so one host remains.
 //
+// Admission: the host takes in a machine only while the session has room (members, and so
+// players, never exceed maxPlayers, however a peer asks). Each member gets a rejoin secret of its
+// own that no other member ever sees; after a host loss the new host takes back only the members
+// it waits for, each with the secret its verifier proves, so no member can take another's place.
+// Handshakes that are not completed are limited per address and in all, the oldest giving way,
+// so a flood of them cannot keep real joiners out. A discovery reply is never longer than the
+// request it answers.
+//
 // Threading: each Service owns one pump thread that runs the network (ENet keep-alives, time-outs,
 // relaying, enumeration answers) so dead peers are detected and the session stays alive while the
 // game thread is busy (loading a map for seconds). Incoming messages wait in a bounded queue that
@@ -107,7 +115,7 @@ enum class OpenMode { Create, Join };
 enum class Error {
     Ok = 0,
     NotInitialized,  // Initialize() was not called
-    InvalidParam,    // a name too long, maxPlayers out of range, a null GUID...
+    InvalidParam,    // a password too long, maxPlayers out of range, a null GUID...
     AlreadyOpen,     // Open() on an open session
     NotOpen,         // the call needs an open session
     NetworkFailure,  // sockets could not be created or bound
@@ -225,8 +233,10 @@ public:
     Error EnumSessions(const SessionDesc& filter, int timeoutMs, uint32_t flags,
                        std::vector<SessionDesc>& out);
 
-    // Create: hosts a new session described by desc (GUID, maxPlayers, name, password, flags).
-    // Join: joins desc (from EnumSessions), presenting desc.application and desc.password.
+    // Create: hosts a new session described by desc (GUID, maxPlayers, name, password, flags);
+    // a name longer than kMaxNameBytes is cut to it. Join: joins desc (from EnumSessions),
+    // presenting desc.application and desc.password, and waits for the host's answer at most
+    // ServiceConfig::answerTimeoutMs (Timeout).
     Error Open(const SessionDesc& desc, OpenMode mode);
     // Leaves the session: the local player is destroyed for the others; the host role moves.
     void Close();
@@ -234,7 +244,9 @@ public:
     // The open session with its current player count.
     SessionDesc Description() const;
 
-    // Creates the local player (one per service); id receives its unique non-zero id.
+    // Creates the local player (one per service); id receives its unique non-zero id. Names longer
+    // than kMaxNameBytes are cut to it, never inside a UTF-8 character. A client waits for the
+    // host's answer at most ServiceConfig::answerTimeoutMs (Timeout).
     Error CreatePlayer(std::string_view friendlyName, std::string_view formalName, uint32_t& id);
     Error DestroyPlayer(uint32_t id);
     uint32_t LocalPlayerId() const; // 0 without a local player

@@ -22,6 +22,9 @@ public:
         out_.insert(out_.end(), s.begin(), s.begin() + static_cast<ptrdiff_t>(n));
     }
     void Bytes(std::span<const uint8_t> b) { out_.insert(out_.end(), b.begin(), b.end()); }
+    void ZerosUpTo(size_t total) {
+        if (out_.size() < total) out_.resize(total, 0);
+    }
 
 private:
     void Le(uint64_t v, int n) {
@@ -55,11 +58,20 @@ public:
     }
     Guid GuidField() {
         Guid g;
-        if (in_.size() - pos_ < 16) return Fail(), g;
-        std::memcpy(g.bytes.data(), in_.data() + pos_, 16);
-        pos_ += 16;
+        FixedBytes(g.bytes);
         return g;
     }
+    template <size_t N> void FixedBytes(std::array<uint8_t, N>& out) {
+        if (!ok_ || in_.size() - pos_ < N) return Fail();
+        std::memcpy(out.data(), in_.data() + pos_, N);
+        pos_ += N;
+    }
+    // Consumes the rest, which must be zero bytes.
+    void ZeroPadding() {
+        for (; pos_ < in_.size(); ++pos_)
+            if (in_[pos_] != 0) Fail();
+    }
+    size_t Size() const { return in_.size(); }
     void Fail() { ok_ = false; }
 
 private:
@@ -105,6 +117,7 @@ void PutMember(Writer& w, const MemberInfo& m) {
     w.U32(m.seq);
     w.U32(m.ip);
     w.U16(m.port);
+    w.Bytes(m.verifier);
     PutOptPlayer(w, m.player);
 }
 MemberInfo GetMember(Reader& r) {
@@ -112,6 +125,7 @@ MemberInfo GetMember(Reader& r) {
     m.seq = r.U32();
     m.ip = r.U32();
     m.port = r.U16();
+    r.FixedBytes(m.verifier);
     m.player = GetOptPlayer(r);
     return m;
 }
@@ -166,7 +180,7 @@ void Encode(const Packet& p, std::vector<uint8_t>& out) {
                 w.Str(v.password);
             } else if constexpr (std::is_same_v<T, JoinAccept>) {
                 w.U32(v.yourSeq);
-                w.U64(v.token);
+                w.Bytes(v.secret);
                 w.U64(v.instance);
                 w.U8(v.maxPlayers);
                 w.U32(v.flags);
@@ -175,11 +189,12 @@ void Encode(const Packet& p, std::vector<uint8_t>& out) {
             } else if constexpr (std::is_same_v<T, JoinRefuse>) {
                 w.U8(v.reason);
             } else if constexpr (std::is_same_v<T, Rejoin>) {
-                w.U64(v.token);
+                w.Bytes(v.secret);
                 w.U32(v.seq);
                 PutOptPlayer(w, v.player);
             } else if constexpr (std::is_same_v<T, RejoinAccept>) {
                 PutRoster(w, v.roster);
+                w.Bytes(v.secret);
             } else if constexpr (std::is_same_v<T, CreatePlayer>) {
                 w.Str(v.friendly);
                 w.Str(v.formal);
@@ -231,7 +246,7 @@ std::optional<Packet> Decode(std::span<const uint8_t> datagram) {
     case Kind::JoinAccept: {
         JoinAccept v;
         v.yourSeq = r.U32();
-        v.token = r.U64();
+        r.FixedBytes(v.secret);
         v.instance = r.U64();
         v.maxPlayers = r.U8();
         v.flags = r.U32();
@@ -246,15 +261,19 @@ std::optional<Packet> Decode(std::span<const uint8_t> datagram) {
         break;
     case Kind::Rejoin: {
         Rejoin v;
-        v.token = r.U64();
+        r.FixedBytes(v.secret);
         v.seq = r.U32();
         v.player = GetOptPlayer(r);
         p = std::move(v);
         break;
     }
-    case Kind::RejoinAccept:
-        p = RejoinAccept{GetRoster(r)};
+    case Kind::RejoinAccept: {
+        RejoinAccept v;
+        v.roster = GetRoster(r);
+        r.FixedBytes(v.secret);
+        p = std::move(v);
         break;
+    }
     case Kind::CreatePlayer: {
         CreatePlayer v;
         v.friendly = r.Str();
@@ -312,6 +331,7 @@ void EncodeEnumRequest(const EnumRequest& q, std::vector<uint8_t>& out) {
     w.Bytes(kRequestMagic);
     w.Bytes(q.application.bytes);
     w.U32(q.nonce);
+    w.ZerosUpTo(q.size);
 }
 
 void EncodeEnumReply(const EnumReply& a, std::vector<uint8_t>& out) {
@@ -335,7 +355,9 @@ std::optional<EnumRequest> DecodeEnumRequest(std::span<const uint8_t> datagram) 
     EnumRequest q;
     q.application = r.GuidField();
     q.nonce = r.U32();
-    if (!r.ok() || !r.AtEnd()) return std::nullopt;
+    r.ZeroPadding();
+    if (!r.ok()) return std::nullopt;
+    q.size = static_cast<uint16_t>(r.Size());
     return q;
 }
 

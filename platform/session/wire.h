@@ -11,6 +11,7 @@
 
 #include "platform/session/session.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -21,6 +22,15 @@
 namespace session::wire {
 
 constexpr size_t kMaxMembers = kMaxPlayersLimit + 4; // roster entries, joiners included
+
+// A member's rejoin secret. The host that admits a member gives it to that member alone
+// (JoinAccept); the member presents it only to the member elected host after a host loss
+// (Rejoin), which answers with a fresh one (RejoinAccept), so a secret is good for one rejoin.
+// Rosters carry each member's verifier instead: the first bytes of the secret's SHA-256, which
+// lets whoever hosts next check a rejoin without being able to make one.
+constexpr size_t kSecretBytes = 16;
+using Secret = std::array<uint8_t, kSecretBytes>;
+using Verifier = std::array<uint8_t, kSecretBytes>; // all zero: this member cannot rejoin
 
 enum class Kind : uint8_t {
     JoinRequest = 1,
@@ -47,11 +57,12 @@ struct PlayerInfo {
 
 // One machine in the session. seq orders members by join time (the host that created the
 // session is 0). ip/port: its ENet address as the host sees it (ip 0 = "the address you reach
-// the sender of this roster at"), IPv4 in network byte order.
+// the sender of this roster at"), IPv4 in network byte order. verifier: see Secret.
 struct MemberInfo {
     uint32_t seq = 0;
     uint32_t ip = 0;
     uint16_t port = 0;
+    Verifier verifier{};
     std::optional<PlayerInfo> player;
     bool operator==(const MemberInfo&) const = default;
 };
@@ -71,7 +82,7 @@ struct JoinRequest {
 };
 struct JoinAccept {
     uint32_t yourSeq = 0;
-    uint64_t token = 0; // session secret presented when reconnecting to a new host
+    Secret secret{}; // the joiner's own rejoin secret
     uint64_t instance = 0;
     uint8_t maxPlayers = 0;
     uint32_t flags = 0;
@@ -83,14 +94,16 @@ struct JoinRefuse {
     uint8_t reason = 0; // an Error value
     bool operator==(const JoinRefuse&) const = default;
 };
+// A member reconnecting to the member elected host: its seq, proven by its secret.
 struct Rejoin {
-    uint64_t token = 0;
+    Secret secret{};
     uint32_t seq = 0;
     std::optional<PlayerInfo> player;
     bool operator==(const Rejoin&) const = default;
 };
 struct RejoinAccept {
     Roster roster;
+    Secret secret{}; // the member's next rejoin secret
     bool operator==(const RejoinAccept&) const = default;
 };
 struct CreatePlayer {
@@ -148,9 +161,13 @@ void EncodeDataHeader(uint32_t from, uint32_t to, uint8_t* out);
 std::optional<Packet> Decode(std::span<const uint8_t> datagram);
 
 // ---- Discovery ----
+// A request is padded with zero bytes to `size` (its whole length, at least the unpadded
+// 24 bytes; decoding fills it in). A host answers only when its reply is no longer than the
+// request, so discovery never multiplies the traffic sent to a forged source address.
 struct EnumRequest {
     Guid application;
     uint32_t nonce = 0;
+    uint16_t size = 0;
     bool operator==(const EnumRequest&) const = default;
 };
 struct EnumReply {
@@ -165,6 +182,10 @@ struct EnumReply {
     bool operator==(const EnumReply&) const = default;
 };
 constexpr size_t kMaxDiscoveryBytes = 512;
+// The longest reply (a session name of kMaxNameBytes): the size every enumerator pads to.
+constexpr size_t kMaxEnumReplyBytes = 39 + kMaxNameBytes;
+constexpr size_t kEnumRequestBytes = kMaxEnumReplyBytes;
+static_assert(kEnumRequestBytes <= kMaxDiscoveryBytes);
 
 void EncodeEnumRequest(const EnumRequest& r, std::vector<uint8_t>& out);
 void EncodeEnumReply(const EnumReply& r, std::vector<uint8_t>& out);

@@ -1,8 +1,8 @@
 // Sessions between separate processes (sessionctl) over loopback: what crosses the network.
 #include "platform/session/session.h"
 
-#include <gtest/gtest.h>
 #include "tests/support/discovery_port.h"
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -23,10 +24,13 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// One sessionctl process: arguments in, stdin lines in, stdout lines out.
+// One sessionctl process (or another program speaking the same line protocol): arguments in,
+// stdin lines in, stdout lines out.
 class Peer {
 public:
-    explicit Peer(std::vector<std::string> args) {
+    explicit Peer(std::vector<std::string> args)
+        : Peer(std::string(TARNHOLD_INSTALL_DIR) + "/sessionctl", std::move(args)) {}
+    Peer(const std::string& exe, std::vector<std::string> args) {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
         pid_ = fork();
@@ -35,7 +39,6 @@ public:
             dup2(out[1], STDOUT_FILENO);
             close(in[1]);
             close(out[0]);
-            const std::string exe = std::string(TARNHOLD_INSTALL_DIR) + "/sessionctl";
             std::vector<char*> argv{const_cast<char*>(exe.c_str())};
             for (auto& a : args)
                 argv.push_back(a.data());
@@ -100,6 +103,14 @@ public:
         size_t n = 0;
         for (const auto& l : lines_)
             n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
+    // Lines so far, read or not, that contain `text`.
+    size_t CountContaining(const std::string& text) {
+        Pump(0);
+        size_t n = 0;
+        for (const auto& l : lines_)
+            n += l.find(text) != std::string::npos;
         return n;
     }
     const std::vector<std::string>& Lines() const { return lines_; }
@@ -235,7 +246,7 @@ TEST(SessionE2E, GuaranteedMessagesArriveInOrderUnderPacketLoss) {
     const std::string disc = FreshDiscoveryPort();
     // Every process throws away 20% of the datagrams it receives. A handshake then needs several
     // resends with growing intervals, so joining may take longer than on a sound link.
-    const std::vector<std::string> lossy = {"--loss", "0.2", "--peer-timeout", "15000",
+    const std::vector<std::string> lossy = {"--loss",           "0.2",  "--peer-timeout", "15000",
                                             "--answer-timeout", "40000"};
     auto host = Host(disc, "Lossy", "Hal", lossy);
     ASSERT_TRUE(host->WaitFor("PLAYER"));
@@ -370,4 +381,156 @@ TEST(SessionE2E, HostAndItsSuccessorKilledTogetherLeaveOneHost) {
     const auto players = b->WaitFor("PLAYERS");
     ASSERT_TRUE(players);
     EXPECT_EQ(players->substr(0, 9), "PLAYERS 2");
+}
+
+// ---- Hostile peers ----------------------------------------------------------------------------
+
+namespace {
+
+std::unique_ptr<Peer> Rogue(std::vector<std::string> args) {
+    return std::make_unique<Peer>(std::string(SESSION_ROGUE), std::move(args));
+}
+
+// The host:port of the session `name` as the session list gives it.
+std::string AddressOf(const std::string& disc, const std::string& name) {
+    for (const auto& l : ListSessions(disc)) {
+        // "SESSION <name> (<n>/<max>) <host>:<port>[ password]"
+        if (l.rfind("SESSION " + name + " (", 0) != 0) continue;
+        std::istringstream in(l);
+        std::string word, players, address;
+        in >> word >> word >> players >> address;
+        return address;
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(SessionE2E, ARogueMembersRejoinForAnotherPlayerIsRefusedAndChangesNothing) {
+    const std::string disc = FreshDiscoveryPort();
+    auto host = Host(disc, "Keep", "Hal");
+    const uint32_t hal = IdOf(*host->WaitFor("PLAYER"));
+    auto vic = Join(disc, "Keep", "Vic");
+    const uint32_t vicId = IdOf(*vic->WaitFor("PLAYER"));
+    ASSERT_TRUE(host->WaitFor("CREATED " + std::to_string(vicId)));
+    const std::string address = AddressOf(disc, "Keep");
+    ASSERT_FALSE(address.empty());
+
+    // The rogue is an ordinary member with its own player; taking the victim's place, coming in
+    // under a member number never given out, or back while still connected is refused.
+    auto rogue = Rogue({"attack", "--address", address, "--victim", std::to_string(vicId)});
+    ASSERT_TRUE(rogue->WaitFor("DONE", 30000ms)) << rogue->Dump();
+    uint32_t rogueId = 0;
+    for (const auto& l : rogue->Lines())
+        if (l.rfind("PLAYER ", 0) == 0 && rogueId == 0) rogueId = IdOf(l);
+    ASSERT_NE(rogueId, 0u) << rogue->Dump();
+    for (const char* what : {"PLAYER AGAIN REFUSED", "REJOIN victim REFUSED", "REJOIN new REFUSED",
+                             "REJOIN self REFUSED", "FORGED"})
+        EXPECT_EQ(rogue->Count(what), 1u) << what << "\n" << rogue->Dump();
+    EXPECT_EQ(rogue->CountContaining("ACCEPTED"), rogue->Count("JOIN AGAIN ACCEPTED"))
+        << rogue->Dump();
+
+    // The victim is still connected and the only one speaking under its id; nobody was
+    // destroyed, added twice or made host.
+    EXPECT_TRUE(vic->WaitFor("CREATED " + std::to_string(rogueId) + " Rogue")) << vic->Dump();
+    vic->Send("still me");
+    const std::string fromVic = "CHAT " + std::to_string(vicId) + " " + std::to_string(hal);
+    EXPECT_TRUE(host->WaitFor(fromVic + " still me")) << host->Dump();
+    host->Send("hello vic");
+    EXPECT_TRUE(
+        vic->WaitFor("CHAT " + std::to_string(hal) + " " + std::to_string(vicId) + " hello vic"))
+        << vic->Dump();
+    host->Send("/players");
+    const auto players = host->WaitFor("PLAYERS");
+    ASSERT_TRUE(players);
+    EXPECT_EQ(players->substr(0, 9), "PLAYERS 3") << *players;
+    for (Peer* p : {host.get(), vic.get()}) {
+        EXPECT_EQ(p->CountContaining("forged"), 0u) << p->Dump();
+        EXPECT_EQ(p->Count("DESTROYED"), 0u) << p->Dump();
+        EXPECT_EQ(p->Count("BECAME_HOST"), 0u) << p->Dump();
+    }
+    EXPECT_EQ(host->Count("CREATED"), 2u) << host->Dump(); // Vic and the rogue
+    EXPECT_EQ(vic->Count("CREATED"), 1u) << vic->Dump();
+    const auto list = ListSessions(disc);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].substr(0, 21), "SESSION Keep (3/4) 12") << list[0];
+}
+
+TEST(SessionE2E, AFifthPlayerIsRefusedHoweverItAsks) {
+    const std::string disc = FreshDiscoveryPort();
+    auto host = Host(disc, "Full", "Hal");
+    ASSERT_TRUE(host->WaitFor("PLAYER"));
+    // A name longer than the session's 255-byte field is cut to it.
+    auto a = Join(disc, "Full", std::string(300, 'n'));
+    const auto aLine = a->WaitFor("PLAYER");
+    ASSERT_TRUE(aLine) << a->Dump();
+    EXPECT_TRUE(host->WaitFor("CREATED " + std::to_string(IdOf(*aLine)) + " " +
+                              std::string(session::kMaxNameBytes, 'n') + " 1" +
+                              std::string(session::kMaxNameBytes - 1, 'n')))
+        << host->Dump();
+    auto b = Join(disc, "Full", "Ben");
+    ASSERT_TRUE(b->WaitFor("PLAYER")) << b->Dump();
+    const std::string address = AddressOf(disc, "Full");
+    ASSERT_FALSE(address.empty());
+
+    // The fourth member is a rogue: it can neither add a second player nor bring in members by
+    // rejoining under new numbers, and its second machine is refused like any fifth one.
+    auto rogue = Rogue({"attack", "--address", address});
+    ASSERT_TRUE(rogue->WaitFor("DONE", 30000ms)) << rogue->Dump();
+    for (const char* what :
+         {"PLAYER AGAIN REFUSED", "REJOIN new REFUSED", "JOIN AGAIN REFUSED the session is full"})
+        EXPECT_EQ(rogue->Count(what), 1u) << what << "\n" << rogue->Dump();
+    EXPECT_EQ(rogue->CountContaining("ACCEPTED"), 0u) << rogue->Dump();
+    // An outsider is refused as a joiner and as a rejoiner under any member number.
+    auto outsider = Rogue({"attack", "--address", address});
+    ASSERT_TRUE(outsider->WaitFor("DONE", 30000ms)) << outsider->Dump();
+    EXPECT_EQ(outsider->Count("JOIN REFUSED the session is full"), 1u) << outsider->Dump();
+    EXPECT_EQ(outsider->Count("REJOIN seq"), 4u) << outsider->Dump();
+    EXPECT_EQ(outsider->CountContaining("ACCEPTED"), 0u) << outsider->Dump();
+    Peer fifth({"join", "--address", address, "--player", "Eve"});
+    const auto e = fifth.WaitFor("ERROR");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(*e, "ERROR the session is full");
+
+    host->Send("/players");
+    const auto players = host->WaitFor("PLAYERS");
+    ASSERT_TRUE(players);
+    EXPECT_EQ(players->substr(0, 9), "PLAYERS 4") << *players;
+    EXPECT_EQ(host->Count("CREATED"), 3u) << host->Dump();
+    EXPECT_EQ(b->Count("CREATED"), 1u) << b->Dump(); // the rogue only
+    const auto list = ListSessions(disc);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].substr(0, 21), "SESSION Full (4/4) 12") << list[0];
+}
+
+TEST(SessionE2E, AJoinerGetsInWhileHalfOpenHandshakesFloodTheHost) {
+    const std::string disc = FreshDiscoveryPort();
+    auto host = Host(disc, "Busy", "Hal");
+    const uint32_t hal = IdOf(*host->WaitFor("PLAYER"));
+    const std::string address = AddressOf(disc, "Busy");
+    ASSERT_FALSE(address.empty());
+
+    // 20 handshakes a second from fresh ports, none ever completed. After 3 s they would hold
+    // every connection slot of the host if nothing limited them.
+    auto flood = Rogue({"flood", "--address", address, "--rate", "20", "--seconds", "14"});
+    ASSERT_TRUE(flood->WaitFor("FLOODING"));
+    std::this_thread::sleep_for(3000ms);
+    for (const char* name : {"Joe", "Kim"}) {
+        const auto asked = Clock::now();
+        Peer joiner({"join", "--address", address, "--player", name});
+        const auto line = joiner.WaitFor("PLAYER", 8000ms);
+        ASSERT_TRUE(line) << name << " did not get in\n" << joiner.Dump();
+        EXPECT_LT(Clock::now() - asked, 5000ms) << name;
+        const uint32_t id = IdOf(*line);
+        ASSERT_TRUE(host->WaitFor("CREATED " + std::to_string(id))) << host->Dump();
+        joiner.Send("made it");
+        EXPECT_TRUE(
+            host->WaitFor("CHAT " + std::to_string(id) + " " + std::to_string(hal) + " made it"))
+            << host->Dump();
+        host->Send("welcome");
+        EXPECT_TRUE(joiner.WaitFor("CHAT " + std::to_string(hal))) << joiner.Dump();
+    }
+    const auto sent = flood->WaitFor("FLOOD ", 20000ms);
+    ASSERT_TRUE(sent) << flood->Dump();
+    EXPECT_GE(IdOf(*sent), 200u) << "the flood ran at its rate";
 }

@@ -1,5 +1,6 @@
 // Sessions between services in one process over loopback: join rules, players, delivery.
 #include "platform/session/session.h"
+#include "platform/session/wire.h"
 
 #include "tests/support/discovery_port.h"
 #include <gtest/gtest.h>
@@ -439,4 +440,62 @@ TEST(Session, ANewPlayerGetsWhatIsSentToItAsSoonAsOthersHearOfIt) {
     stop = true;
     a.join();
     b.join();
+}
+
+TEST(Session, LongNamesAreCutAndDiscoveryNeverAnswersWithMoreThanItWasSent) {
+    const ServiceConfig cfg = FreshConfig();
+    Service host(cfg), guest(cfg);
+    SessionDesc d = HostDesc(std::string(300, 's'));
+    ASSERT_EQ(host.Open(d, OpenMode::Create), Error::Ok);
+    uint32_t ih, ig;
+    // "é" is two bytes: 127 of them fill 254 of the 255 bytes, the 128th does not fit whole.
+    std::string accents;
+    for (int i = 0; i < 150; ++i)
+        accents += "\xC3\xA9";
+    ASSERT_EQ(host.CreatePlayer(accents, "0", ih), Error::Ok);
+    const auto found = List(cfg, kApp);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, std::string(kMaxNameBytes, 's'));
+    ASSERT_EQ(guest.Open(found[0], OpenMode::Join), Error::Ok);
+    ASSERT_EQ(guest.CreatePlayer(std::string(256, 'g'), std::string(400, '1'), ig), Error::Ok);
+    std::string name, formal;
+    ASSERT_TRUE(WaitUntil([&] { return host.GetFriendlyName(ig, name); }));
+    EXPECT_EQ(name, std::string(kMaxNameBytes, 'g'));
+    EXPECT_TRUE(host.GetFormalName(ig, formal));
+    EXPECT_EQ(formal, std::string(kMaxNameBytes, '1'));
+    EXPECT_TRUE(guest.GetFriendlyName(ih, name));
+    EXPECT_EQ(name, accents.substr(0, 254));
+
+    // Asked with a request shorter than the reply would be, the host stays silent; asked with a
+    // padded one, it answers with no more bytes than it got.
+    ENetSocket s = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+    ASSERT_NE(s, ENET_SOCKET_NULL);
+    enet_socket_set_option(s, ENET_SOCKOPT_NONBLOCK, 1);
+    ENetAddress to;
+    enet_address_set_host(&to, "127.0.0.1");
+    to.port = cfg.discoveryPort;
+    auto ask = [&](size_t size) -> std::optional<size_t> {
+        std::vector<uint8_t> request;
+        wire::EncodeEnumRequest({kApp, 5, uint16_t(size)}, request);
+        ENetBuffer b{request.data(), request.size()};
+        enet_socket_send(s, &to, &b, 1);
+        uint8_t reply[wire::kMaxDiscoveryBytes];
+        const auto until = std::chrono::steady_clock::now() + 400ms;
+        while (std::chrono::steady_clock::now() < until) {
+            ENetAddress from;
+            ENetBuffer rb{reply, sizeof reply};
+            const int n = enet_socket_receive(s, &from, &rb, 1);
+            if (n > 0) return size_t(n);
+            std::this_thread::sleep_for(5ms);
+        }
+        return std::nullopt;
+    };
+    const size_t replyBytes = 39 + kMaxNameBytes;
+    EXPECT_FALSE(ask(24)) << "an unpadded request";
+    EXPECT_FALSE(ask(replyBytes - 1));
+    const auto answered = ask(wire::kEnumRequestBytes);
+    ASSERT_TRUE(answered);
+    EXPECT_LE(*answered, wire::kEnumRequestBytes);
+    EXPECT_EQ(*answered, replyBytes);
+    enet_socket_destroy(s);
 }

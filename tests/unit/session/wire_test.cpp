@@ -3,20 +3,29 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 
 namespace wire = session::wire;
 
 namespace {
 
+// 16 bytes counting up from `first`: a secret or a verifier that shows where it landed.
+std::array<uint8_t, wire::kSecretBytes> Bytes16(uint8_t first) {
+    std::array<uint8_t, wire::kSecretBytes> b{};
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = uint8_t(first + i);
+    return b;
+}
+
 wire::Roster SampleRoster() {
     wire::Roster r;
     r.hostSeq = 0;
     r.nextSeq = 3;
     r.nextId = 44;
-    r.members.push_back({0, 0, 4000, wire::PlayerInfo{41, "Ann", "0ter"}});
-    r.members.push_back({1, 0x7F000001, 4001, std::nullopt});
-    r.members.push_back({2, 0x7F000001, 4002, wire::PlayerInfo{43, "Bob", "1gign"}});
+    r.members.push_back({0, 0, 4000, {}, wire::PlayerInfo{41, "Ann", "0ter"}});
+    r.members.push_back({1, 0x7F000001, 4001, Bytes16(0x10), std::nullopt});
+    r.members.push_back({2, 0x7F000001, 4002, Bytes16(0x20), wire::PlayerInfo{43, "Bob", "1gign"}});
     return r;
 }
 
@@ -25,18 +34,18 @@ std::vector<wire::Packet> EveryKind() {
     static const std::vector<uint8_t> body = {5, 0, 0, 0, 2, 0, 0, 0, 'h', 'i'};
     return {
         wire::JoinRequest{g, "secret"},
-        wire::JoinAccept{2, 0x1122334455667788ull, 99, 4, session::kSessionMigrateHost, "Dust",
+        wire::JoinAccept{2, Bytes16(0xA0), 99, 4, session::kSessionMigrateHost, "Dust",
                          SampleRoster()},
         wire::JoinRefuse{static_cast<uint8_t>(session::Error::SessionFull)},
-        wire::Rejoin{0x1122334455667788ull, 2, wire::PlayerInfo{43, "Bob", "1gign"}},
-        wire::Rejoin{7, 1, std::nullopt},
-        wire::RejoinAccept{SampleRoster()},
+        wire::Rejoin{Bytes16(0xB0), 2, wire::PlayerInfo{43, "Bob", "1gign"}},
+        wire::Rejoin{Bytes16(7), 1, std::nullopt},
+        wire::RejoinAccept{SampleRoster(), Bytes16(0xC0)},
         wire::CreatePlayer{"Bob", "1gign"},
         wire::CreatePlayerReply{43},
         wire::DestroyPlayer{43},
         wire::PlayerAdded{2, wire::PlayerInfo{43, "Bob", "1gign"}, 44},
         wire::PlayerRemoved{43},
-        wire::MemberAdded{{2, 0x7F000001, 4002, std::nullopt}, 3},
+        wire::MemberAdded{{2, 0x7F000001, 4002, Bytes16(0x20), std::nullopt}, 3},
         wire::MemberRemoved{2},
         wire::Data{41, 0, body},
     };
@@ -102,8 +111,8 @@ TEST(Wire, HostileDatagramsAreRefused) {
     EXPECT_FALSE(wire::Decode(bytes)) << "duplicate player id";
     wire::Encode(wire::PlayerAdded{2, wire::PlayerInfo{0, "x", "y"}, 1}, bytes);
     EXPECT_FALSE(wire::Decode(bytes)) << "player id 0";
-    wire::Encode(wire::Rejoin{1, 1, wire::PlayerInfo{5, "a", "b"}}, bytes);
-    bytes[13] = 2; // "has player" flag neither 0 nor 1
+    wire::Encode(wire::Rejoin{Bytes16(1), 1, wire::PlayerInfo{5, "a", "b"}}, bytes);
+    bytes[21] = 2; // "has player" flag neither 0 nor 1
     EXPECT_FALSE(wire::Decode(bytes));
 
     // Random bytes never crash the decoder; whatever decodes re-encodes to the same bytes.
@@ -127,10 +136,21 @@ TEST(Wire, DiscoveryDatagramsRoundTripAndCheckTheirFields) {
     const session::Guid g = *session::Guid::Parse("{AC330441-9B71-11D2-9AAB-0020781461AC}");
     std::vector<uint8_t> bytes;
     wire::EncodeEnumRequest({g, 77}, bytes);
-    EXPECT_EQ(wire::DecodeEnumRequest(bytes), (wire::EnumRequest{g, 77}));
+    EXPECT_EQ(wire::DecodeEnumRequest(bytes), (wire::EnumRequest{g, 77, 24}));
     EXPECT_FALSE(wire::DecodeEnumReply(bytes)) << "a request is not a reply";
     bytes.pop_back();
     EXPECT_FALSE(wire::DecodeEnumRequest(bytes));
+
+    // Requests are padded with zeros to the longest reply, so that a reply is never longer than
+    // the request it answers; padding that is not zero is refused.
+    wire::EncodeEnumRequest({g, 78, uint16_t(wire::kEnumRequestBytes)}, bytes);
+    ASSERT_EQ(bytes.size(), wire::kEnumRequestBytes);
+    EXPECT_EQ(wire::DecodeEnumRequest(bytes), (wire::EnumRequest{g, 78, uint16_t(bytes.size())}));
+    bytes.back() = 1;
+    EXPECT_FALSE(wire::DecodeEnumRequest(bytes));
+    std::vector<uint8_t> longest;
+    wire::EncodeEnumReply({1, g, 2, 3, 4, 4, 0, std::string(400, 'x')}, longest);
+    EXPECT_EQ(longest.size(), wire::kMaxEnumReplyBytes) << "names are cut to kMaxNameBytes";
 
     wire::EnumReply rep{77, g, 123456789, 40000, 4, 1, 3, "Dust (de_dust)"};
     wire::EncodeEnumReply(rep, bytes);
