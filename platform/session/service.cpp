@@ -16,6 +16,7 @@
 #include "platform/session/wire.h"
 
 #include <enet/enet.h>
+#include <enet/time.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -831,13 +832,26 @@ struct Service::Impl {
         if (role == Role::Host) {
             std::vector<uint32_t> late;
             for (const Member& m : members)
-                if (m.awaitingRejoin && now > m.rejoinDeadline) late.push_back(m.info.seq);
-            for (uint32_t s : late)
+                if ((m.awaitingRejoin && now > m.rejoinDeadline) || (m.peer && Silent(*m.peer)))
+                    late.push_back(m.info.seq);
+            for (uint32_t s : late) {
+                if (Member* m = FindMember(s); m && m->peer) enet_peer_reset(m->peer);
                 HostRemoveMember(s);
+            }
+        } else if (role == Role::Client && hostPeer && Silent(*hostPeer)) {
+            ClientOnHostLost();
         } else if (role == Role::Migrating && now > migrateDeadline) {
             // The elected host never answered: it is gone too.
             ClientOnHostLost();
         }
+    }
+
+    // A connected peer that acknowledged nothing for peerTimeoutMaxMs is gone. ENet's own rule
+    // waits for a resend time-out first, which a loaded machine stretches to seconds more.
+    // Both sides ping every kPingIntervalMs, so a live peer answers several times a second.
+    bool Silent(const ENetPeer& p) const {
+        return p.state == ENET_PEER_STATE_CONNECTED && p.lastReceiveTime != 0 &&
+               ENET_TIME_DIFFERENCE(host->serviceTime, p.lastReceiveTime) > cfg.peerTimeoutMaxMs;
     }
 
     void PumpOnce() {
