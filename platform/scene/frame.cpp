@@ -2,7 +2,7 @@
 //
 // Index: hierarchy · identity of spaces · position/orientation · combine modes · velocity ·
 //        many-vector transforms · visuals and lights · bounding box · traversal helpers
-#include "platform/scene/scene.h"
+#include "platform/scene/scene_local.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 
@@ -20,10 +20,21 @@ std::shared_ptr<Frame> Frame::Create(const std::shared_ptr<Frame>& parent) {
     return frame;
 }
 
+// A tree is released without recursion, whatever its depth: a child whose last owner is this
+// frame hands its own children over to the loop before it goes, so no destructor below this one
+// has children left to release. Children that outlive their parent (held elsewhere) become roots.
 Frame::~Frame() {
-    // Children outliving this frame become roots.
-    for (auto& child : children_)
+    std::vector<std::shared_ptr<Frame>> pending = std::move(children_);
+    while (!pending.empty()) {
+        std::shared_ptr<Frame> child = std::move(pending.back());
+        pending.pop_back();
         child->parent_.reset();
+        if (child.use_count() == 1) {
+            for (std::shared_ptr<Frame>& grandchild : child->children_)
+                pending.push_back(std::move(grandchild));
+            child->children_.clear();
+        }
+    }
 }
 
 const Frame& Frame::GetRoot() const {
@@ -35,10 +46,15 @@ const Frame& Frame::GetRoot() const {
 
 bool Frame::AddChild(const std::shared_ptr<Frame>& child) {
     if (!child) return false;
-    for (const Frame* f = this; f != nullptr;) {
-        if (f == child.get()) return false; // would make a cycle
-        auto p = f->parent_.lock();
-        f = p.get();
+    if (child.get() == this) return false;
+    // Only a child with children of its own can be an ancestor of this frame: a fresh frame
+    // (every bone of a skeleton being read) is added without walking up the tree.
+    if (!child->children_.empty()) {
+        for (const Frame* f = this; f != nullptr;) {
+            if (f == child.get()) return false; // would make a cycle
+            auto p = f->parent_.lock();
+            f = p.get();
+        }
     }
     if (auto old = child->parent_.lock()) {
         if (old.get() == this) return true;
@@ -59,32 +75,59 @@ bool Frame::DeleteChild(const Frame& child) {
 }
 
 void Frame::DeleteFrameTree() {
-    while (!children_.empty()) {
-        std::shared_ptr<Frame> last = children_.back();
-        last->DeleteFrameTree();
-        DeleteChild(*last);
+    std::vector<std::shared_ptr<Frame>> pending;
+    std::shared_ptr<Frame> holder; // keeps `frame` alive while its children are detached
+    Frame* frame = this;
+    for (;;) {
+        for (std::shared_ptr<Frame>& child : frame->children_) {
+            child->parent_.reset();
+            pending.push_back(std::move(child));
+        }
+        frame->children_.clear();
+        if (pending.empty()) break;
+        holder = std::move(pending.back()); // the previous holder goes, childless by now
+        pending.pop_back();
+        frame = holder.get();
     }
 }
 
 std::shared_ptr<Frame> Frame::Clone() const {
-    std::shared_ptr<Frame> copy(new Frame());
-    copy->transform_ = transform_;
-    copy->velocity_ = velocity_;
-    copy->name_ = name_;
-    copy->appData_ = appData_;
-    copy->flags_ = flags_;
-    copy->lights_ = lights_;
-    for (const auto& v : visuals_)
-        copy->visuals_.push_back(v->CloneVisual());
-    for (const auto& c : children_)
-        copy->AddChild(c->Clone());
-    return copy;
+    const auto copyOne = [](const Frame& f) {
+        std::shared_ptr<Frame> copy(new Frame());
+        copy->transform_ = f.transform_;
+        copy->velocity_ = f.velocity_;
+        copy->name_ = f.name_;
+        copy->appData_ = f.appData_;
+        copy->flags_ = f.flags_;
+        copy->lights_ = f.lights_;
+        for (const auto& v : f.visuals_)
+            copy->visuals_.push_back(v->CloneVisual());
+        return copy;
+    };
+    std::shared_ptr<Frame> top = copyOne(*this);
+    std::vector<std::pair<const Frame*, Frame*>> pending{{this, top.get()}};
+    while (!pending.empty()) {
+        const auto [source, copy] = pending.back();
+        pending.pop_back();
+        for (const auto& c : source->children_) {
+            std::shared_ptr<Frame> childCopy = copyOne(*c);
+            childCopy->parent_ = copy->weak_from_this();
+            copy->children_.push_back(childCopy);
+            pending.emplace_back(c.get(), childCopy.get());
+        }
+    }
+    return top;
 }
 
 std::shared_ptr<Frame> Frame::FindByName(std::string_view name) {
-    if (name_ == name) return shared_from_this();
-    for (const auto& c : children_)
-        if (auto found = c->FindByName(name)) return found;
+    std::vector<Frame*> pending{this};
+    while (!pending.empty()) {
+        Frame* f = pending.back();
+        pending.pop_back();
+        if (f->name_ == name) return f->shared_from_this();
+        for (size_t i = f->children_.size(); i-- > 0;)
+            pending.push_back(f->children_[i].get());
+    }
     return nullptr;
 }
 
@@ -329,61 +372,45 @@ void ExtendTransformedBox(Box& box, const Box& local, const glm::mat4& m) {
 
 } // namespace
 
-void Frame::ExtendBox(Box& box, const glm::mat4& toTop) const {
-    for (const auto& v : visuals_) {
-        if (v->Kind() == VisualKind::MeshBuilder) {
-            // Corners of the builder's box are enough for rotations by quarter turns; for any
-            // other transform the exact vertices give the tight box.
-            const auto& mb = static_cast<const MeshBuilder&>(*v);
-            for (const glm::vec3& p : mb.Positions())
-                box.Extend(glm::vec3(toTop * glm::vec4(p, 1.0f)));
-        } else if (v->Kind() == VisualKind::Mesh) {
-            ExtendTransformedBox(box, static_cast<const Mesh&>(*v).GetBox(), toTop);
-        }
-    }
-    for (const auto& c : children_)
-        c->ExtendBox(box, toTop * c->transform_);
-}
-
 Box Frame::GetBox() const {
     Box box;
-    ExtendBox(box, glm::mat4(1.0f));
+    WalkFrames(*this, glm::mat4(1.0f), [&](const Frame& f, const glm::mat4& toTop) {
+        for (const auto& v : f.visuals_) {
+            if (v->Kind() == VisualKind::MeshBuilder) {
+                // Corners of the builder's box are enough for rotations by quarter turns; for
+                // any other transform the exact vertices give the tight box.
+                const auto& mb = static_cast<const MeshBuilder&>(*v);
+                for (const glm::vec3& p : mb.Positions())
+                    box.Extend(glm::vec3(toTop * glm::vec4(p, 1.0f)));
+            } else if (v->Kind() == VisualKind::Mesh) {
+                ExtendTransformedBox(box, static_cast<const Mesh&>(*v).GetBox(), toTop);
+            }
+        }
+        return true;
+    });
     return box;
 }
 
 // ------------------------------------------------------------------ traversal helpers
 
-namespace {
-
-void VisitRendered(
-    const Frame& f, const glm::mat4& toScene,
-    const std::function<void(const Frame&, const Visual&, const glm::mat4&)>& visit) {
-    if (!(f.GetTraversalOptions() & kFlagRendered)) return;
-    for (const auto& v : f.Visuals())
-        if (v->IsRendered()) visit(f, *v, toScene);
-    for (const auto& c : f.Children())
-        VisitRendered(*c, toScene * c->GetLocalTransform(), visit);
-}
-
-void VisitLights(const Frame& f, const glm::mat4& toScene,
-                 const std::function<void(const Frame&, const Light&, const glm::mat4&)>& visit) {
-    for (const auto& l : f.Lights())
-        if (l->enabled) visit(f, *l, toScene);
-    for (const auto& c : f.Children())
-        VisitLights(*c, toScene * c->GetLocalTransform(), visit);
-}
-
-} // namespace
-
 void ForEachRenderedVisual(
     const Frame& top,
     const std::function<void(const Frame&, const Visual&, const glm::mat4& toScene)>& visit) {
-    VisitRendered(top, top.GetSceneTransform(), visit);
+    WalkFrames(top, top.GetSceneTransform(), [&](const Frame& f, const glm::mat4& toScene) {
+        if (!(f.GetTraversalOptions() & kFlagRendered)) return false;
+        for (const auto& v : f.Visuals())
+            if (v->IsRendered()) visit(f, *v, toScene);
+        return true;
+    });
 }
 
 void ForEachLight(const Frame& top,
                   const std::function<void(const Frame&, const Light&, const glm::mat4&)>& visit) {
-    VisitLights(top.GetRoot(), glm::mat4(1.0f), visit);
+    WalkFrames(top.GetRoot(), glm::mat4(1.0f), [&](const Frame& f, const glm::mat4& toScene) {
+        for (const auto& l : f.Lights())
+            if (l->enabled) visit(f, *l, toScene);
+        return true;
+    });
 }
 
 } // namespace scene

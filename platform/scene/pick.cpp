@@ -178,9 +178,11 @@ const TriangleBvh& MeshBvh(const Mesh& mesh) {
     return cache.bvh;
 }
 
-void PickFrame(const Frame& frame, const glm::mat4& toScene, const glm::vec3& origin,
+// The pickable visuals of one frame hit by the ray; false when the frame and its subtree are not
+// pickable.
+bool PickFrame(const Frame& frame, const glm::mat4& toScene, const glm::vec3& origin,
                const glm::vec3& dir, std::vector<PickHit>& hits) {
-    if (!(frame.GetTraversalOptions() & kFlagPickable)) return;
+    if (!(frame.GetTraversalOptions() & kFlagPickable)) return false;
     bool haveLocalRay = false;
     glm::vec3 localOrigin, localDir;
     for (const auto& v : frame.Visuals()) {
@@ -194,7 +196,7 @@ void PickFrame(const Frame& frame, const glm::mat4& toScene, const glm::vec3& or
         if (!haveLocalRay) {
             // The ray parameter is the same in both spaces (affine map), so t measured in the
             // frame's space is the scene distance along the unit scene direction.
-            if (std::abs(glm::determinant(glm::mat3(toScene))) < 1e-30f) return;
+            if (std::abs(glm::determinant(glm::mat3(toScene))) < 1e-30f) return false;
             const glm::mat4 toLocal = glm::inverse(toScene);
             localOrigin = glm::vec3(toLocal * glm::vec4(origin, 1.0f));
             localDir = glm::mat3(toLocal) * dir;
@@ -205,8 +207,7 @@ void PickFrame(const Frame& frame, const glm::mat4& toScene, const glm::vec3& or
         if (bvh->Intersect(localOrigin, localDir, t, face))
             hits.push_back({v.get(), &frame, face, origin + t * dir, t});
     }
-    for (const auto& c : frame.Children())
-        PickFrame(*c, toScene * c->GetLocalTransform(), origin, dir, hits);
+    return true;
 }
 
 } // namespace
@@ -217,7 +218,10 @@ size_t Pick(const Frame& top, const glm::vec3& origin, const glm::vec3& directio
     hits.clear();
     const float len = glm::length(direction);
     if (!(len > 0.0f) || !std::isfinite(len)) return 0;
-    PickFrame(top, top.GetSceneTransform(), origin, direction / len, hits);
+    const glm::vec3 dir = direction / len;
+    WalkFrames(top, top.GetSceneTransform(), [&](const Frame& f, const glm::mat4& toScene) {
+        return PickFrame(f, toScene, origin, dir, hits);
+    });
     std::sort(hits.begin(), hits.end(),
               [](const PickHit& a, const PickHit& b) { return a.distance < b.distance; });
     return hits.size();

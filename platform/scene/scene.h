@@ -488,7 +488,8 @@ public:
     bool AddChild(const std::shared_ptr<Frame>& child);
     // Detaches `child` from this frame (it becomes a root). False when it is not a child.
     bool DeleteChild(const Frame& child);
-    // Detaches every descendant, deepest first, last child first.
+    // Detaches every descendant from its parent; descendants held nowhere else are released.
+    // Trees of any depth are released without recursion, here and in the destructor.
     void DeleteFrameTree();
     std::span<const std::shared_ptr<Frame>> Children() const { return children_; }
     size_t GetChildCount() const { return children_.size(); }
@@ -574,7 +575,6 @@ public:
 private:
     Frame() = default;
     void SetRotationInParent(const glm::vec3& dirParent, const glm::vec3& upParent);
-    void ExtendBox(Box& box, const glm::mat4& toTop) const;
 
     std::weak_ptr<Frame> parent_;
     std::vector<std::shared_ptr<Frame>> children_;

@@ -1,6 +1,6 @@
 // platform/scene/texture.cpp — textures (pictures with decal properties), BMP loading through
 // SDL, and the search path that resolves file names.
-#include "platform/scene/scene.h"
+#include "platform/scene/scene_local.h"
 
 #include <SDL.h>
 
@@ -64,6 +64,17 @@ void SearchPath::SetFromList(std::string_view list) {
 
 void SearchPath::AddFolder(std::string_view folder) {
     if (!folder.empty()) folders_.push_back(NormaliseSeparators(folder));
+}
+
+std::string NotFound(std::string_view name, const SearchPath* path) {
+    std::string error = std::string(name) + ": file not found";
+    if (path && !path->Folders().empty()) {
+        error += " (looked in";
+        for (size_t i = 0; i < path->Folders().size(); ++i)
+            error += (i ? ", " : " ") + path->Folders()[i];
+        error += ")";
+    }
+    return error;
 }
 
 std::string SearchPath::Resolve(std::string_view name) const {
@@ -164,22 +175,26 @@ std::shared_ptr<Texture> LoadTexture(std::string_view name, const SearchPath* pa
                                      LoadStatus* status) {
     std::string file = path ? path->Resolve(name) : NormaliseSeparators(name);
     if (file.empty() || !IsFile(file)) {
-        if (status) *status = {false, std::string(name) + ": file not found"};
+        if (status) *status = {false, NotFound(name, path)};
         return nullptr;
     }
     std::ifstream in(file, std::ios::binary | std::ios::ate);
     const std::streamoff size = in ? std::streamoff(in.tellg()) : std::streamoff(-1);
     if (size <= 0 || uint64_t(size) > kMaxFileBytes) {
-        if (status) *status = {false, std::string(name) + ": cannot read picture file"};
+        if (status) *status = {false, file + ": cannot read picture file"};
         return nullptr;
     }
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     in.seekg(0);
     if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        if (status) *status = {false, std::string(name) + ": cannot read picture file"};
+        if (status) *status = {false, file + ": cannot read picture file"};
         return nullptr;
     }
-    return LoadTextureFromMemory(bytes, name, status);
+    std::shared_ptr<Texture> texture = LoadTextureFromMemory(bytes, name, status);
+    // A decoding error names the file where it was found, not only the name asked for.
+    if (!texture && status && status->error.starts_with(std::string(name) + ":"))
+        status->error = file + status->error.substr(name.size());
+    return texture;
 }
 
 std::shared_ptr<Texture> LoadTextureFromMemory(std::span<const uint8_t> bytes,

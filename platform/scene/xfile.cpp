@@ -16,7 +16,7 @@
 // material lists checked (CheckTextMaterialLists, a clear error for the common fault), and on
 // POSIX systems a forked child parses the bytes first (ImporterSurvives): a file on which the
 // importer crashes or hangs is reported as a bad file instead of ending the game.
-#include "platform/scene/scene.h"
+#include "platform/scene/scene_local.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/material.h>
@@ -669,7 +669,7 @@ bool ResolveFile(std::string_view name, const SearchPath* path, std::string& fil
                  LoadStatus& status) {
     SearchPath none;
     file = (path ? path : &none)->Resolve(name);
-    if (file.empty()) status = {false, std::string(name) + ": file not found"};
+    if (file.empty()) status = {false, NotFound(name, path)};
     return !file.empty();
 }
 
@@ -711,7 +711,7 @@ LoadStatus LoadXIntoMeshBuilder(MeshBuilder& builder, std::string_view name, con
     std::string file;
     LoadStatus status;
     if (!ResolveFile(name, path, file, status)) return status;
-    return IntoBuilder(builder, &file, {}, name, callback);
+    return IntoBuilder(builder, &file, {}, file, callback);
 }
 
 LoadStatus LoadXAsFrames(Frame& parent, std::string_view name, const SearchPath* path,
@@ -719,7 +719,7 @@ LoadStatus LoadXAsFrames(Frame& parent, std::string_view name, const SearchPath*
     std::string file;
     LoadStatus status;
     if (!ResolveFile(name, path, file, status)) return status;
-    return AsFrames(parent, &file, {}, name, callback, loaded);
+    return AsFrames(parent, &file, {}, file, callback, loaded);
 }
 
 LoadStatus LoadXIntoMeshBuilderFromMemory(MeshBuilder& builder, std::span<const uint8_t> bytes,

@@ -288,4 +288,72 @@ TEST(Frame, HierarchyEditsCloneAndSubtreeBox) {
     EXPECT_FALSE(a->DeleteChild(*c));
 }
 
+// A chain deeper than the call stack could follow (a hostile model's skeleton): building it is
+// linear, and every walk of it (box, pick, drawing, lights, search, copy) and its release run
+// without recursion. A frame still held elsewhere survives the release as a root.
+TEST(Frame, ChainOfAHundredThousandFramesIsWalkedCopiedAndReleased) {
+    constexpr int kDepth = 100000;
+    auto root = Frame::Create();
+    std::shared_ptr<Frame> tip = root;
+    std::shared_ptr<Frame> middle;
+    for (int i = 0; i < kDepth; ++i) {
+        tip = Frame::Create(tip);
+        tip->AddTranslation(Combine::Replace, 0, 0, 1);
+        if (i == kDepth / 2) middle = tip;
+    }
+    tip->SetName("tip");
+    auto mb = scene::MeshBuilder::Create();
+    const glm::vec3 corners[3] = {{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}};
+    const int32_t triangle[5] = {3, 0, 1, 2, 0};
+    ASSERT_TRUE(mb->AddFaces(corners, {}, triangle));
+    tip->AddVisual(mb);
+    tip->AddLight(scene::Light::Create(scene::LightType::Point, {1, 1, 1}));
+
+    EXPECT_NEAR(root->GetBox().max.z, float(kDepth), 1.0f);
+    EXPECT_EQ(root->FindByName("tip"), tip);
+    scene::PickResults hits;
+    ASSERT_EQ(scene::Pick(*root, {0, 0, -5}, {0, 0, 1}, hits), 1u);
+    EXPECT_NEAR(hits[0].distance, float(kDepth) + 5.0f, 1.0f);
+    int drawn = 0, lights = 0;
+    scene::ForEachRenderedVisual(
+        *root, [&](const Frame&, const scene::Visual&, const glm::mat4&) { ++drawn; });
+    scene::ForEachLight(*tip, [&](const Frame&, const scene::Light&, const glm::mat4& toScene) {
+        ++lights;
+        EXPECT_NEAR(toScene[3].z, float(kDepth), 1.0f);
+    });
+    EXPECT_EQ(drawn, 1);
+    EXPECT_EQ(lights, 1);
+
+    auto copy = root->Clone();
+    auto copiedTip = copy->FindByName("tip");
+    ASSERT_NE(copiedTip, nullptr);
+    EXPECT_NE(copiedTip, tip);
+    EXPECT_EQ(&copiedTip->GetRoot(), copy.get());
+    copy.reset();
+    copiedTip.reset();
+
+    // Deleting the tree detaches every frame from its parent; held frames survive as roots.
+    root->DeleteFrameTree();
+    EXPECT_EQ(root->GetChildCount(), 0u);
+    EXPECT_EQ(middle->GetParent(), nullptr);
+    EXPECT_EQ(middle->GetChildCount(), 0u);
+    EXPECT_EQ(tip->GetParent(), nullptr);
+
+    // Releasing the root of a chain releases it all but a frame held elsewhere, which keeps its
+    // subtree as a new root.
+    tip = root;
+    for (int i = 0; i < kDepth; ++i) {
+        tip = Frame::Create(tip);
+        if (i == kDepth / 2) middle = tip;
+    }
+    const std::weak_ptr<Frame> top = root->Children()[0], deep = tip;
+    tip.reset();
+    root.reset();
+    EXPECT_TRUE(top.expired());
+    ASSERT_FALSE(deep.expired());
+    EXPECT_EQ(middle->GetParent(), nullptr);
+    middle.reset();
+    EXPECT_TRUE(deep.expired());
+}
+
 } // namespace

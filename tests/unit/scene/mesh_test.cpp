@@ -180,6 +180,7 @@ TEST(Texture, BmpLoadsThroughTheSearchPathAndBadFilesAreErrors) {
     std::ofstream(textures / "bad.bmp") << "BM not really a picture";
     EXPECT_EQ(scene::LoadTexture("bad.bmp", &path, &status), nullptr);
     EXPECT_FALSE(status.ok);
+    EXPECT_EQ(status.error.rfind((textures / "bad.bmp").string() + ": ", 0), 0u) << status.error;
     const std::vector<uint8_t> junk{'B', 'M', 0xFF, 0xFF, 0xFF, 0x7F, 0, 0};
     EXPECT_EQ(scene::LoadTextureFromMemory(junk, "junk", &status), nullptr);
     EXPECT_EQ(scene::LoadTextureFromMemory({}, "empty", &status), nullptr);

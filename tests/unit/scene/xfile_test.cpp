@@ -206,10 +206,13 @@ TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
     const size_t vertices = mb->GetVertexCount();
     scene::LoadStatus missing = scene::LoadXIntoMeshBuilder(*mb, "nothere.x", &path_, callback_);
     EXPECT_FALSE(missing.ok);
-    EXPECT_NE(missing.error.find("nothere.x"), std::string::npos);
+    // Errors name where the file was looked for, or the full path of the file found.
+    EXPECT_EQ(missing.error, "nothere.x: file not found (looked in " + dir_.string() + ")");
     const std::string text(kTwoMaterials);
     std::ofstream(dir_ / "cut.x") << text.substr(0, text.size() / 2);
-    EXPECT_FALSE(scene::LoadXIntoMeshBuilder(*mb, "cut.x", &path_, callback_).ok);
+    const scene::LoadStatus cut = scene::LoadXIntoMeshBuilder(*mb, "cut.x", &path_, callback_);
+    EXPECT_FALSE(cut.ok);
+    EXPECT_EQ(cut.error.rfind((dir_ / "cut.x").string() + ": ", 0), 0u) << cut.error;
     const std::vector<uint8_t> junk{'x', 'o', 'f', ' ', '0', '3',  '0',  '3',  'b',  'i', 'n',
                                     ' ', '0', '0', '3', '2', 0xFF, 0xFF, 0xFF, 0xFF, 1,   2};
     EXPECT_FALSE(scene::LoadXIntoMeshBuilderFromMemory(*mb, junk, callback_).ok);
@@ -252,7 +255,8 @@ TEST_F(XFile, MergedMeshBuilderCarriesNodeTransformsAndBadFilesFailCleanly) {
         .write(reinterpret_cast<const char*>(crash.data()), std::streamsize(crash.size()));
     const scene::LoadStatus crashed = scene::LoadXAsFrames(*parent, "crash.x", &path_, callback_);
     EXPECT_FALSE(crashed.ok);
-    EXPECT_NE(crashed.error.find("crash.x"), std::string::npos);
+    EXPECT_EQ(crashed.error.rfind((dir_ / "crash.x").string() + ": bad .x file", 0), 0u)
+        << crashed.error;
     EXPECT_EQ(parent->GetChildCount(), 0u);
 }
 
