@@ -29,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace player {
@@ -281,6 +282,11 @@ private:
     bool ReadAnimation(LineReader& in, scene::AnimationSet& set, bool blend, int32_t& lastTime);
     const glm::mat4& ModelToBone(int32_t bone);
     glm::mat4 BoneToModel(int32_t bone) const;
+    // BoneToModel of the current pose through the load-time cache: a bone's transform is its
+    // parent's times its own, so a whole skeleton costs one product per bone.
+    const glm::dmat4& CachedBoneToModel(int32_t bone);
+    // Forgets the load-time transforms (the skeleton or its pose changed).
+    void ResetBoneCaches();
     int32_t BoneOfFrame(const scene::Frame& frame) const;
 
     std::string ModelDir;                             // directory given to Load + "/"
@@ -298,7 +304,9 @@ private:
 
     scene::SearchPath TexturePath; // data path; model directory
     std::vector<std::pair<std::string, std::shared_ptr<scene::Texture>>> TextureCache;
-    std::vector<std::optional<glm::mat4>> ModelToBoneCache; // valid for the current pose
+    std::unordered_map<std::string, int32_t> BoneByName;     // first bone of each name
+    std::vector<std::optional<glm::mat4>> ModelToBoneCache;  // valid for the current pose
+    std::vector<std::optional<glm::dmat4>> BoneToModelCache; // valid for the current pose
     std::vector<std::string> AnimErrorList;
 };
 

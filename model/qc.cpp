@@ -43,6 +43,7 @@ void MDL::Load(const std::shared_ptr<scene::Frame>& parent, std::string_view nom
     // 3. Reset.
     Bones.clear();
     BoneParents.clear();
+    BoneByName.clear();
     BoneCount = 0;
     BoneMeshes.clear();
     SkinGroups.clear();

@@ -2,6 +2,8 @@
 // lookups of the player code (RenvAnimations, RenvAniMax).
 #include "model/model_local.h"
 
+#include <unordered_map>
+
 namespace model {
 
 namespace {
@@ -38,7 +40,8 @@ void MDL::CreeAnim(std::string_view name) {
 // Reads the nodes section and the time blocks; true when the whole file was read (the set then
 // takes the last frame number), false never (errors throw ModelError).
 bool MDL::ReadAnimation(LineReader& in, scene::AnimationSet& set, bool blend, int32_t& lastTime) {
-    std::vector<std::shared_ptr<scene::Frame>> nodeMap; // empty until a nodes section
+    std::vector<std::shared_ptr<scene::Frame>> nodeMap;               // empty until a nodes section
+    std::unordered_map<const scene::Frame*, size_t> animationOfFrame; // index in the set
     std::vector<std::string_view> f;
     const std::string_view sep = settings.decimalSeparator;
 
@@ -92,13 +95,14 @@ bool MDL::ReadAnimation(LineReader& in, scene::AnimationSet& set, bool blend, in
                 }
                 const std::shared_ptr<scene::Frame>& frame = nodeMap[size_t(node)];
                 if (frame) {
-                    const auto animations = set.Animations();
-                    size_t k = 0;
-                    while (k < animations.size() && animations[k]->GetFrame() != frame)
-                        ++k;
+                    // k: the index of the frame's animation in the set, or the set's size
+                    // for a frame that has none yet.
+                    const auto [known, isNew] =
+                        animationOfFrame.try_emplace(frame.get(), set.Animations().size());
+                    const size_t k = known->second;
                     std::shared_ptr<scene::Animation> animation;
-                    if (k < animations.size()) {
-                        animation = animations[k];
+                    if (!isNew) {
+                        animation = set.Animations()[k];
                     } else {
                         animation = scene::Animation::Create();
                         set.AddAnimation(animation);

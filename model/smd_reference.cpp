@@ -36,10 +36,9 @@ glm::quat MDL::EulerToQuat(float a0, float a1, float a2) {
 // ---------------------------------------------------------------------------------------------
 
 std::shared_ptr<scene::Frame> MDL::ChercheFrames(std::string_view name) const {
-    for (int32_t i = 0; i < BoneCount; ++i) {
-        if (Bones[size_t(i)]->GetName() == name) return Bones[size_t(i)];
-    }
-    return nullptr;
+    const auto found = BoneByName.find(std::string(name));
+    if (found == BoneByName.end()) return nullptr;
+    return Bones[size_t(found->second)];
 }
 
 int32_t MDL::ChercheVertex(const scene::MeshBuilder& builder, float x, float y, float z, float u,
@@ -117,10 +116,32 @@ glm::mat4 MDL::BoneToModel(int32_t bone) const {
     return Bones[size_t(bone)]->GetTransform(sol.get());
 }
 
+const glm::dmat4& MDL::CachedBoneToModel(int32_t bone) {
+    if (BoneToModelCache[size_t(bone)]) return *BoneToModelCache[size_t(bone)];
+    // The uncached bones from this one up to a cached ancestor (or a root bone), filled from the
+    // top down; parents precede their children in Bones.
+    std::vector<int32_t> chain;
+    for (int32_t b = bone; b >= 0 && !BoneToModelCache[size_t(b)]; b = BoneParents[size_t(b)])
+        chain.push_back(b);
+    for (size_t i = chain.size(); i-- > 0;) {
+        const int32_t b = chain[i];
+        const int32_t parent = BoneParents[size_t(b)];
+        const glm::dmat4 above = parent >= 0 ? *BoneToModelCache[size_t(parent)]
+                                             : glm::dmat4(Mere->GetTransform(sol.get()));
+        BoneToModelCache[size_t(b)] = above * glm::dmat4(Bones[size_t(b)]->GetLocalTransform());
+    }
+    return *BoneToModelCache[size_t(bone)];
+}
+
 const glm::mat4& MDL::ModelToBone(int32_t bone) {
     std::optional<glm::mat4>& slot = ModelToBoneCache[size_t(bone)];
-    if (!slot) slot = glm::inverse(BoneToModel(bone));
+    if (!slot) slot = glm::mat4(glm::inverse(CachedBoneToModel(bone)));
     return *slot;
+}
+
+void MDL::ResetBoneCaches() {
+    ModelToBoneCache.assign(size_t(BoneCount), std::nullopt);
+    BoneToModelCache.assign(size_t(BoneCount), std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -131,7 +152,7 @@ void MDL::CreeFrame(std::string_view name) {
     LineReader in;
     const std::string path = JoinPath(ModelDir, std::string(name) + ".smd");
     if (!in.Open(path)) throw ModelError(path, 0, "cannot open the SMD reference file");
-    ModelToBoneCache.assign(size_t(BoneCount), std::nullopt);
+    ResetBoneCaches();
     std::string_view line;
     while (in.Next(line)) {
         const std::string_view trimmed = TrimSpaces(line);
@@ -169,12 +190,13 @@ void MDL::ReadNodes(LineReader& in) {
         }
         Bones.push_back(frame);
         BoneParents.push_back(parent);
+        BoneByName.emplace(boneName, BoneCount);
         ++BoneCount;
         frame->SetAppData(uint32_t(BoneCount));
         dessineboite(frame);
     }
     BoneMeshes.resize(size_t(BoneCount));
-    ModelToBoneCache.assign(size_t(BoneCount), std::nullopt);
+    ResetBoneCaches();
 }
 
 void MDL::ReadPose(LineReader& in) {
@@ -198,7 +220,7 @@ void MDL::ReadPose(LineReader& in) {
         frame.SetPosition(nullptr, glm::vec3(y, x, z));
         frame.SetQuaternion(nullptr, EulerToQuat(ry, rx, rz));
     }
-    ModelToBoneCache.assign(size_t(BoneCount), std::nullopt);
+    ResetBoneCaches();
 }
 
 std::shared_ptr<scene::Texture> MDL::TextureNamed(const std::string& name, const LineReader& in) {

@@ -427,3 +427,59 @@ TEST(Anim, BlendAtTheStartGivesAnEmptyNameThatMatchesEveryRequest) {
     EXPECT_EQ(m->RenvAnimations("walk"), 1);
     EXPECT_EQ(m->RenvAnimations("running"), 0);
 }
+
+// A hostile file may chain every bone under the one before it. 100,000 bones, each 1 unit up
+// the file's z axis from its parent: the model loads with the deepest bone at z 99,999, finds
+// its bones by name, binds a triangle on the deepest bone in that bone's own space, animates
+// every bone, and is released without exhausting the stack.
+TEST(Smd, SkeletonOfAHundredThousandChainedBonesLoadsAndReleases) {
+    constexpr int kBones = 100000;
+    ModelDir dir;
+    std::string nodes = "nodes\n";
+    std::string pose = "time 0\n";
+    for (int b = 0; b < kBones; ++b) {
+        nodes +=
+            std::to_string(b) + " \"b" + std::to_string(b) + "\" " + std::to_string(b - 1) + "\n";
+        pose += std::to_string(b) + " 0 0 " + (b == 0 ? "0" : "1") + " 0 0 0\n";
+    }
+    nodes += "end\n";
+    pose += "end\n";
+    const std::string last = std::to_string(kBones - 1);
+    dir.Write("ref.smd", "version 1\n" + nodes + "skeleton\n" + pose + "triangles\nt.bmp\n" + last +
+                             " 0 0 99999 0 0 1 0 0\n" + last + " 1 0 99999 0 0 1 1 0\n" + last +
+                             " 0 1 100000 0 0 1 0 1\nend\n");
+    dir.Write("walk.smd", "version 1\n" + nodes + "skeleton\n" + pose);
+    dir.WriteBmp("t.bmp");
+    dir.Write("test.qc", Qc("$sequence \"walk\" \"walk\"\n"));
+
+    auto m = LoadModel(dir);
+    ASSERT_EQ(m->GetBoneCount(), kBones);
+    const auto deepest = m->ChercheFrames("b" + last);
+    ASSERT_NE(deepest, nullptr);
+    EXPECT_EQ(deepest, m->GetBones().back());
+    EXPECT_EQ(m->ChercheFrames("b0"), m->GetBones().front());
+    // File z stays z (the model's axes exchange x and y only); Mere is not turned yet in the
+    // bones' own chain, so the position relative to Mere is the sum of the offsets.
+    const glm::vec3 p = deepest->GetPosition(m->Mere.get());
+    EXPECT_NEAR(p.z, float(kBones - 1), 1e-3f);
+    EXPECT_NEAR(p.x, 0.0f, 1e-3f);
+    // The triangle's vertices are kept in the deepest bone's own coordinates.
+    ASSERT_EQ(m->GetSkinGroups().size(), 1u);
+    const model::SkinGroup& group = m->GetSkinGroups()[0];
+    ASSERT_EQ(group.Links.size(), 1u);
+    EXPECT_EQ(group.Links[0].Frame, deepest);
+    // Corners are taken third first: file (0, 1, 100000) is (1, 0, 1) from the bone, file
+    // (0, 0, 99999) its origin.
+    ASSERT_EQ(group.Links[0].LocalPositions.size(), 3u);
+    const glm::vec3 third = group.Links[0].LocalPositions[0];
+    const glm::vec3 first = group.Links[0].LocalPositions[2];
+    EXPECT_NEAR(third.x, 1.0f, 1e-2f);
+    EXPECT_NEAR(third.y, 0.0f, 1e-2f);
+    EXPECT_NEAR(third.z, 1.0f, 1e-2f);
+    EXPECT_NEAR(glm::length(first), 0.0f, 1e-2f);
+    // The animation set holds one animation per bone.
+    ASSERT_EQ(m->NbAni, 1);
+    EXPECT_EQ(m->GetAnimSets()[0]->Animations().size(), size_t(kBones));
+
+    m.reset(); // the whole frame tree goes here
+}
