@@ -3,6 +3,7 @@
 
 #include "platform/registry/registry.h"
 #include "platform/window/system.h"
+#include "platform/window/window.h"
 
 namespace core {
 
@@ -10,8 +11,12 @@ namespace {
 
 using registry::RootKey;
 
+// The machine's store as LitIni read it, once for all its values; empty outside LitIni.
+const registry::Snapshot* stored = nullptr;
+
 registry::Setting Read(std::string_view key, std::string_view name) {
-    return registry::ReadSetting(RootKey::LocalMachine, key, name);
+    return stored ? stored->ReadSetting(RootKey::LocalMachine, key, name)
+                  : registry::ReadSetting(RootKey::LocalMachine, key, name);
 }
 
 // A number value through ToLong (a 32-bit number value as it is); empty or unreadable gives 0.
@@ -43,6 +48,15 @@ const char* Flag(bool value) {
 } // namespace
 
 void LitIni(const MenuDefaults& defaults) {
+    // The file is read once. A file the store could not use, or lines of it left out, are
+    // told to the player before the menu shows the values.
+    const registry::Snapshot snapshot = registry::Open();
+    if (!snapshot.Notice().empty())
+        window::MsgBox(snapshot.Notice(), ProgramName, window::Buttons::Ok);
+    stored = &snapshot;
+    struct Forget {
+        ~Forget() { stored = nullptr; }
+    } forget;
     // 1.
     registry::EnsureKey(RootKey::LocalMachine, kGameKey);
     // 2. Account, statistics, mouse.

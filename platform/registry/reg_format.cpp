@@ -9,6 +9,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <unordered_map>
 
 namespace registry {
 
@@ -160,10 +161,14 @@ std::optional<std::string> ParseData(std::string_view data, RegValue& value) {
         return std::nullopt;
     }
     if (local::SameName(data.substr(0, 6), "dword:")) {
-        const std::string_view digits = data.substr(6);
-        if (digits.empty() || digits.size() > 8) return "dword needs 1 to 8 hex digits";
+        std::string_view digits = data.substr(6);
+        if (digits.empty()) return std::string("dword without a number");
         for (char c : digits)
-            if (!IsHexDigit(c)) return "dword needs 1 to 8 hex digits";
+            if (!IsHexDigit(c)) return std::string(data) + " is not a hexadecimal number";
+        while (digits.size() > 1 && digits.front() == '0')
+            digits.remove_prefix(1);
+        if (digits.size() > 8)
+            return std::string(data) + " does not fit in 32 bits (at most dword:ffffffff)";
         std::uint32_t number = 0;
         std::from_chars(digits.data(), digits.data() + digits.size(), number, 16);
         value.kind = RegValue::Kind::Number;
@@ -201,13 +206,37 @@ private:
     int number_ = 0;
 };
 
-// The parser's state while it walks the lines.
+// ASCII lower case of a name, the key of the parser's indexes.
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        c = LowerAscii(c);
+    return folded;
+}
+
+// The parser's state while it walks the lines. Keys and values are found through hash indexes,
+// so a file is read in time linear in its size.
 class Parser {
 public:
     explicit Parser(RegDocument& document) : document_(document) {}
 
     void Problem(int line, std::string_view reason) {
-        document_.problems.push_back("line " + std::to_string(line) + ": " + std::string(reason));
+        if (document_.problems.size() < kMaxProblemsListed) {
+            // A reason quotes the file; a hostile line is not repeated at length.
+            constexpr size_t kMaxReason = 160;
+            std::string shown(reason.substr(0, kMaxReason));
+            if (reason.size() > kMaxReason) shown += "...";
+            document_.problems.push_back("line " + std::to_string(line) + ": " + shown);
+        } else {
+            ++problemsNotListed_;
+        }
+    }
+
+    // Closes the problem list with the count of problems not listed one by one.
+    void Finish() {
+        if (problemsNotListed_ > 0)
+            document_.problems.push_back("and " + std::to_string(problemsNotListed_) +
+                                         " more lines that do not parse");
     }
 
     // "[ROOT\path]"
@@ -230,12 +259,12 @@ public:
             return Problem(lineNumber, "malformed key path");
         std::optional<std::string> path = local::NormaliseKeyPath(rest);
         if (!path) return Problem(lineNumber, "malformed key path");
-        if (RegKey* existing = local::FindKey(document_, *root, *path)) {
-            current_ = static_cast<int>(existing - document_.keys.data());
-            return;
-        }
+        const auto [known, isNew] = keyIndex_.try_emplace(
+            std::to_string(static_cast<int>(*root)) + '\\' + Folded(*path), document_.keys.size());
+        current_ = static_cast<long>(known->second);
+        if (!isNew) return;
         document_.keys.push_back(RegKey{*root, std::move(*path), {}});
-        current_ = static_cast<int>(document_.keys.size()) - 1;
+        valueIndex_.emplace_back();
     }
 
     // "\"Name\"=data" or "@=data"; `data` may continue over lines ending in '\'.
@@ -255,43 +284,113 @@ public:
         std::string data(TrimBlanks(line.substr(pos + 1)));
         if (local::SameName(std::string_view(data).substr(0, 3), "hex")) JoinContinued(data, lines);
         if (std::optional<std::string> reason = ParseData(data, value))
-            return Problem(lineNumber, *reason);
+            return Problem(lineNumber,
+                           (value.name.empty() ? std::string("@") : '"' + value.name + '"') + ": " +
+                               *reason);
         if (current_ < 0) return Problem(lineNumber, "value outside a valid key section");
         RegKey& key = document_.keys[static_cast<size_t>(current_)];
-        if (RegValue* existing = local::FindValue(key, value.name)) {
-            value.name = existing->name;
-            *existing = std::move(value);
-        } else {
+        auto& index = valueIndex_[static_cast<size_t>(current_)];
+        const auto [known, isNew] = index.try_emplace(Folded(value.name), key.values.size());
+        if (isNew) {
             key.values.push_back(std::move(value));
+        } else {
+            RegValue& existing = key.values[known->second];
+            value.name = existing.name;
+            existing = std::move(value);
         }
     }
 
 private:
     // Binary data may end its lines in '\' and continue on the next one.
+    // `data` comes trimmed and every line the reader gives is trimmed, so only the end needs
+    // trimming as lines are appended (in place: a long value costs its length, once).
     static void JoinContinued(std::string& data, LineReader& lines) {
         std::string_view next;
         for (;;) {
-            data = std::string(TrimBlanks(data));
+            while (!data.empty() && IsBlank(data.back()))
+                data.pop_back();
             if (data.empty() || data.back() != '\\') break;
             data.pop_back();
             if (lines.Next(next)) data.append(next);
         }
     }
 
+    static constexpr size_t kMaxProblemsListed = 100;
+
     RegDocument& document_;
-    int current_ = -1; // index of the key that value lines go to, -1 when none
+    long current_ = -1; // index of the key that value lines go to, -1 when none
+    std::unordered_map<std::string, size_t> keyIndex_; // "<root>\\<folded path>" -> key
+    std::vector<std::unordered_map<std::string, size_t>> valueIndex_; // per key: folded name
+    size_t problemsNotListed_ = 0;
 };
+
+// UTF-16 text (after its byte order mark) as UTF-8. Unpaired surrogates and a lone last byte
+// become U+FFFD and are counted in `bad`.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, size_t& bad) {
+    std::string out;
+    out.reserve(bytes.size() / 2 + bytes.size() / 8);
+    const auto unit = [&](size_t i) -> std::uint32_t {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (std::uint32_t(b0) << 8 | b1) : (std::uint32_t(b1) << 8 | b0);
+    };
+    const auto put = [&](std::uint32_t c) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | c >> 6));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | c >> 12));
+            out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | c >> 18));
+            out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    };
+    size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2) {
+        const std::uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            const std::uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                put(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        if (c >= 0xD800 && c < 0xE000) {
+            ++bad;
+            put(0xFFFD);
+            continue;
+        }
+        put(c);
+    }
+    if (i < bytes.size()) {
+        ++bad;
+        put(0xFFFD);
+    }
+    return out;
+}
 
 } // namespace
 
 RegDocument ParseRegText(std::string_view text) {
     RegDocument document;
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
-        document.problems.push_back("line 1: UTF-16 text is not supported");
-        return document;
+    std::string decoded;
+    size_t badUnits = 0;
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    } else if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+        decoded = Utf16ToUtf8(text.substr(2), text[0] == '\xFE', badUnits);
+        text = decoded;
     }
     Parser parser(document);
+    if (badUnits > 0)
+        parser.Problem(1, std::to_string(badUnits) + " characters are not valid UTF-16");
     LineReader lines(text);
     std::string_view line;
     bool headerSeen = false;
@@ -309,6 +408,7 @@ RegDocument ParseRegText(std::string_view text) {
         else
             parser.Problem(lines.Number(), "unrecognised line");
     }
+    parser.Finish();
     return document;
 }
 

@@ -26,6 +26,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -117,8 +119,11 @@ struct RegDocument {
     std::vector<std::string> problems;
 };
 
-// Parses a .reg text. Never fails: what does not parse is skipped and listed in `problems`,
-// everything else is kept. Lines may end in LF or CR LF; a UTF-8 byte order mark is skipped.
+// Parses a .reg text in time linear in its length. Never fails: what does not parse is skipped
+// and listed in `problems` (the first 100, then one line counting the rest), everything else is
+// kept; a dword needs a 32-bit number. Lines may end in LF or CR LF; a UTF-8 byte order mark is
+// skipped, and text that starts with a UTF-16 byte order mark (as the Windows registry editor
+// exports) is read as UTF-16, little- or big-endian.
 RegDocument ParseRegText(std::string_view text);
 
 // The .reg text of a document (header, one section per key, LF line ends). Parsing the result
@@ -129,13 +134,43 @@ std::string FormatRegText(const RegDocument& document);
 // 4. Store
 // ---------------------------------------------------------------------------------------------
 
+// Largest registry file read: anything bigger is not a settings file of this game.
+inline constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t(16) << 20;
+
+// A whole store read once, for looking up many values: each lookup costs one hash look-up,
+// whatever the size of the file.
+class Snapshot {
+public:
+    Snapshot() = default; // an empty store
+    explicit Snapshot(RegDocument document);
+
+    // The value as Store::ReadSetting gives it, from the store as it was read.
+    Setting ReadSetting(RootKey root, std::string_view keyPath, std::string_view name) const;
+    const RegDocument& Document() const { return document_; }
+    // What the player is to be told about the file, or "" when it was read whole: why it was
+    // not used or which lines were left out, and where the file as it was is kept.
+    const std::string& Notice() const { return notice_; }
+
+private:
+    friend class Store;
+    RegDocument document_;
+    // "<root>\\<path>\n<name>", ASCII lower case -> (key index, value index)
+    std::unordered_map<std::string, std::pair<size_t, size_t>> index_;
+    std::string notice_;
+};
+
 // The operations on one registry file. Every operation reads the file afresh and, when it
 // changes something, replaces it atomically: the new text goes to a temporary file in the same
 // directory, is flushed to disk and renamed over the old one, so a crash at any moment leaves
-// either the old or the new file. A missing file is an empty store. A file that exists but
-// cannot be read is never replaced (writes fail). A file with parts that do not parse is
-// replaced by what parsed plus the change, and its old text is first saved beside it as
-// "<file>.bad", so nothing is lost silently.
+// either the old or the new file. A missing file is an empty store. Reading never blocks: a
+// path that is not a regular file (a FIFO, a directory, a device) or a file larger than
+// kMaxFileBytes is refused without being read, and like a file that cannot be read it is never
+// replaced (writes fail). A file with parts that do not parse is replaced by what parsed plus
+// the change, and its old text is first kept aside. Text exported as UTF-16 (with its byte
+// order mark) is read, and written back as UTF-8.
+//
+// "Kept aside" means saved under the first free name of "<file>.bad", "<file>.bad.2" ...
+// "<file>.bad.99", never over an existing file, so nothing is lost silently.
 class Store {
 public:
     explicit Store(std::filesystem::path file) : file_(std::move(file)) {}
@@ -162,6 +197,14 @@ public:
     // The whole store as parsed now (for tools and tests).
     RegDocument Load() const;
 
+    // Reads the whole store once, for a caller that reads many values (the menu's reading of
+    // every setting), and puts a bad file right so that later writes can be kept:
+    // - a refused path (not a regular file, or too large) is moved aside and the store starts
+    //   empty;
+    // - a file with parts that do not parse is copied aside and rewritten with what parsed.
+    // The snapshot's Notice() tells the player what happened. Time linear in the file's size.
+    Snapshot Open() const;
+
 private:
     std::filesystem::path file_;
 };
@@ -174,6 +217,7 @@ private:
 std::filesystem::path RegistryFile();
 
 // The Store operations on RegistryFile(); writing creates the settings directory on demand.
+Snapshot Open();
 bool EnsureKey(RootKey root, std::string_view keyPath);
 Setting ReadSetting(RootKey root, std::string_view keyPath, std::string_view name);
 bool WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,

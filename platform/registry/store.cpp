@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -22,34 +24,68 @@ namespace registry {
 
 namespace {
 
-// A registry file larger than this is not ours; it is treated as unreadable.
-constexpr std::uintmax_t kMaxFileBytes = 16u * 1024u * 1024u;
+// Missing: no such file. Read: `bytes` holds it. Refused: the path is not a regular file or is
+// larger than kMaxFileBytes. Unreadable: it cannot be opened or read. `why` says why for the
+// last two.
+enum class ReadStatus { Missing, Read, Refused, Unreadable };
 
-enum class ReadStatus { Missing, Read, Unreadable };
+std::string TooLarge() {
+    return "it is larger than " + std::to_string(kMaxFileBytes >> 20) + " MB";
+}
 
-ReadStatus ReadWholeFile(const std::filesystem::path& file, std::string& bytes) {
+// Why the store does not read a file of this kind and size, or nothing.
+std::optional<std::string> Refusal(const struct stat& info) {
+    if (!S_ISREG(info.st_mode)) return "it is not a regular file";
+    if (static_cast<std::uintmax_t>(info.st_size) > kMaxFileBytes) return TooLarge();
+    return std::nullopt;
+}
+
+// Reads the file whole. The path is looked at before it is opened, and opened without
+// blocking, so a FIFO or a device in its place is refused instead of waited on.
+ReadStatus ReadWholeFile(const std::filesystem::path& file, std::string& bytes, std::string& why) {
     bytes.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uintmax_t>(info.st_size) > kMaxFileBytes) {
+    if (::stat(file.c_str(), &info) != 0) {
+        if (errno == ENOENT) return ReadStatus::Missing;
+        why = std::strerror(errno);
+        return ReadStatus::Unreadable;
+    }
+    if (std::optional<std::string> reason = Refusal(info)) {
+        why = std::move(*reason);
+        return ReadStatus::Refused;
+    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        why = std::strerror(error);
+        return error == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
+    }
+    if (::fstat(fd, &info) != 0) {
+        why = std::strerror(errno);
         ::close(fd);
         return ReadStatus::Unreadable;
     }
+    if (std::optional<std::string> reason = Refusal(info)) {
+        ::close(fd);
+        why = std::move(*reason);
+        return ReadStatus::Refused;
+    }
+    bytes.reserve(static_cast<size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
+            why = std::strerror(errno);
             ::close(fd);
             return ReadStatus::Unreadable;
         }
         bytes.append(buffer, static_cast<size_t>(got));
-        if (bytes.size() > kMaxFileBytes) {
+        if (bytes.size() > kMaxFileBytes) { // it grew while being read
             ::close(fd);
-            return ReadStatus::Unreadable;
+            why = TooLarge();
+            return ReadStatus::Refused;
         }
     }
     ::close(fd);
@@ -90,6 +126,51 @@ bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view b
     return true;
 }
 
+// Keeps `file` aside under the first free name of "<file>.bad", "<file>.bad.2" ...
+// "<file>.bad.99", never replacing an existing file: `bytes` null moves the file itself (any
+// kind of file), otherwise `bytes` is written there (flushed to disk first). The name used, or
+// nothing when no name was free or the move or write failed.
+std::optional<std::filesystem::path> KeepAside(const std::filesystem::path& file,
+                                               const std::string* bytes) {
+    std::string temporary;
+    if (bytes) {
+        temporary = file.string() + ".tmp-XXXXXX";
+        const int fd = ::mkstemp(temporary.data());
+        if (fd < 0) return std::nullopt;
+        const bool written = WriteAll(fd, *bytes) && ::fsync(fd) == 0;
+        if (::close(fd) != 0 || !written) {
+            ::unlink(temporary.c_str());
+            return std::nullopt;
+        }
+    }
+    std::optional<std::filesystem::path> kept;
+    for (int n = 1; n <= 99 && !kept; ++n) {
+        std::filesystem::path candidate = file;
+        candidate += n == 1 ? std::string(".bad") : ".bad." + std::to_string(n);
+        int result = 0;
+        if (bytes) {
+            result = ::link(temporary.c_str(), candidate.c_str()); // fails on an existing name
+        } else {
+            result =
+                ::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE);
+            if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // A file system without no-replace renames: look first.
+                std::error_code error;
+                if (std::filesystem::exists(std::filesystem::symlink_status(candidate, error)))
+                    errno = EEXIST;
+                else
+                    result = ::rename(file.c_str(), candidate.c_str());
+            }
+        }
+        if (result == 0)
+            kept = candidate;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (bytes) ::unlink(temporary.c_str());
+    return kept;
+}
+
 // What a change did to the document.
 enum class Change { None, Changed, Refused };
 
@@ -98,20 +179,16 @@ enum class Change { None, Changed, Refused };
 // as "<file>.bad".
 bool ModifyFile(const std::filesystem::path& file,
                 const std::function<Change(RegDocument&)>& change) {
-    std::string original;
-    const ReadStatus status = ReadWholeFile(file, original);
-    if (status == ReadStatus::Unreadable) return false;
+    std::string original, why;
+    const ReadStatus status = ReadWholeFile(file, original, why);
+    if (status == ReadStatus::Unreadable || status == ReadStatus::Refused) return false;
     RegDocument document = ParseRegText(original);
     const Change result = change(document);
     if (result == Change::Refused) return false;
     if (result == Change::None) return true;
     std::error_code error;
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
-    if (!document.problems.empty()) {
-        std::filesystem::path backup = file;
-        backup += ".bad";
-        if (!ReplaceFileAtomically(backup, original)) return false;
-    }
+    if (!document.problems.empty() && !KeepAside(file, &original)) return false;
     return ReplaceFileAtomically(file, FormatRegText(document));
 }
 
@@ -177,24 +254,9 @@ bool Store::EnsureKey(RootKey root, std::string_view keyPath) const {
 }
 
 Setting Store::ReadSetting(RootKey root, std::string_view keyPath, std::string_view name) const {
-    const std::optional<std::string> path = local::NormaliseKeyPath(keyPath);
-    if (!path) return {};
-    std::string bytes;
-    if (ReadWholeFile(file_, bytes) != ReadStatus::Read) return {};
-    RegDocument document = ParseRegText(bytes);
-    RegKey* key = local::FindKey(document, root, *path);
-    if (!key) return {};
-    const RegValue* value = local::FindValue(*key, name);
-    if (!value) return {};
-    switch (value->kind) {
-    case RegValue::Kind::Text:
-        return Setting::FromText(value->text);
-    case RegValue::Kind::Number:
-        return Setting::FromNumber(static_cast<std::int32_t>(value->number));
-    case RegValue::Kind::Other:
-        break;
-    }
-    return {};
+    std::string bytes, why;
+    if (ReadWholeFile(file_, bytes, why) != ReadStatus::Read) return {};
+    return Snapshot(ParseRegText(bytes)).ReadSetting(root, keyPath, name);
 }
 
 bool Store::WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
@@ -234,9 +296,115 @@ bool Store::WriteSetting(RootKey root, std::string_view keyPath, std::string_vie
 }
 
 RegDocument Store::Load() const {
-    std::string bytes;
-    if (ReadWholeFile(file_, bytes) != ReadStatus::Read) return {};
+    std::string bytes, why;
+    if (ReadWholeFile(file_, bytes, why) != ReadStatus::Read) return {};
     return ParseRegText(bytes);
+}
+
+namespace {
+
+// The first problems of a document, one per line, and how many more there are.
+std::string ListProblems(const std::vector<std::string>& problems) {
+    constexpr size_t kShown = 5;
+    std::string list;
+    for (size_t i = 0; i < problems.size() && i < kShown; ++i)
+        list += "\n  " + problems[i];
+    if (problems.size() > kShown)
+        list += "\n  (" + std::to_string(problems.size() - kShown) + " more)";
+    return list;
+}
+
+} // namespace
+
+Snapshot Store::Open() const {
+    std::string bytes, why;
+    const std::string name = file_.string();
+    switch (ReadWholeFile(file_, bytes, why)) {
+    case ReadStatus::Missing:
+        return {};
+    case ReadStatus::Unreadable: {
+        Snapshot snapshot;
+        snapshot.notice_ = "The settings file " + name + " cannot be read (" + why +
+                           "). The settings start from their defaults and are not saved.";
+        return snapshot;
+    }
+    case ReadStatus::Refused: {
+        Snapshot snapshot;
+        const std::optional<std::filesystem::path> kept = KeepAside(file_, nullptr);
+        snapshot.notice_ = "The settings file " + name + " is not used: " + why + ". ";
+        snapshot.notice_ +=
+            kept ? "It is kept as " + kept->string() + "; the settings start from their defaults."
+                 : std::string("It cannot be moved aside; the settings start from their "
+                               "defaults and are not saved.");
+        return snapshot;
+    }
+    case ReadStatus::Read:
+        break;
+    }
+    Snapshot snapshot(ParseRegText(bytes));
+    const std::vector<std::string>& problems = snapshot.Document().problems;
+    if (problems.empty()) return snapshot;
+    snapshot.notice_ = "Some settings in " + name +
+                       " cannot be read and are left out:" + ListProblems(problems) + "\n";
+    const std::optional<std::filesystem::path> kept = KeepAside(file_, &bytes);
+    if (!kept) {
+        snapshot.notice_ += "The file cannot be copied aside, so it is left as it is.";
+        return snapshot;
+    }
+    snapshot.notice_ += "The file as it was is kept as " + kept->string() + ".";
+    RegDocument clean = snapshot.Document();
+    clean.problems.clear();
+    ReplaceFileAtomically(file_, FormatRegText(clean));
+    return snapshot;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Snapshot
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+void AppendFolded(std::string& out, std::string_view text) {
+    for (char c : text)
+        out.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c);
+}
+
+std::string IndexKey(RootKey root, std::string_view path, std::string_view name) {
+    std::string key;
+    key.reserve(24 + path.size() + name.size());
+    AppendFolded(key, RootKeyName(root));
+    key += '\\';
+    AppendFolded(key, path);
+    key += '\n';
+    AppendFolded(key, name);
+    return key;
+}
+
+} // namespace
+
+Snapshot::Snapshot(RegDocument document) : document_(std::move(document)) {
+    for (size_t k = 0; k < document_.keys.size(); ++k) {
+        const RegKey& key = document_.keys[k];
+        for (size_t v = 0; v < key.values.size(); ++v)
+            index_.try_emplace(IndexKey(key.root, key.path, key.values[v].name), k, v);
+    }
+}
+
+Setting Snapshot::ReadSetting(RootKey root, std::string_view keyPath, std::string_view name) const {
+    const std::optional<std::string> path = local::NormaliseKeyPath(keyPath);
+    if (!path) return {};
+    const auto found = index_.find(IndexKey(root, *path, name));
+    if (found == index_.end()) return {};
+    const RegValue& value = document_.keys[found->second.first].values[found->second.second];
+    switch (value.kind) {
+    case RegValue::Kind::Text:
+        return Setting::FromText(value.text);
+    case RegValue::Kind::Number:
+        return Setting::FromNumber(static_cast<std::int32_t>(value.number));
+    case RegValue::Kind::Other:
+        break;
+    }
+    return {};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -245,6 +413,10 @@ RegDocument Store::Load() const {
 
 std::filesystem::path RegistryFile() {
     return SettingsDirectory() / "registry.reg";
+}
+
+Snapshot Open() {
+    return Store(RegistryFile()).Open();
 }
 
 bool EnsureKey(RootKey root, std::string_view keyPath) {

@@ -4,6 +4,7 @@
 #include "platform/input/input.h"
 #include "platform/registry/registry.h"
 #include "platform/window/window.h"
+#include "tests/support/resource.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -181,7 +183,7 @@ TEST(Sound, PlayingAGameSoundStopsTheJoinSound) {
     core::GameSounds[1] = core::LoadSound(models + "chat.wav", false);
     ASSERT_TRUE(core::GameSounds[0] && core::GameSounds[1]);
     EXPECT_EQ(core::LoadSound(models + "missing.wav", true), nullptr);
-    if (!core::SoundSystem->IsAudible()) GTEST_SKIP() << "no OpenAL loopback device";
+    TARNHOLD_REQUIRE_RESOURCE(core::SoundSystem->IsAudible(), "OpenAL Soft's loopback device");
 
     core::PlaySound(0);
     EXPECT_TRUE(core::GameSounds[0]->IsPlaying());
@@ -300,6 +302,51 @@ TEST_F(SettingsTest, StoredDisplayIndicesGiveTheMatchItsDeviceAndMode) {
     EXPECT_EQ(core::ChosenDisplayMode(modes).width, 800);
     core::DisplayWidth = core::DisplayHeight = 0;
     core::DisplayDriver.clear();
+}
+
+// The settings file is not the game's to lose: one the store cannot use (a FIFO, which would
+// hang the menu) or lines it cannot read (a number too large for 32 bits) are told to the
+// player in a message box, the file as it was is kept aside, and what the player does next is
+// saved again.
+TEST_F(SettingsTest, ASettingsFileTheStoreCannotUseIsToldKeptAsideAndSavingGoesOn) {
+    std::filesystem::create_directories(home);
+    const auto file = home / "registry.reg";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    ::testing::internal::CaptureStdout();
+    core::LitIni({});
+    std::string log = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("messagebox"), std::string::npos) << log;
+    EXPECT_NE(log.find(file.string() + " is not used: it is not a regular file"), std::string::npos)
+        << log;
+    EXPECT_EQ(core::TotalKills, 0);
+    core::TotalKills = 4;
+    core::EcritIni();
+    EXPECT_EQ(Game("Killer"), registry::Setting::FromText("4"));
+    struct stat info {};
+    ASSERT_EQ(::stat((home / "registry.reg.bad").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+    const std::string outOfRange = "Windows Registry Editor Version 5.00\r\n\r\n"
+                                   "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\r\n"
+                                   "\"Killer\"=dword:fffffffff\r\n"
+                                   "\"Killed\"=\"2\"\r\n";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << outOfRange;
+    ::testing::internal::CaptureStdout();
+    core::LitIni({});
+    log = ::testing::internal::GetCapturedStdout();
+    // The player is told which value was left out and where the file is kept; the kills show
+    // as none, the deaths as stored.
+    EXPECT_NE(log.find("line 4: \"Killer\": dword:fffffffff does not fit in 32 bits"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("kept as " + (home / "registry.reg.bad.2").string()), std::string::npos)
+        << log;
+    EXPECT_EQ(core::TotalKills, 0);
+    EXPECT_EQ(core::TotalDeaths, 2);
+    std::ifstream kept(home / "registry.reg.bad.2", std::ios::binary);
+    std::stringstream keptText;
+    keptText << kept.rdbuf();
+    EXPECT_EQ(keptText.str(), outOfRange);
 }
 
 } // namespace

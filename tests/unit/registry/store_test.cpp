@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -235,4 +236,112 @@ TEST(Store, EachSettingsDirectoryIsOneMachine) {
     }
     ScopedEnv home("TARNHOLD_HOME", (a.path() / "machine").string());
     EXPECT_EQ(registry::ReadSetting(kMachine, kGameKey, "Login").Text(), "alice");
+}
+
+TEST(Store, AFifoOrAnOversizedFileIsRefusedKeptAsideAndNeverOverwritten) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    // A FIFO with no writer: reading it would wait for ever.
+    ASSERT_EQ(::mkfifo(store.File().c_str(), 0600), 0);
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Login").IsEmpty());
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Login", "x", ValueType::Text));
+    EXPECT_FALSE(store.EnsureKey(kMachine, kGameKey));
+    registry::Snapshot opened = store.Open();
+    EXPECT_NE(opened.Notice().find(store.File().string() + " is not used: it is not a regular "
+                                                           "file"),
+              std::string::npos)
+        << opened.Notice();
+    const auto firstAside = temp.path() / "registry.reg.bad";
+    EXPECT_NE(opened.Notice().find("kept as " + firstAside.string()), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(::stat(firstAside.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    // The store starts empty and keeps what is written from now on.
+    ASSERT_TRUE(store.EnsureKey(kMachine, kGameKey));
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Killer", "3", ValueType::Text));
+    EXPECT_EQ(store.Open().ReadSetting(kMachine, kGameKey, "Killer").Text(), "3");
+
+    // A file one byte over the limit, even a well-formed one, is refused the same way and kept
+    // whole under the next free name, beside the first.
+    std::string big = "Windows Registry Editor Version 5.00\n\n"
+                      "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\n"
+                      "\"Killer\"=\"99\"\n\"Pad\"=\"";
+    big += std::string(registry::kMaxFileBytes - big.size() - 2, 'p') + "\"\n";
+    WriteText(store.File(), big + "\n");
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Killer").IsEmpty());
+    EXPECT_FALSE(store.WriteSetting(kMachine, kGameKey, "Killer", "0", ValueType::Text));
+    EXPECT_EQ(ReadText(store.File()), big + "\n");
+    opened = store.Open();
+    EXPECT_NE(opened.Notice().find("larger than 16 MB"), std::string::npos) << opened.Notice();
+    EXPECT_TRUE(opened.ReadSetting(kMachine, kGameKey, "Killer").IsEmpty());
+    EXPECT_EQ(ReadText(temp.path() / "registry.reg.bad.2"), big + "\n");
+    EXPECT_FALSE(std::filesystem::exists(store.File()));
+    ASSERT_EQ(::stat(firstAside.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the first file kept aside is not replaced";
+
+    // At the limit itself the file is read (one value, whatever its length).
+    WriteText(store.File(), big);
+    ASSERT_EQ(std::filesystem::file_size(store.File()), registry::kMaxFileBytes);
+    opened = store.Open();
+    EXPECT_EQ(opened.Notice(), "");
+    EXPECT_EQ(opened.ReadSetting(kMachine, kGameKey, "killer").Text(), "99");
+}
+
+TEST(Store, OpenKeepsABadFileAsideRewritesWhatParsedAndNamesTheLinesLeftOut) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
+                             "[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft\\Tarnhold]\r\n"
+                             "\"Login\"=\"me\"\r\n"
+                             "\"Killer\"=dword:fffffffff\r\n"
+                             "\"Killed\"=dword:000000000c\r\n";
+    WriteText(store.File(), text);
+    const registry::Snapshot opened = store.Open();
+    // A number too large for 32 bits is not read as 0 or cut short: it is left out, and said.
+    EXPECT_TRUE(opened.ReadSetting(kMachine, kGameKey, "Killer").IsEmpty());
+    EXPECT_EQ(opened.ReadSetting(kMachine, kGameKey, "Killed"), Setting::FromNumber(12));
+    EXPECT_EQ(opened.ReadSetting(kMachine, kGameKey, "Login").Text(), "me");
+    const std::string& notice = opened.Notice();
+    EXPECT_NE(notice.find("Some settings in " + store.File().string()), std::string::npos)
+        << notice;
+    EXPECT_NE(notice.find("line 5: \"Killer\": dword:fffffffff does not fit in 32 bits"),
+              std::string::npos)
+        << notice;
+    EXPECT_NE(notice.find("kept as " + (temp.path() / "registry.reg.bad").string()),
+              std::string::npos)
+        << notice;
+    // The original text is kept aside word for word; the store itself is clean again.
+    EXPECT_EQ(ReadText(temp.path() / "registry.reg.bad"), text);
+    EXPECT_TRUE(store.Load().problems.empty());
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Login").Text(), "me");
+    EXPECT_EQ(store.Open().Notice(), "");
+}
+
+TEST(Store, AUtf16ExportIsReadAndRewrittenAsUtf8) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                u"[HKEY_LOCAL_MACHINE\\Software\\Vesk-Soft]\r\n"
+                                u"\"Name\"=\"Zo\u00e9 \U0001F600\"\r\n"
+                                u"\"Id\"=dword:0000002a\r\n";
+    for (const bool bigEndian : {false, true}) {
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char16_t unit : text) {
+            const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+            bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+        }
+        WriteText(store.File(), bytes);
+        const registry::Snapshot opened = store.Open();
+        EXPECT_EQ(opened.Notice(), "") << opened.Notice();
+        EXPECT_EQ(opened.ReadSetting(kMachine, kAccountKey, "Name").Text(),
+                  "Zo\xC3\xA9 \xF0\x9F\x98\x80");
+        EXPECT_EQ(opened.ReadSetting(kMachine, kAccountKey, "Id"), Setting::FromNumber(42));
+        ASSERT_TRUE(store.WriteSetting(kMachine, kAccountKey, "Login", "me", ValueType::Text));
+        EXPECT_EQ(ReadText(store.File()).rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+        EXPECT_EQ(store.ReadSetting(kMachine, kAccountKey, "Name").Text(),
+                  "Zo\xC3\xA9 \xF0\x9F\x98\x80");
+    }
+    // A lone surrogate is a problem of the file, not a silent loss.
+    WriteText(store.File(), std::string("\xFF\xFE[\0\x00\xD8]\0", 8));
+    EXPECT_NE(store.Open().Notice().find("not valid UTF-16"), std::string::npos);
 }
