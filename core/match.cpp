@@ -11,6 +11,7 @@
 #include "platform/audio/audio.h"
 #include "platform/input/input.h"
 #include "platform/render/render.h"
+#include "platform/window/automation.h"
 #include "platform/window/system.h"
 #include "platform/window/window.h"
 
@@ -20,6 +21,7 @@
 #include <cassert>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -37,6 +39,7 @@ namespace {
 std::unique_ptr<render::Renderer> renderer; // null headless and outside a match
 player::World world;                        // the world of this match's player records
 bool presentLimitedByChat = false;          // the 3D picture stops at the chat box's top
+int64_t localShots = 0;                     // bullets the local player fired in this match
 
 // The HUD lines over the 3D view, drawn with the screens (white, default font).
 class HudScreen : public window::Screen {
@@ -392,6 +395,29 @@ int StartMatch() {
 
 namespace {
 
+// One line on the local player's record for a script's `dump`: position (scene units,
+// relative to the scene frame), facing, weapon slot and name, bullets in the magazine, shots
+// fired this match, view ("first", "scope" or "third"), crouching, health.
+std::string LocalPlayerState() {
+    if (LocalIndex < 0 || !Players[size_t(LocalIndex)]) return "no local player";
+    const player::player& p = *Players[size_t(LocalIndex)];
+    if (!p.joueur) return "no local player";
+    const glm::vec3 at = p.joueur->GetPosition(SceneFrame.get());
+    glm::vec3 dir, up;
+    p.joueur->GetOrientation(SceneFrame.get(), dir, up);
+    const int32_t weapon = p.IdArme >= 0 && p.IdArme < player::kWeaponCount ? p.IdArme : 0;
+    const scene::ViewportParams* v = world.localViewport ? world.localViewport() : nullptr;
+    const char* view = !p.vue ? "third" : (v != nullptr && v->front != 1.0f ? "scope" : "first");
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "position=%.3f,%.3f,%.3f facing=%.3f,%.3f,%.3f weapon=%d:%s bullets=%d "
+                  "shots=%lld view=%s crouch=%d health=%d",
+                  at.x, at.y, at.z, dir.x, dir.y, dir.z, int(weapon),
+                  std::string(player::kWeaponTable[size_t(weapon)].name).c_str(), int(p.NbBastos),
+                  (long long)localShots, view, p.baisser.empty() ? 0 : 1, int(p.force));
+    return text;
+}
+
 int32_t SaturatingAdd(int32_t a, int32_t b) {
     const int64_t sum = int64_t(a) + int64_t(b);
     return int32_t(std::clamp<int64_t>(sum, std::numeric_limits<int32_t>::min(),
@@ -412,11 +438,16 @@ void CentreCursor() {
 void RunPass() {
     // 1. The network.
     if (ReceiveMessagesHook) ReceiveMessagesHook();
-    // 2. Every participant.
+    // 2. Every participant. A shot spends one bullet of the weapon in hand (a reload or a
+    // weapon change never lowers the count with the weapon unchanged).
+    const player::player& me = *Players[size_t(LocalIndex)];
+    const int32_t weaponBefore = me.IdArme, bulletsBefore = me.NbBastos;
     for (int i = 0; i < int(PlayerCount) && i < kPlayerSlots; ++i) {
         player::player* p = Players[size_t(i)].get();
         if (p != nullptr && p->joueur) p->Avance();
     }
+    if (me.IdArme == weaponBefore && me.NbBastos < bulletsBefore)
+        localShots += bulletsBefore - me.NbBastos;
     // 3. The key-ready timer.
     MatchWindow* w = GetMatchWindow();
     if (w != nullptr) w->EnableKeyTimer();
@@ -456,6 +487,8 @@ int RunMainLoop() {
     Timing.lastTick = double(TimingTickMs());
     window::ShowPointer(false);
     CentreCursor();
+    localShots = 0;
+    automation::SetStateReporter(LocalPlayerState);
 
     while (true) {
         RunPass();
@@ -464,6 +497,7 @@ int RunMainLoop() {
     }
 
     // The close.
+    automation::SetStateReporter(nullptr);
     window::ShowPointer(true);
     TotalKills = SaturatingAdd(TotalKills, local.tueur);
     TotalDeaths = SaturatingAdd(TotalDeaths, local.tue);
@@ -492,11 +526,7 @@ void CreateMapFrames() {
 // =============================================================================================
 
 void DeleteFrameTree(scene::Frame& frame) {
-    while (frame.GetChildCount() > 0) {
-        const std::shared_ptr<scene::Frame> child = frame.Children()[frame.GetChildCount() - 1];
-        DeleteFrameTree(*child);
-        frame.DeleteChild(*child);
-    }
+    frame.DeleteFrameTree();
 }
 
 void ReleaseDisplay() {

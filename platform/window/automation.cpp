@@ -5,7 +5,7 @@
 //   2. Running state
 //   3. Step
 //   4. Queries from dialogs and widgets
-//   5. Seed
+//   5. Seed, state reports
 #include "platform/window/automation.h"
 
 #include "platform/input/input.h"
@@ -201,6 +201,9 @@ Command ParseLine(const std::vector<std::string>& w) {
         ExpectCount(w, 2, 2, "log TEXT");
         c.op = Op::Log;
         c.text = w[1];
+    } else if (verb == "dump") {
+        ExpectCount(w, 1, 1, "dump");
+        c.op = Op::Dump;
     } else if (verb == "quit") {
         ExpectCount(w, 1, 1, "quit");
         c.op = Op::Quit;
@@ -269,6 +272,12 @@ struct Running {
 Running& R() {
     static Running running;
     return running;
+}
+
+// The program's state reporter, for `dump`; empty when it has none.
+std::function<std::string()>& Reporter() {
+    static std::function<std::string()> reporter;
+    return reporter;
 }
 
 void Say(const Command& c, std::string_view what) {
@@ -359,6 +368,9 @@ bool Run(const Command& c, uint64_t frame) {
         return false;
     case Op::Log:
         Say(c, c.text);
+        return true;
+    case Op::Dump:
+        Say(c, "state: " + (Reporter() ? Reporter()() : std::string("none")));
         return true;
     case Op::Quit:
         Say(c, "quit");
@@ -532,6 +544,10 @@ void ScreenshotTaken() {
 }
 
 } // namespace detail
+
+void SetStateReporter(std::function<std::string()> reporter) {
+    Reporter() = std::move(reporter);
+}
 
 // ---------------------------------------------------------------------------------------------
 // 5. Seed

@@ -5,6 +5,7 @@
 //   2. Parsed script
 //   3. Running a script
 //   4. Fixed random seed
+//   5. State reports
 //
 // A test or a demo names a script file in the environment variable TARNHOLD_SCRIPT. The script
 // runs inside window::Yield(), one step per call ("frame"), on the user-interface thread. While a
@@ -43,6 +44,8 @@
 //   check LABEL on|off    the next check box labelled LABEL is set on or off when drawn enabled
 //   screenshot PATH       this frame is written to PATH (BMP); skipped, and logged, headless
 //   log TEXT              TEXT goes to the log
+//   dump                  the program's report of its state goes to the log as one line
+//                         "state: ..." (see SetStateReporter; "state: none" without a reporter)
 //   quit                  the program is asked to quit (window::RequestQuit)
 //
 // Keywords (frame, key, down, OK, left...) are case-insensitive; names and labels are not.
@@ -54,6 +57,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -95,6 +99,7 @@ enum class Op {
     Check,       // text = label, flag = on
     Screenshot,  // text = path
     Log,         // text = text
+    Dump,
     Quit,
 };
 
@@ -149,5 +154,14 @@ std::optional<uint32_t> SeedFromEnvironment();
 
 // The seed the program's random numbers start from: TARNHOLD_SEED when set, else a fresh one.
 uint32_t RandomSeed();
+
+// ---------------------------------------------------------------------------------------------
+// 5. State reports
+// ---------------------------------------------------------------------------------------------
+
+// Names the function whose text a script's `dump` command logs: one line on what the program
+// is doing now (a match reports its local player's record). The program sets it when such a
+// state begins and clears it (empty function) when it ends. Called on the user-interface thread.
+void SetStateReporter(std::function<std::string()> reporter);
 
 } // namespace automation
