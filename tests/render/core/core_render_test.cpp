@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/app/process.h"
+#include "tests/support/resource.h"
 
 #include <SDL.h>
 
@@ -71,7 +72,8 @@ int WhitePixels(const Picture& p, int x0, int y0, int x1, int y1) {
 class MapPictures : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(MapPictures, MapIsLitAndTexturedWithTheHudAndItsHelpLines) {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display (run under xvfb-run)";
+    TARNHOLD_REQUIRE_RESOURCE(std::getenv("DISPLAY") != nullptr,
+                              "an X display (run under xvfb-run)");
     const std::string map = GetParam();
     const auto dir = apptest::FreshDir("core-render-" + map);
     const auto plain = dir / "plain.bmp", help = dir / "help.bmp";
