@@ -130,6 +130,8 @@ namespace {
 std::optional<std::string> ReadQuoted(std::string_view text, size_t& pos) {
     if (pos >= text.size() || text[pos] != '"') return std::nullopt;
     std::string out;
+    const size_t close = text.find('"', pos + 1);
+    if (close != std::string_view::npos) out.reserve(close - pos); // enough without escapes
     for (size_t i = pos + 1; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '"') {
@@ -218,7 +220,7 @@ std::string Folded(std::string_view name) {
 // so a file is read in time linear in its size.
 class Parser {
 public:
-    explicit Parser(RegDocument& document) : document_(document) {}
+    Parser(RegDocument& document, RegIndex& index) : document_(document), index_(index) {}
 
     void Problem(int line, std::string_view reason) {
         if (document_.problems.size() < kMaxProblemsListed) {
@@ -259,12 +261,12 @@ public:
             return Problem(lineNumber, "malformed key path");
         std::optional<std::string> path = local::NormaliseKeyPath(rest);
         if (!path) return Problem(lineNumber, "malformed key path");
-        const auto [known, isNew] = keyIndex_.try_emplace(
+        const auto [known, isNew] = index_.keys.try_emplace(
             std::to_string(static_cast<int>(*root)) + '\\' + Folded(*path), document_.keys.size());
         current_ = static_cast<long>(known->second);
         if (!isNew) return;
         document_.keys.push_back(RegKey{*root, std::move(*path), {}});
-        valueIndex_.emplace_back();
+        index_.values.emplace_back();
     }
 
     // "\"Name\"=data" or "@=data"; `data` may continue over lines ending in '\'.
@@ -281,15 +283,20 @@ public:
         while (pos < line.size() && IsBlank(line[pos]))
             ++pos;
         if (pos >= line.size() || line[pos] != '=') return Problem(lineNumber, "missing '='");
-        std::string data(TrimBlanks(line.substr(pos + 1)));
-        if (local::SameName(std::string_view(data).substr(0, 3), "hex")) JoinContinued(data, lines);
+        std::string_view data = TrimBlanks(line.substr(pos + 1));
+        std::string joined; // binary data continued over several lines
+        if (local::SameName(data.substr(0, 3), "hex")) {
+            joined = data;
+            JoinContinued(joined, lines);
+            data = joined;
+        }
         if (std::optional<std::string> reason = ParseData(data, value))
             return Problem(lineNumber,
                            (value.name.empty() ? std::string("@") : '"' + value.name + '"') + ": " +
                                *reason);
         if (current_ < 0) return Problem(lineNumber, "value outside a valid key section");
         RegKey& key = document_.keys[static_cast<size_t>(current_)];
-        auto& index = valueIndex_[static_cast<size_t>(current_)];
+        auto& index = index_.values[static_cast<size_t>(current_)];
         const auto [known, isNew] = index.try_emplace(Folded(value.name), key.values.size());
         if (isNew) {
             key.values.push_back(std::move(value));
@@ -319,8 +326,7 @@ private:
 
     RegDocument& document_;
     long current_ = -1; // index of the key that value lines go to, -1 when none
-    std::unordered_map<std::string, size_t> keyIndex_; // "<root>\\<folded path>" -> key
-    std::vector<std::unordered_map<std::string, size_t>> valueIndex_; // per key: folded name
+    RegIndex& index_;
     size_t problemsNotListed_ = 0;
 };
 
@@ -379,6 +385,12 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, size_t& bad) {
 } // namespace
 
 RegDocument ParseRegText(std::string_view text) {
+    RegIndex index;
+    return ParseRegTextIndexed(text, index);
+}
+
+RegDocument ParseRegTextIndexed(std::string_view text, RegIndex& index) {
+    index = RegIndex{};
     RegDocument document;
     std::string decoded;
     size_t badUnits = 0;
@@ -388,7 +400,7 @@ RegDocument ParseRegText(std::string_view text) {
         decoded = Utf16ToUtf8(text.substr(2), text[0] == '\xFE', badUnits);
         text = decoded;
     }
-    Parser parser(document);
+    Parser parser(document, index);
     if (badUnits > 0)
         parser.Problem(1, std::to_string(badUnits) + " characters are not valid UTF-16");
     LineReader lines(text);

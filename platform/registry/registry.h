@@ -126,6 +126,16 @@ struct RegDocument {
 // exports) is read as UTF-16, little- or big-endian.
 RegDocument ParseRegText(std::string_view text);
 
+// Where the keys and values of a parsed document are, in ASCII lower case: keys by
+// "<root code>\\<path>" (the root's number in RootKey), values by name, one map per key.
+struct RegIndex {
+    std::unordered_map<std::string, size_t> keys;
+    std::vector<std::unordered_map<std::string, size_t>> values;
+};
+
+// ParseRegText, also giving the index the parser builds on its way.
+RegDocument ParseRegTextIndexed(std::string_view text, RegIndex& index);
+
 // The .reg text of a document (header, one section per key, LF line ends). Parsing the result
 // gives the same keys back.
 std::string FormatRegText(const RegDocument& document);
@@ -142,7 +152,8 @@ inline constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t(16) << 20;
 class Snapshot {
 public:
     Snapshot() = default; // an empty store
-    explicit Snapshot(RegDocument document);
+    // The store held in a .reg text, parsed once.
+    static Snapshot FromText(std::string_view text);
 
     // The value as Store::ReadSetting gives it, from the store as it was read.
     Setting ReadSetting(RootKey root, std::string_view keyPath, std::string_view name) const;
@@ -154,8 +165,7 @@ public:
 private:
     friend class Store;
     RegDocument document_;
-    // "<root>\\<path>\n<name>", ASCII lower case -> (key index, value index)
-    std::unordered_map<std::string, std::pair<size_t, size_t>> index_;
+    RegIndex index_;
     std::string notice_;
 };
 

@@ -256,7 +256,7 @@ bool Store::EnsureKey(RootKey root, std::string_view keyPath) const {
 Setting Store::ReadSetting(RootKey root, std::string_view keyPath, std::string_view name) const {
     std::string bytes, why;
     if (ReadWholeFile(file_, bytes, why) != ReadStatus::Read) return {};
-    return Snapshot(ParseRegText(bytes)).ReadSetting(root, keyPath, name);
+    return Snapshot::FromText(bytes).ReadSetting(root, keyPath, name);
 }
 
 bool Store::WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
@@ -341,7 +341,7 @@ Snapshot Store::Open() const {
     case ReadStatus::Read:
         break;
     }
-    Snapshot snapshot(ParseRegText(bytes));
+    Snapshot snapshot = Snapshot::FromText(bytes);
     const std::vector<std::string>& problems = snapshot.Document().problems;
     if (problems.empty()) return snapshot;
     snapshot.notice_ = "Some settings in " + name +
@@ -364,38 +364,31 @@ Snapshot Store::Open() const {
 
 namespace {
 
-void AppendFolded(std::string& out, std::string_view text) {
-    for (char c : text)
-        out.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c);
-}
-
-std::string IndexKey(RootKey root, std::string_view path, std::string_view name) {
-    std::string key;
-    key.reserve(24 + path.size() + name.size());
-    AppendFolded(key, RootKeyName(root));
-    key += '\\';
-    AppendFolded(key, path);
-    key += '\n';
-    AppendFolded(key, name);
-    return key;
+std::string Folded(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    return out;
 }
 
 } // namespace
 
-Snapshot::Snapshot(RegDocument document) : document_(std::move(document)) {
-    for (size_t k = 0; k < document_.keys.size(); ++k) {
-        const RegKey& key = document_.keys[k];
-        for (size_t v = 0; v < key.values.size(); ++v)
-            index_.try_emplace(IndexKey(key.root, key.path, key.values[v].name), k, v);
-    }
+Snapshot Snapshot::FromText(std::string_view text) {
+    Snapshot snapshot;
+    snapshot.document_ = ParseRegTextIndexed(text, snapshot.index_);
+    return snapshot;
 }
 
 Setting Snapshot::ReadSetting(RootKey root, std::string_view keyPath, std::string_view name) const {
     const std::optional<std::string> path = local::NormaliseKeyPath(keyPath);
     if (!path) return {};
-    const auto found = index_.find(IndexKey(root, *path, name));
-    if (found == index_.end()) return {};
-    const RegValue& value = document_.keys[found->second.first].values[found->second.second];
+    const auto key =
+        index_.keys.find(std::to_string(static_cast<int>(root)) + '\\' + Folded(*path));
+    if (key == index_.keys.end()) return {};
+    const auto& values = index_.values[key->second];
+    const auto found = values.find(Folded(name));
+    if (found == values.end()) return {};
+    const RegValue& value = document_.keys[key->second].values[found->second];
     switch (value.kind) {
     case RegValue::Kind::Text:
         return Setting::FromText(value.text);
