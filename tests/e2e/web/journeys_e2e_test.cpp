@@ -154,6 +154,43 @@ TEST_F(Journey, AJoinerWithoutTheHostsMapDownloadsItWhileLoadingAndPlaysOnIt) {
     EXPECT_EQ(ann->Output().find("Download MAP"), std::string::npos);
 }
 
+TEST_F(Journey, AJoinerWhoseDownloadBringsNoMapGetsTheUnpackMessageAndEndsCleanly) {
+    testsupport::CompanionServer server(dir / "web");
+    ASSERT_FALSE(server.Host().empty()) << server.Log();
+    // The server's COUR archive holds another map only.
+    std::ofstream(server.Files() / "map" / "cour.exe", std::ios::binary)
+        << MapArchive("usine", "usine");
+    const fs::path bobs = dir / "bob-install";
+    const fs::path bobsGame = testsupport::CopyInstallation(bobs, NotCour);
+
+    auto ann = Launch("Ann", HostCour(server.Host()));
+    auto bob = Launch("Bob",
+                      ToTheSessionList("Bob", server.Host()) + Wait("hosting") +
+                          "press \"REFRESH SERVER\"\n"
+                          "select lstserv 0\n"
+                          "press \"JOIN GAME\"\n"
+                          "waitscreen waiting_room\n",
+                      bobsGame);
+    ASSERT_TRUE(ann->WaitOutput("waiting room: 1 of 4 players ready...", 40s)) << ann->Output();
+    Signal("hosting");
+    ASSERT_TRUE(ann->WaitOutput("waiting room: 2 of 4 players ready...", 40s))
+        << ann->Output() << "\n---\n"
+        << bob->Output();
+    Signal("start");
+
+    // The download ran and unpacked, but COUR is still missing: the instructions, then the
+    // program's fatal end.
+    EXPECT_EQ(bob->WaitExit(60s), 3) << bob->Output();
+    const std::string out = bob->Output();
+    EXPECT_EQ(server.Served("/tarnhold/map/cour.exe"), 1u) << server.Log();
+    EXPECT_TRUE(fs::exists(bobs / "map" / "usine.map"));
+    EXPECT_NE(out.find("dezipper le fichier " + bobs.string() + "/map/cour.zip"), std::string::npos)
+        << out;
+    EXPECT_TRUE(ann->WaitOutput("message: Bob leave the game.", 30s)) << ann->Output();
+    Signal("quit");
+    EXPECT_EQ(ann->WaitExit(40s), 0) << ann->Output();
+}
+
 TEST_F(Journey, ALanJoinerWithoutTheMapGetsTheUnpackMessageAndEndsCleanly) {
     const fs::path bobs = dir / "bob-install";
     const fs::path bobsGame = testsupport::CopyInstallation(bobs, NotCour);
