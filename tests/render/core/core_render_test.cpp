@@ -123,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(Maps, MapPictures,
 // mode of the first display device, a colour depth of 16 bits, which this screen does not offer.
 // The match covers the whole screen with its 3D view and draws the HUD over it.
 TEST(FullScreen, StoredFullScreenModeDrawsTheWholeScreenWithTheHud) {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display (run under xvfb-run)";
+    TARNHOLD_REQUIRE_RESOURCE(std::getenv("DISPLAY") != nullptr,
+                              "an X display (run under xvfb-run)");
     ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
     SDL_DisplayMode screen{};
     ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &screen), 0) << SDL_GetError();

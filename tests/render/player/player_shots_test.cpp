@@ -6,6 +6,7 @@
 #include "platform/render/render.h"
 #include "tests/render/render/gl_context.h"
 #include "tests/render/render/picture_diff.h"
+#include "tests/support/resource.h"
 #include "tests/unit/player/match_world.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +47,8 @@ protected:
     }
     static void TearDownTestSuite() { delete context_; }
     void SetUp() override {
-        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display (run under xvfb-run)";
+        TARNHOLD_REQUIRE_RESOURCE(std::getenv("DISPLAY") != nullptr,
+                                  "an X display (run under xvfb-run)");
         ASSERT_TRUE(contextOk_);
         std::string error;
         renderer = render::Renderer::Create(&error);
