@@ -41,6 +41,17 @@ constexpr int kExitSecondInstance = 1; // another instance runs; this one did no
 constexpr int kExitBadSetup = 2;       // bad script or seed, or no video at all
 constexpr int kExitFatal = 3;          // a match ended on content it could not read
 
+// A relative TARNHOLD_HOME names a folder of the starting directory. The match start changes
+// the working directory to the installation directory, so the name is made absolute here,
+// before anything reads it: the settings written at the end of a match go where they were read.
+void AnchorSettingsDirectory() {
+    const char* home = std::getenv("TARNHOLD_HOME");
+    if (home == nullptr || *home == '\0' || std::filesystem::path(home).is_absolute()) return;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(home, error);
+    if (!error) ::setenv("TARNHOLD_HOME", absolute.c_str(), 1);
+}
+
 // The settings directory, created when missing; empty when it cannot be made.
 std::filesystem::path PrepareSettingsDirectory() {
     try {
@@ -65,7 +76,6 @@ void RefuseSecondInstance() {
 void PrepareDeveloperMatch(const std::string& mapName) {
     core::LitIni(core::MenuDefaults{});
     core::DecimalSeparator = sys::LocaleDecimalSeparator();
-    core::ProgramDirectory = sys::ExecutableDirectory().string();
     core::LoadFlag = true;
     core::MapName = mapName;
     if (core::Skin.empty()) core::Skin = "1";
@@ -247,10 +257,9 @@ void ConnectWebClient() {
 // main menu; the menu, the lobby and the match run inside the event pump until the program is
 // asked to quit or a match has been played. Returns the exit status (that of the match, if any).
 int RunFromMenu() {
-    core::ProgramDirectory = sys::ExecutableDirectory().string();
     PrepareNetwork();
     std::shared_ptr<ui::RenderWindow> render;
-    ui::Splash(sys::ExecutableDirectory(), [&render](ui::SplashScreen& splash) {
+    ui::Splash(core::ProgramDirectory, [&render](ui::SplashScreen& splash) {
         render = MakeMatchWindow(
             {splash.RenvoieImage(0), splash.RenvoieImage(1), splash.RenvoieImage(2)},
             net::LeaveSession);
@@ -279,6 +288,7 @@ int main() {
     ConnectWebClient();
 
     // 1. One instance per machine (settings directory).
+    AnchorSettingsDirectory();
     const std::filesystem::path settings = PrepareSettingsDirectory();
     std::unique_ptr<sys::InstanceLock> lock;
     if (!settings.empty()) {
@@ -302,6 +312,8 @@ int main() {
     core::VersionText = core::MakeVersionText(TARNHOLD_VERSION_MAJOR, TARNHOLD_VERSION_MINOR,
                                               TARNHOLD_VERSION_PATCH);
     sys::Log(core::ProgramName + " " + core::VersionText);
+    core::ProgramDirectory = core::FindProgramDirectory().string();
+    sys::Log("content from " + core::ProgramDirectory);
 
     if (!window::Init(core::ProgramName, kInitialWidth, kInitialHeight)) return kExitBadSetup;
 

@@ -177,10 +177,15 @@ void BuildWarehouseMap();
 // Gives the warehouse meshes their material (power 10, specular 0.2 grey, emissive black,
 // ambient factor 0.3 grey) and the colour white.
 void DressWarehouse();
-// Writes the corridor's logo textures into DataPath/media: "logo2.bmp", "logo3.bmp",
-// "logo.bmp" and "logo4.bmp" from "logo4_0.bmp" (variant 0) or "logo4_1.bmp" (otherwise).
-// Each file is replaced atomically, so a failure leaves the previous picture. Errors ignored.
+// Writes the corridor's logo textures, read from DataPath/media, into LogoDirectory():
+// "logo2.bmp", "logo3.bmp", "logo.bmp" and "logo4.bmp" from "logo4_0.bmp" (variant 0) or
+// "logo4_1.bmp" (otherwise). Each file is replaced atomically, so a failure leaves the previous
+// picture. Errors ignored.
 void ExportLogos(int variant);
+// Where ExportLogos writes: the "media" folder of this machine's data directory (the
+// installation directory may be read-only and is shared by every user). The corridor's meshes
+// look for their textures there first, then in DataPath/media.
+std::filesystem::path LogoDirectory();
 
 // =============================================================================================
 // 7. Frame timing

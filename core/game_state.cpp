@@ -4,6 +4,7 @@
 #include "model/mdl.h"
 #include "platform/audio/audio.h"
 #include "platform/scene/scene.h"
+#include "platform/window/system.h"
 
 namespace core {
 
@@ -14,6 +15,20 @@ int32_t SoftKey = 1;
 std::string VersionText;
 std::string DecimalSeparator = ".";
 std::string ProgramDirectory;
+
+std::filesystem::path FindProgramDirectory() {
+    // The character model, without which no match starts, marks a content folder.
+    const auto holdsContent = [](const std::filesystem::path& dir) {
+        std::error_code error;
+        return std::filesystem::is_regular_file(dir / "models" / "terror.qc", error);
+    };
+    const std::filesystem::path executableDir = sys::ExecutableDirectory();
+    if (holdsContent(executableDir)) return executableDir;
+    const std::filesystem::path installed =
+        (executableDir / TARNHOLD_CONTENT_FROM_BINDIR).lexically_normal();
+    if (holdsContent(installed)) return installed;
+    return executableDir;
+}
 
 std::string MakeVersionText(int major, int minor, int revision) {
     return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(revision);

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,9 +58,15 @@ extern std::string VersionText;
 // the model and map files put it in place of the first ".". "." until the splash reads it.
 extern std::string DecimalSeparator;
 
-// The installation directory (models/, weapons/, map/, media/). Set by the entry point; when
-// empty, the match start uses the executable's directory.
+// The installation directory (models/, weapons/, map/, media/). Set by the entry point from
+// FindProgramDirectory(); when empty, the match start and the screens ask FindProgramDirectory().
 extern std::string ProgramDirectory;
+
+// The installation directory as the running program finds it from its own location: the
+// executable's directory when the content is beside it (the build tree, a folder copied whole),
+// else the content folder of an installed prefix (<prefix>/share/tarnhold for <prefix>/bin),
+// else the executable's directory, so that messages about missing files name that one.
+std::filesystem::path FindProgramDirectory();
 
 // "major.minor.revision" from the three version numbers.
 std::string MakeVersionText(int major, int minor, int revision);

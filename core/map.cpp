@@ -8,6 +8,7 @@
 #include "core/game.h"
 
 #include "model/mdl.h"
+#include "platform/registry/registry.h"
 #include "platform/window/system.h"
 #include "platform/window/window.h"
 
@@ -17,6 +18,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -248,9 +250,18 @@ scene::SearchPath MediaPath() {
     return path;
 }
 
-// Loads `file` from the media folder into a new builder added to `frame`; throws FatalError.
+// The corridor's textures: the exported logos first, then the media folder.
+scene::SearchPath CorridorPath() {
+    scene::SearchPath path;
+    path.AddFolder(LogoDirectory().string());
+    path.AddFolder((fs::path(DataPath) / "media").string());
+    return path;
+}
+
+// Loads `file` from the media folder into a new builder added to `frame`, its textures found
+// on the corridor's path; throws FatalError.
 void LoadCorridorPiece(const std::string& file, const std::shared_ptr<scene::Frame>& frame) {
-    const scene::SearchPath path = MediaPath();
+    const scene::SearchPath path = CorridorPath();
     auto builder = scene::MeshBuilder::Create();
     const scene::LoadStatus status =
         scene::LoadXIntoMeshBuilder(*builder, file, &path, SearchPathTextures(path));
@@ -258,9 +269,10 @@ void LoadCorridorPiece(const std::string& file, const std::shared_ptr<scene::Fra
     frame->AddVisual(builder);
 }
 
-// Atomically replaces `target` by the bytes of `source`. False when either fails.
+// Atomically replaces `target` by `bytes`. False when that fails. The temporary file is the
+// process's own, so two programs sharing the folder never write into each other's.
 bool CopyPicture(const std::string& bytes, const fs::path& target) {
-    const fs::path temporary = target.string() + ".tmp";
+    const fs::path temporary = target.string() + "." + std::to_string(::getpid()) + ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), std::streamsize(bytes.size()));
@@ -302,9 +314,15 @@ LogoPictures& Logos() {
 
 } // namespace
 
+fs::path LogoDirectory() {
+    return registry::DataDirectory() / "media";
+}
+
 void ExportLogos(int variant) {
     const LogoPictures& logos = Logos();
-    const fs::path media = fs::path(DataPath) / "media";
+    const fs::path media = LogoDirectory();
+    std::error_code ec;
+    fs::create_directories(media, ec);
     const std::pair<const std::string*, const char*> files[4] = {
         {&logos.logo2, "logo2.bmp"},
         {&logos.logo3, "logo3.bmp"},
@@ -318,7 +336,7 @@ void ExportLogos(int variant) {
 }
 
 void BuildCorridorMap() {
-    const scene::SearchPath media = MediaPath();
+    const scene::SearchPath media = CorridorPath();
     // 1. Scale and light.
     MapScale = 5.0;
     SceneFrame->AddLight(scene::Light::Create(scene::LightType::Ambient, {0.8f, 0.8f, 0.8f}));

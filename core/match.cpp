@@ -341,7 +341,7 @@ int StartMatch() {
     // 6. Sound.
     InitSound();
     // 7. Installation directory.
-    DataPath = ProgramDirectory.empty() ? sys::ExecutableDirectory().string() : ProgramDirectory;
+    DataPath = ProgramDirectory.empty() ? FindProgramDirectory().string() : ProgramDirectory;
     // 8. Game sounds; one that cannot be read is reported and the match goes on without it.
     LoadGameSounds();
     // 9. Root and scene.

@@ -18,9 +18,9 @@
 
 namespace ui::screen_util {
 
-// The installation directory: core::ProgramDirectory, else the executable's directory.
+// The installation directory: core::ProgramDirectory, else as the program finds it.
 inline std::filesystem::path InstallDirectory() {
-    return core::ProgramDirectory.empty() ? sys::ExecutableDirectory()
+    return core::ProgramDirectory.empty() ? core::FindProgramDirectory()
                                           : std::filesystem::path(core::ProgramDirectory);
 }
 

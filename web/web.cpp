@@ -332,7 +332,7 @@ std::string RecupMessage(int32_t type) {
 namespace {
 
 std::filesystem::path InstallDirectory() {
-    return core::ProgramDirectory.empty() ? sys::ExecutableDirectory()
+    return core::ProgramDirectory.empty() ? core::FindProgramDirectory()
                                           : std::filesystem::path(core::ProgramDirectory);
 }
 

@@ -46,6 +46,13 @@ std::filesystem::path SettingsDirectory();
 // std::filesystem::filesystem_error when it cannot be created or exists as a non-directory.
 std::filesystem::path EnsureSettingsDirectory();
 
+// The machine's own data directory, for files the game makes for itself (the installation
+// directory may be read-only and is shared by every user): $TARNHOLD_HOME/data when
+// $TARNHOLD_HOME is set (several machines on one computer stay apart), else
+// $XDG_DATA_HOME/tarnhold, else ~/.local/share/tarnhold. Same rules for empty and relative
+// variables as SettingsDirectory(). Does not touch the file system.
+std::filesystem::path DataDirectory();
+
 // ---------------------------------------------------------------------------------------------
 // 2. Keys, value types and settings
 // ---------------------------------------------------------------------------------------------

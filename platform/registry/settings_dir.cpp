@@ -41,6 +41,14 @@ std::filesystem::path SettingsDirectory() {
     return HomeDirectory() / ".config" / "tarnhold";
 }
 
+std::filesystem::path DataDirectory() {
+    const std::string own = EnvOrEmpty("TARNHOLD_HOME");
+    if (!own.empty()) return std::filesystem::path(own) / "data";
+    const std::filesystem::path xdg = EnvOrEmpty("XDG_DATA_HOME");
+    if (!xdg.empty() && xdg.is_absolute()) return xdg / "tarnhold";
+    return HomeDirectory() / ".local" / "share" / "tarnhold";
+}
+
 std::filesystem::path EnsureSettingsDirectory() {
     const std::filesystem::path dir = SettingsDirectory();
     std::error_code error;

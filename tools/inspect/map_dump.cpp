@@ -57,7 +57,7 @@ int MapCommand(std::span<const std::string> args, std::ostream& out, std::ostrea
         return 2;
     }
     core::MapName = args[0];
-    core::DataPath = args.size() > 1 ? args[1] : sys::ExecutableDirectory().string();
+    core::DataPath = args.size() > 1 ? args[1] : core::FindProgramDirectory().string();
     core::DecimalSeparator = sys::LocaleDecimalSeparator();
     CreateFrames();
     const bool builtIn = core::MapName == "couloirs" || core::MapName == "entrepot";

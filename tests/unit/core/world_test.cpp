@@ -113,9 +113,23 @@ TEST_F(TempInstall, MapWithoutLadderFileHasAnEmptyLadderFrame) {
     EXPECT_EQ(core::WallFrame->GetVisualCount(), 1u);
 }
 
+// The pixels of the texture named `name` on the faces of the first builder of `frame`.
+std::vector<uint8_t> FaceTexturePixels(const scene::Frame& frame, const std::string& name) {
+    for (const scene::Face& face : Builder(frame).Faces())
+        if (face.texture && face.texture->GetName() == name) return face.texture->GetImage().rgba;
+    return {};
+}
+
 TEST(BuiltInMaps, CorridorHasTwoTurnedSectionsAndHiddenCollisionMeshes) {
+    // The logos are written into the machine's own data folder, never into the installation.
+    const fs::path home = fs::path(::testing::TempDir()) / ("corridor-" + std::to_string(getpid()));
+    fs::remove_all(home);
+    ::setenv("TARNHOLD_HOME", home.c_str(), 1);
+    const auto installedLogo = fs::path(TARNHOLD_INSTALL_DIR) / "media" / "logo4.bmp";
+    const auto installedTime = fs::last_write_time(installedLogo);
     MakeWorldFrames(TARNHOLD_INSTALL_DIR, "couloirs");
     core::BuildCorridorMap();
+    ::unsetenv("TARNHOLD_HOME");
     EXPECT_DOUBLE_EQ(core::MapScale, 5.0);
     EXPECT_EQ(core::DecorFrameA->GetVisualCount(), 2u);
     EXPECT_EQ(core::DecorFrameB->GetVisualCount(), 2u);
@@ -135,13 +149,20 @@ TEST(BuiltInMaps, CorridorHasTwoTurnedSectionsAndHiddenCollisionMeshes) {
     }
     EXPECT_EQ(core::SectionFrames[3]->GetParent(), core::FloorFrame);
     EXPECT_EQ(core::FloorFrame->GetTraversalOptions(), 3u);
-    // The fourth logo of the second section is the second variant.
-    const auto read = [](const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
+    // Each section shows its own variant of the fourth logo.
     const fs::path media = fs::path(TARNHOLD_INSTALL_DIR) / "media";
-    EXPECT_EQ(read(media / "logo4.bmp"), read(media / "logo4_1.bmp"));
+    const auto variant = [&](const char* file) {
+        return scene::LoadTexture((media / file).string())->GetImage().rgba;
+    };
+    const std::vector<uint8_t> first = FaceTexturePixels(*core::DecorFrameA, "logo4.bmp");
+    const std::vector<uint8_t> second = FaceTexturePixels(*core::DecorFrameB, "logo4.bmp");
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first, variant("logo4_0.bmp"));
+    EXPECT_EQ(second, variant("logo4_1.bmp"));
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(fs::is_regular_file(home / "data" / "media" / "logo4.bmp"));
+    EXPECT_EQ(fs::last_write_time(installedLogo), installedTime);
+    fs::remove_all(home);
 }
 
 TEST(BuiltInMaps, WarehouseIsLoadedAsFramesScaledAndDressed) {

@@ -13,22 +13,30 @@ TEST(SettingsDirectory, FollowsTarnholdHomeThenXdgThenHome) {
     {
         ScopedEnv own("TARNHOLD_HOME", "/tmp/machine-a");
         ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg");
+        ScopedEnv data("XDG_DATA_HOME", "/xdg-data");
         EXPECT_EQ(registry::SettingsDirectory(), "/tmp/machine-a");
+        EXPECT_EQ(registry::DataDirectory(), "/tmp/machine-a/data"); // one folder per machine
     }
     {
         ScopedEnv own("TARNHOLD_HOME", "");
         ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg");
+        ScopedEnv data("XDG_DATA_HOME", "/xdg-data");
         EXPECT_EQ(registry::SettingsDirectory(), "/xdg/tarnhold");
+        EXPECT_EQ(registry::DataDirectory(), "/xdg-data/tarnhold");
     }
     {
         ScopedEnv own("TARNHOLD_HOME", std::nullopt);
         ScopedEnv xdg("XDG_CONFIG_HOME", "relative/config");
+        ScopedEnv data("XDG_DATA_HOME", "relative/data");
         EXPECT_EQ(registry::SettingsDirectory(), "/home/someone/.config/tarnhold");
+        EXPECT_EQ(registry::DataDirectory(), "/home/someone/.local/share/tarnhold");
     }
     {
         ScopedEnv own("TARNHOLD_HOME", std::nullopt);
         ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
+        ScopedEnv data("XDG_DATA_HOME", std::nullopt);
         EXPECT_EQ(registry::SettingsDirectory(), "/home/someone/.config/tarnhold");
+        EXPECT_EQ(registry::DataDirectory(), "/home/someone/.local/share/tarnhold");
     }
 }
 
