@@ -2,6 +2,8 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(glm REQUIRED)
+# zlib: the icon's PNG files (packaging/) and the test that reads them back.
+find_package(ZLIB REQUIRED)
 
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(EPOXY REQUIRED IMPORTED_TARGET epoxy)

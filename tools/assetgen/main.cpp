@@ -1,6 +1,7 @@
-// tools/assetgen/main.cpp — `assetgen <installation directory> [stamp file]`: writes the default
-// game content; touches the stamp file after a complete run so the build reruns it only when
-// the generator changes.
+// tools/assetgen/main.cpp — `assetgen <installation directory> [manifest file]`: writes the
+// default game content; after a complete run writes the manifest, one written file per line
+// relative to the installation directory ('/' separators). The build reruns the generator only
+// when it changes, and installs exactly the files the manifest lists.
 #include "tools/assetgen/assetgen.h"
 
 #include <cstdio>
@@ -8,7 +9,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: assetgen <installation directory> [stamp file]\n");
+        std::fprintf(stderr, "usage: assetgen <installation directory> [manifest file]\n");
         return 2;
     }
     std::vector<std::string> written;
@@ -18,9 +19,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (argc >= 3) {
-        std::ofstream stamp(argv[2], std::ios::trunc);
-        stamp << written.size() << " files\n";
-        if (!stamp) {
+        std::ofstream manifest(argv[2], std::ios::trunc);
+        for (const std::string& file : written)
+            manifest << file << '\n';
+        if (!manifest) {
             std::fprintf(stderr, "assetgen: cannot write %s\n", argv[2]);
             return 1;
         }
