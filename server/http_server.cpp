@@ -673,6 +673,9 @@ private:
             request.queryOk = DecodeQuery(target.substr(mark + 1), request.query);
         request.method = exchange.method;
         request.target = exchange.target;
+        if (const char* authorization = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                                    MHD_HTTP_HEADER_AUTHORIZATION))
+            request.authorization = authorization;
 
         if (const double wait = rate_.Take(request.client, Clock::now()); wait > 0) {
             const int seconds = std::max(1, int(std::ceil(wait)));

@@ -51,9 +51,10 @@ struct Request {
     std::string target; // the request target as received (undecoded path and query)
     std::string path;   // the %-decoded path, free of NUL and control bytes
     std::vector<std::pair<std::string, std::string>> query; // decoded pairs, in order
-    bool queryOk = true; // false when a query %-escape was malformed
-    std::string client;  // the client's address (see trusted proxies)
-    std::string peer;    // the address of the TCP peer
+    bool queryOk = true;       // false when a query %-escape was malformed
+    std::string client;        // the client's address (see trusted proxies)
+    std::string peer;          // the address of the TCP peer
+    std::string authorization; // the Authorization header ("" when absent); never logged
 
     // How many times `key` occurs in the query.
     size_t Count(std::string_view key) const;

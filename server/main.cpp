@@ -12,10 +12,12 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <pthread.h>
 #include <string>
 #include <string_view>
@@ -58,6 +60,25 @@ Where it listens and what it serves:
   --trusted-proxy ADDR     a load balancer or reverse proxy in front of this server (may be
                            given several times): for requests from it, the client's address
                            is taken from X-Forwarded-For, and it has no connection cap
+
+The operator:
+  --operator-key-file FILE the operator key: the first line of FILE (at least 16 characters;
+                           keep the file readable by the server's user only). It reads the
+                           private messages players send to the publisher: on the page
+                           /operator, or /script/getmess.php3?LESOFT=1&LETYP=2, with HTTP
+                           Basic authentication, the key as the password (any user name),
+                           e.g. curl -u op:KEY. Without a key nobody reads them.
+  --operator-key KEY       the key itself (seen by every user of the machine in the process
+                           list: prefer --operator-key-file)
+
+Accounts and match reports:
+  Reports, posts and withdrawals act for an account only with its password (the game sends
+  it); an account without a password proves nothing. A match report adds at most what one
+  match can give and is otherwise refused whole (nothing is added): each counter at most
+  10000; no more head-shot deaths than deaths; and no more than the play time the account
+  has banked allows: in one second of play a player dies at most once, kills at most 3 times
+  and lands at most 10 head-shot hits. An account banks the real time that passes, up to one
+  hour, and starts with one minute.
 
 Limits (per client address unless said otherwise):
   --rate N                 requests per second allowed on average (default 20; 0 = no limit);
@@ -102,6 +123,32 @@ long NumberArgument(std::string_view name, const std::string& text, long low, lo
     return value;
 }
 
+// The first line of the key file `path` (without its line end).
+std::string ReadKeyFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string line;
+    if (!file || !std::getline(file, line)) Usage("cannot read the key file " + path);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::error_code error;
+    using std::filesystem::perms;
+    const perms mode = std::filesystem::status(path, error).permissions();
+    if (!error && (mode & (perms::group_read | perms::others_read)) != perms::none)
+        std::fprintf(stderr, "tarnhold-server: warning: other users can read the key file %s\n",
+                     path.c_str());
+    return line;
+}
+
+// `key` when it is fit to be the operator key: 16 printable ASCII characters at least.
+std::string OperatorKey(std::string_view option, const std::string& key) {
+    const bool printable = std::all_of(key.begin(), key.end(), [](char c) {
+        return static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7f;
+    });
+    if (key.size() < 16 || !printable)
+        Usage("the operator key of " + std::string(option) +
+              " needs at least 16 printable characters, without spaces");
+    return key;
+}
+
 Options ParseArguments(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -136,6 +183,10 @@ Options ParseArguments(int argc, char** argv) {
             o.config.gameLifetimeSeconds = number(1, 10'000'000) * 60;
         else if (name == "--trusted-proxy")
             o.listen.trustedProxies.push_back(value);
+        else if (name == "--operator-key")
+            o.config.operatorKey = OperatorKey(name, value);
+        else if (name == "--operator-key-file")
+            o.config.operatorKey = OperatorKey(name, ReadKeyFile(value));
         else if (name == "--rate")
             l.rate = double(number(0, 1'000'000));
         else if (name == "--burst")

@@ -10,7 +10,10 @@
 #include "server/files.h"
 #include "server/site.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <optional>
 
@@ -30,7 +33,32 @@ constexpr size_t kVersionMax = 32;
 constexpr size_t kCommentMax = 500;
 constexpr size_t kMessageMax = 2000;
 constexpr int64_t kAccountMax = 2147483647;
-constexpr int64_t kCounterMax = 100000; // more than any one match can give
+
+// The bytes of base64 `text` (standard alphabet, padding optional); nothing when malformed.
+std::optional<std::string> DecodeBase64(std::string_view text) {
+    while (!text.empty() && text.back() == '=')
+        text.remove_suffix(1);
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        int value = -1;
+        if (c >= 'A' && c <= 'Z') value = c - 'A';
+        if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+        if (c >= '0' && c <= '9') value = c - '0' + 52;
+        if (c == '+') value = 62;
+        if (c == '/') value = 63;
+        if (value < 0) return std::nullopt;
+        bits = (bits << 6) | uint32_t(value);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += char((bits >> count) & 0xff);
+        }
+    }
+    if (count >= 6) return std::nullopt; // a lone sixth of a byte
+    return out;
+}
 
 } // namespace
 
@@ -71,6 +99,26 @@ bool IsCleanText(std::string_view text) {
     return true;
 }
 
+bool HoldsOperatorKey(const Request& req, const Config& config) {
+    const std::string& key = config.operatorKey;
+    if (key.empty()) return false;
+    // "Basic " (the scheme in any case) and base64 of "user:password".
+    std::string_view header = req.authorization;
+    constexpr std::string_view kScheme = "basic ";
+    if (header.size() <= kScheme.size()) return false;
+    for (size_t i = 0; i < kScheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(header[i])) != kScheme[i]) return false;
+    header.remove_prefix(kScheme.size());
+    while (!header.empty() && header.front() == ' ')
+        header.remove_prefix(1);
+    const std::optional<std::string> credentials = DecodeBase64(header);
+    if (!credentials) return false;
+    const size_t colon = credentials->find(':');
+    if (colon == std::string::npos) return false;
+    const std::string_view given = std::string_view(*credentials).substr(colon + 1);
+    return given.size() == key.size() && CRYPTO_memcmp(given.data(), key.data(), key.size()) == 0;
+}
+
 namespace {
 
 // The values of one request, each read once and checked; any bad value makes the request bad.
@@ -100,6 +148,11 @@ public:
             return {};
         }
         return std::move(*text);
+    }
+    // A number in [low, high] when the key is present once, nothing when it is absent.
+    std::optional<int64_t> OptionalNumber(const char* key, int64_t low, int64_t high) {
+        if (req_.Count(key) == 0) return std::nullopt;
+        return Number(key, low, high);
     }
     // A text of at most `max` bytes when the key is present once, nothing when it is absent.
     std::optional<std::string> OptionalText(const char* key, size_t max) {
@@ -181,10 +234,13 @@ public:
         const int64_t player = v.Number("LEJOUEUR", 0, kAccountMax);
         const std::string version = v.Text("LAVERSION", kVersionMax);
         const std::string comment = v.Text("LECOMMENT", kCommentMax);
+        const std::optional<std::string> password = v.OptionalText("LEPWD", kPasswordMax);
         if (v.Bad() || !KnownSoft(soft) || version.empty()) {
             return SendWord("SERVEUR", "NO");
         }
-        return SendWord("SERVEUR", std::to_string(store_.PublishGame(soft, player, version, comment,
+        // The game is the account's only when the request proves it; else it is a guest's.
+        const int64_t owner = Proven(player, password) ? player : 0;
+        return SendWord("SERVEUR", std::to_string(store_.PublishGame(soft, owner, version, comment,
                                                                      req.client)));
     }
 
@@ -208,7 +264,11 @@ public:
     Response DeleteServer(const Request& req) {
         Values v(req);
         const int64_t key = v.Number("CLE_SERVEUR", 1, INT64_MAX);
-        return SendDone(!v.Bad() && store_.RemoveGame(key, req.client));
+        const std::optional<int64_t> player = v.OptionalNumber("CLE_JOUEUR", 0, kAccountMax);
+        const std::optional<std::string> password = v.OptionalText("LEPWD", kPasswordMax);
+        if (v.Bad()) return SendDone(false);
+        const int64_t proven = player && Proven(*player, password) ? *player : 0;
+        return SendDone(store_.RemoveGame(key, req.client, proven));
     }
 
     Response QuitServer(const Request& req) {
@@ -216,15 +276,18 @@ public:
         const int64_t soft = v.Number("CLE_SOFT", 0, kAccountMax);
         const int64_t player = v.Number("CLE_JOUEUR", 0, kAccountMax);
         MatchCounters counters;
-        counters.kills = v.Number("KILLER", 0, kCounterMax);
-        counters.deaths = v.Number("KILLED", 0, kCounterMax);
-        counters.sniperKills = v.Number("SNIPPER", 0, kCounterMax);
-        counters.snipedDeaths = v.Number("SNIPPED", 0, kCounterMax);
+        counters.kills = v.Number("KILLER", 0, kReportCounterMax);
+        counters.deaths = v.Number("KILLED", 0, kReportCounterMax);
+        counters.sniperKills = v.Number("SNIPPER", 0, kReportCounterMax);
+        counters.snipedDeaths = v.Number("SNIPPED", 0, kReportCounterMax);
         const std::string comment = v.Text("COMMENT", kCommentMax);
-        if (v.Bad() || !KnownSoft(soft)) {
+        const std::optional<std::string> password = v.OptionalText("LEPWD", kPasswordMax);
+        // Every head-shot death is a death.
+        if (v.Bad() || !KnownSoft(soft) || counters.snipedDeaths > counters.deaths ||
+            !Proven(player, password)) {
             return SendDone(false);
         }
-        return SendDone(store_.ReportMatch(player, counters, comment));
+        return SendDone(store_.ReportMatch(player, counters, comment) == ReportOutcome::Added);
     }
 
     Response NewPlayer(const Request& req) {
@@ -263,7 +326,8 @@ public:
     std::optional<Account> UpdateAccount(int64_t id, const AccountForm& form,
                                          const std::optional<std::string>& previous) {
         if (std::optional<Account> account = store_.UpdateAccount(id, form)) return account;
-        if (!previous || *previous == form.password) return std::nullopt;
+        // A password is never taken away: an account without one is open to anybody.
+        if (!previous || *previous == form.password || form.password.empty()) return std::nullopt;
         AccountForm known = form;
         known.password = *previous;
         if (!store_.UpdateAccount(id, known) ||
@@ -278,8 +342,10 @@ public:
         const int64_t player = v.Number("LEJOUEUR", 0, kAccountMax);
         const int64_t type = v.Number("LETYP", 0, 1);
         const std::string text = v.Text("LEMESS", kMessageMax);
+        const std::optional<std::string> password = v.OptionalText("LEPWD", kPasswordMax);
         const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-        if (v.Bad() || !KnownSoft(soft) || blank) {
+        // Account 0 posts as GUEST; any other account proves itself.
+        if (v.Bad() || !KnownSoft(soft) || blank || (player != 0 && !Proven(player, password))) {
             return SendDone(false);
         }
         store_.PostMessage(soft, player, type, text);
@@ -291,7 +357,8 @@ public:
         const int64_t soft = v.Number("LESOFT", 0, kAccountMax);
         const int64_t type = v.Number("LETYP", 0, 2);
         Reply reply("MESSAGES");
-        if (!v.Bad() && KnownSoft(soft)) {
+        // The publisher's inbox is the operator's only.
+        if (!v.Bad() && KnownSoft(soft) && (type != 2 || HoldsOperatorKey(req, config_))) {
             const std::optional<int64_t> from =
                 type == 1 ? std::optional<int64_t>(config_.publisherAccount) : std::nullopt;
             for (const Message& m :
@@ -313,6 +380,11 @@ public:
     }
 
 private:
+    // True when `password` (LEPWD) is the password of account `player`.
+    bool Proven(int64_t player, const std::optional<std::string>& password) {
+        return player != 0 && password && store_.ProveAccount(player, *password);
+    }
+
     Store& store_;
     const Config& config_;
 };
@@ -368,9 +440,10 @@ Routes MakeRoutes(Store& store, const Config& config) {
         {"/script/get_map.php3", &Scripts::GetMaps},
     };
     Routes routes;
-    // Account requests hash passwords: their own pool keeps them from delaying the rest.
+    // Requests that check a password hash it: their own pool keeps them from delaying the rest.
     routes.laneOf = [](const Request& req) {
-        return req.path == "/script/nouveaujoueur.php3" ? Lane::Slow : Lane::Fast;
+        return req.path == "/script/nouveaujoueur.php3" || req.Count("LEPWD") > 0 ? Lane::Slow
+                                                                                  : Lane::Fast;
     };
     routes.handle = [scripts, &store, &config](const Request& req) -> Response {
         for (const auto& [path, handler] : kScripts)
@@ -380,6 +453,7 @@ Routes MakeRoutes(Store& store, const Config& config) {
             return ServeFile(config.files, std::string_view(req.path).substr(kFiles.size()));
         if (req.path == "/" || req.path == "/index.html") return HomePage(store, config);
         if (req.path == "/site.css") return StyleSheet();
+        if (req.path == "/operator") return OperatorPage(store, config, req);
         return Response::Text(404, "Not found.\n");
     };
     return routes;

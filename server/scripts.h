@@ -15,13 +15,25 @@
 //   /tarnhold/...               the files folder: map/<name>.exe and release.exe
 //   /                           the home page: games, ranking, board and maps (HTML)
 //   /site.css                   its style sheet
+//   /operator                   the private messages, for the operator key only (HTML)
 //
 // Every query value is checked: numbers are plain decimal within their range, texts are UTF-8
 // without control characters (tab and line breaks allowed) and within their length bound. A
 // request with a missing or bad value is refused ("NO") and changes nothing. Reply texts are
 // XML-escaped. Message types: 0 public board; 1 private, to the publisher. Reading type 1 gives
 // the publisher's own type-1 posts (news to the players), reading type 2 gives the publisher's
-// inbox (every type-1 post).
+// inbox (every type-1 post) to a request that holds the operator key, and no message to any
+// other.
+//
+// Proof of an account: the requests that act for an account carry its password as LEPWD
+// (the access log writes it as ***); an account without a password proves nothing.
+//   - quitte_server.php3 needs the proof of CLE_JOUEUR, and adds at most what one match can
+//     give (ReportRules; each counter at most kReportCounterMax, SNIPPED never above KILLED):
+//     a report over it is refused whole, nothing is added.
+//   - nouveaumess.php3 needs the proof of LEJOUEUR unless LEJOUEUR is 0 (a post as GUEST).
+//   - set_server.php3 lists the game as LEJOUEUR's when the request proves it, else as a
+//     GUEST game. delete_server.php3 withdraws an account's game for the proof of that account
+//     (CLE_JOUEUR and LEPWD), a GUEST game from the address that published it.
 //
 // Accounts: account number 0 registers the login (nouveaujoueur.php3 answers NO when the login
 // is another account's; the same login and password give back that account). Another number
@@ -50,7 +62,15 @@ struct Config {
     int64_t publisherAccount = 1;           // the account whose type-1 posts are news
     int messageLimit = 50;                  // messages returned per read
     int rankingLimit = 50;                  // accounts on the web ranking
+    std::string operatorKey;                // reads the private messages; "": nobody does
 };
+
+// Each counter of one match report at most (KILLER, KILLED, SNIPPER, SNIPPED).
+inline constexpr int64_t kReportCounterMax = 10000;
+
+// True when the request's Authorization header is HTTP Basic with the operator key as its
+// password (any user name), and the key is set.
+bool HoldsOperatorKey(const Request& req, const Config& config);
 
 // The routes of the whole server. `store` and `config` must outlive the server.
 Routes MakeRoutes(Store& store, const Config& config);

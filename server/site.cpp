@@ -75,14 +75,12 @@ void RankingSection(std::string& html, Store& store, const Config& config) {
     html += "</tbody></table></div>\n</section>\n";
 }
 
-void BoardSection(std::string& html, Store& store, const Config& config) {
-    html += "<section id=\"board\"><h2>Message board</h2>\n";
-    const std::vector<Message> messages =
-        config.softKeys.empty()
-            ? std::vector<Message>()
-            : store.Messages(config.softKeys.front(), 0, std::nullopt, config.messageLimit);
+// `messages` (newest first) as the list of section `id`, or `none` when there are none.
+void MessagesSection(std::string& html, const std::vector<Message>& messages, const char* id,
+                     const char* title, const char* none) {
+    html += std::string("<section id=\"") + id + "\"><h2>" + title + "</h2>\n";
     if (messages.empty()) {
-        html += "<p class=\"empty\">No message yet.</p>\n</section>\n";
+        html += std::string("<p class=\"empty\">") + none + "</p>\n</section>\n";
         return;
     }
     html += "<ol class=\"board\">\n";
@@ -92,6 +90,38 @@ void BoardSection(std::string& html, Store& store, const Config& config) {
                 "</p></li>\n";
     }
     html += "</ol>\n</section>\n";
+}
+
+// The messages of `type` (every sender), newest first.
+std::vector<Message> BoardMessages(Store& store, const Config& config, int64_t type) {
+    if (config.softKeys.empty()) return {};
+    return store.Messages(config.softKeys.front(), type, std::nullopt, config.messageLimit);
+}
+
+// The start of a page titled `title`, up to its open <header>.
+std::string PageStart(const std::string& title) {
+    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+           "<title>" +
+           EscapeHtml(title) +
+           "</title><link rel=\"stylesheet\" href=\"/site.css\"></head>\n<body>\n<header>";
+}
+
+// A finished page as a reply: no script, no framing, never cached.
+Response HtmlResponse(std::string html, int status = 200) {
+    html += "<footer>Page made " + DateText(Now()) + " UTC.</footer>\n</body></html>\n";
+    Response res;
+    res.status = status;
+    res.contentType = "text/html; charset=UTF-8";
+    res.body = std::move(html);
+    res.headers = {
+        {"Content-Security-Policy", "default-src 'none'; style-src 'self'; img-src 'self';"
+                                    " base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
+        {"Cache-Control", "no-store"},
+        {"Referrer-Policy", "no-referrer"},
+        {"X-Frame-Options", "DENY"},
+    };
+    return res;
 }
 
 void MapsSection(std::string& html, const Config& config) {
@@ -147,12 +177,9 @@ std::string EscapeHtml(std::string_view text) {
 }
 
 Response HomePage(Store& store, const Config& config) {
-    std::string html =
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-        "<title>Tarnhold</title><link rel=\"stylesheet\" href=\"/site.css\"></head>\n<body>\n"
-        "<header><h1>Tarnhold</h1><nav><a href=\"#games\">Games</a> <a href=\"#ranking\">"
-        "Ranking</a> <a href=\"#board\">Board</a> <a href=\"#maps\">Maps</a></nav>";
+    std::string html = PageStart("Tarnhold") +
+                       "<h1>Tarnhold</h1><nav><a href=\"#games\">Games</a> <a href=\"#ranking\">"
+                       "Ranking</a> <a href=\"#board\">Board</a> <a href=\"#maps\">Maps</a></nav>";
     const bool webUrl = config.url.rfind("http://", 0) == 0 || config.url.rfind("https://", 0) == 0;
     if (!config.version.empty()) {
         html += "<p class=\"release\">Latest release: ";
@@ -164,21 +191,32 @@ Response HomePage(Store& store, const Config& config) {
     html += "</header>\n<main>\n";
     GamesSection(html, store, config);
     RankingSection(html, store, config);
-    BoardSection(html, store, config);
+    MessagesSection(html, BoardMessages(store, config, 0), "board", "Message board",
+                    "No message yet.");
     MapsSection(html, config);
-    html += "</main>\n<footer>Page made " + DateText(Now()) + " UTC.</footer>\n</body></html>\n";
+    html += "</main>\n";
+    return HtmlResponse(std::move(html));
+}
 
-    Response res;
-    res.contentType = "text/html; charset=UTF-8";
-    res.body = std::move(html);
-    res.headers = {
-        {"Content-Security-Policy", "default-src 'none'; style-src 'self'; img-src 'self';"
-                                    " base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
-        {"Cache-Control", "no-store"},
-        {"Referrer-Policy", "no-referrer"},
-        {"X-Frame-Options", "DENY"},
-    };
-    return res;
+Response OperatorPage(Store& store, const Config& config, const Request& req) {
+    if (config.operatorKey.empty())
+        return Response::Text(403, "This server has no operator key (--operator-key-file).\n");
+    if (!HoldsOperatorKey(req, config)) {
+        Response res = Response::Text(401, "The operator key is needed: give it as the password"
+                                           " (any user name).\n");
+        res.headers = {{"WWW-Authenticate", "Basic realm=\"Tarnhold operator\", charset=\"UTF-8\""},
+                       {"Cache-Control", "no-store"}};
+        return res;
+    }
+    std::string html = PageStart("Tarnhold - operator") +
+                       "<h1>Tarnhold</h1><p class=\"release\">Operator: messages sent to the"
+                       " publisher</p></header>\n<main>\n";
+    MessagesSection(html, BoardMessages(store, config, 1), "private", "Private messages",
+                    "No private message yet.");
+    MessagesSection(html, store.ReportComments(config.messageLimit), "comments",
+                    "Comments sent with match reports", "No comment yet.");
+    html += "</main>\n";
+    return HtmlResponse(std::move(html));
 }
 
 Response StyleSheet() {

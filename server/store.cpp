@@ -4,8 +4,9 @@
 // Index
 //   1. Hashes, keys and time
 //   2. Accounts
-//   3. Games
-//   4. Opening a store
+//   3. Match reports
+//   4. Games
+//   5. Opening a store
 #include "server/store.h"
 
 #include "server/store_backends.h"
@@ -15,6 +16,7 @@
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <ctime>
@@ -176,8 +178,43 @@ bool Store::ChangePassword(int64_t id, std::string_view previous, std::string_vi
     return true;
 }
 
+bool Store::ProveAccount(int64_t id, std::string_view password) {
+    if (password.empty()) return false;
+    const std::optional<Credentials> stored = CredentialsById(id);
+    return stored && PasswordMatches(*stored, password);
+}
+
 // =============================================================================================
-// 3. Games
+// 3. Match reports
+// =============================================================================================
+
+int64_t ReportRules::PlaySeconds(const MatchCounters& c) {
+    const auto seconds = [](int64_t count, int64_t perSecond) {
+        return (count + perSecond - 1) / perSecond;
+    };
+    return std::max({seconds(c.kills, kKillsPerSecond), seconds(c.deaths, kDeathsPerSecond),
+                     seconds(c.sniperKills, kHeadShotHitsPerSecond),
+                     seconds(c.snipedDeaths, kHeadShotDeathsPerSecond)});
+}
+
+ReportOutcome Store::ReportMatch(int64_t player, const MatchCounters& counters,
+                                 std::string_view comment) {
+    const int64_t play = ReportRules::PlaySeconds(counters);
+    // A concurrent report of the same account may move the clock first: then read it again.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::optional<int64_t> clock = ReportClock(player);
+        if (!clock) return ReportOutcome::NoAccount;
+        const int64_t now = Now();
+        // The bank holds at most kBankSeconds: time beyond it is not carried.
+        const int64_t start = std::max(*clock, now - ReportRules::kBankSeconds);
+        if (start + play > now) return ReportOutcome::TooMuch;
+        if (AddReport(player, counters, comment, *clock, start + play)) return ReportOutcome::Added;
+    }
+    return ReportOutcome::TooMuch;
+}
+
+// =============================================================================================
+// 4. Games
 // =============================================================================================
 
 int64_t Store::PublishGame(int64_t soft, int64_t player, std::string_view version,
@@ -191,7 +228,7 @@ int64_t Store::PublishGame(int64_t soft, int64_t player, std::string_view versio
 }
 
 // =============================================================================================
-// 4. Opening a store
+// 5. Opening a store
 // =============================================================================================
 
 std::unique_ptr<Store> OpenStore(const std::string& address, int connections) {

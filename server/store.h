@@ -75,6 +75,31 @@ struct MatchCounters {
     int64_t snipedDeaths = 0;
 };
 
+// What a match report became (Store::ReportMatch).
+enum class ReportOutcome {
+    Added,     // the counters are in the account's totals
+    NoAccount, // no such account: nothing kept
+    TooMuch,   // more than the account can have played since its previous reports: nothing kept
+};
+
+// How much a report may add. A report implies a least play time: the quickest cycle of a
+// match is a death (the death animation runs about a second, then a click brings the player
+// back), so in one second a player dies at most once, kills at most three opponents, and lands
+// at most ten head-shot hits (SNIPPER counts hits, not kills). An account banks play time as
+// real time passes, up to one hour, and every new account starts with one minute; a report is
+// taken only when its least play time fits in the bank, and it spends it.
+struct ReportRules {
+    static constexpr int64_t kKillsPerSecond = 3;
+    static constexpr int64_t kDeathsPerSecond = 1;
+    static constexpr int64_t kHeadShotHitsPerSecond = 10;
+    static constexpr int64_t kHeadShotDeathsPerSecond = 1;
+    static constexpr int64_t kBankSeconds = 3600;     // play time banked at most
+    static constexpr int64_t kNewAccountSeconds = 60; // what a new account starts with
+
+    // The least play time, in seconds, in which one match gives `counters`.
+    static int64_t PlaySeconds(const MatchCounters& counters);
+};
+
 // The outcome of a registration (account number 0).
 enum class Registration {
     Created,    // a new account
@@ -102,6 +127,7 @@ struct Dump {
         std::vector<unsigned char> salt, hash;
         int64_t created = 0;
         int64_t loginShared = 0;
+        int64_t reportClock = 0;
     };
     struct GameRow {
         Game game;
@@ -139,6 +165,14 @@ public:
     std::optional<Account> UpdateAccount(int64_t id, const AccountForm& form);
     // Sets a new password when `id` exists and `previous` is its password. False otherwise.
     bool ChangePassword(int64_t id, std::string_view previous, std::string_view next);
+    // True when `password` is the password of account `id`. An empty password proves nothing:
+    // an account that has none is open to anyone who names its number.
+    bool ProveAccount(int64_t id, std::string_view password);
+
+    // Adds one match's counters to the account's totals and keeps the comment, when they fit
+    // in the play time the account has banked (ReportRules); nothing otherwise.
+    ReportOutcome ReportMatch(int64_t player, const MatchCounters& counters,
+                              std::string_view comment);
 
     // ----- rows -----
 
@@ -147,19 +181,20 @@ public:
     // 5 x (sniper kills - sniped deaths)), then by kills, then oldest first.
     virtual std::vector<Account> Ranking(int limit) = 0;
 
-    // Adds the counters to the account's totals (when it exists) and keeps the comment.
-    // False when the account does not exist (the report is kept all the same).
-    virtual bool ReportMatch(int64_t player, const MatchCounters& counters,
-                             std::string_view comment) = 0;
-
     // A new game in the list for `soft`; its key, random and unused.
     int64_t PublishGame(int64_t soft, int64_t player, std::string_view version,
                         std::string_view comment, std::string_view ip);
-    // Removes the game `key` when it was published from `ip`; false when there is no such game.
-    virtual bool RemoveGame(int64_t key, std::string_view ip) = 0;
+    // Removes the game `key`: a guest game (player 0) when the request comes from `ip`, the
+    // address that published it; an account's game when `provenPlayer` is that account (0:
+    // the request proved none). False when no game was removed.
+    virtual bool RemoveGame(int64_t key, std::string_view ip, int64_t provenPlayer) = 0;
     // The games of `soft` published less than `maxAgeSeconds` ago, oldest first; older games
     // are deleted on the way.
     virtual std::vector<Game> ListGames(int64_t soft, int64_t maxAgeSeconds) = 0;
+
+    // The newest `limit` comments of match reports that have one, newest first: the sender's
+    // account name, the date and the comment as `text`.
+    virtual std::vector<Message> ReportComments(int limit) = 0;
 
     // Posts a message of `type` on the board of `soft`.
     virtual void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) = 0;
@@ -189,6 +224,13 @@ protected:
     virtual std::optional<Account> SetProfile(int64_t id, std::string_view name,
                                               std::string_view email,
                                               const std::vector<unsigned char>& hash) = 0;
+    // The account's report clock (Unix seconds): its banked play time at `now` is
+    // min(now - clock, ReportRules::kBankSeconds). Nothing when the account does not exist.
+    virtual std::optional<int64_t> ReportClock(int64_t id) = 0;
+    // Keeps the report and adds its counters to the totals, moving the clock to `next`, when
+    // the clock is still `clock`; false (nothing written) otherwise.
+    virtual bool AddReport(int64_t id, const MatchCounters& counters, std::string_view comment,
+                           int64_t clock, int64_t next) = 0;
     // Replaces salt and hash when the stored hash is still `previousHash`.
     virtual bool SetPassword(int64_t id, const std::vector<unsigned char>& previousHash,
                              const std::vector<unsigned char>& salt,

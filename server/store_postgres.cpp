@@ -210,13 +210,12 @@ public:
 
     std::optional<Account> FindAccount(int64_t id) override;
     std::vector<Account> Ranking(int limit) override;
-    bool ReportMatch(int64_t player, const MatchCounters& counters,
-                     std::string_view comment) override;
-    bool RemoveGame(int64_t key, std::string_view ip) override;
+    bool RemoveGame(int64_t key, std::string_view ip, int64_t provenPlayer) override;
     std::vector<Game> ListGames(int64_t soft, int64_t maxAgeSeconds) override;
     void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) override;
     std::vector<Message> Messages(int64_t soft, int64_t type, std::optional<int64_t> onlyPlayer,
                                   int limit) override;
+    std::vector<Message> ReportComments(int limit) override;
     Dump ExportAll() override;
     void ImportAll(const Dump& dump) override;
 
@@ -229,6 +228,9 @@ protected:
                                       const Bytes& hash) override;
     bool SetPassword(int64_t id, const Bytes& previousHash, const Bytes& salt,
                      const Bytes& hash) override;
+    std::optional<int64_t> ReportClock(int64_t id) override;
+    bool AddReport(int64_t id, const MatchCounters& counters, std::string_view comment,
+                   int64_t clock, int64_t next) override;
     bool InsertGame(int64_t key, int64_t soft, int64_t player, std::string_view version,
                     std::string_view comment, std::string_view ip) override;
 
@@ -252,7 +254,11 @@ PostgresStore::PostgresStore(const std::string& uri, int connections) : pool_(ur
                   " kills BIGINT NOT NULL DEFAULT 0, deaths BIGINT NOT NULL DEFAULT 0,"
                   " sniper_kills BIGINT NOT NULL DEFAULT 0,"
                   " sniped_deaths BIGINT NOT NULL DEFAULT 0, created BIGINT NOT NULL,"
-                  " login_shared INTEGER NOT NULL DEFAULT 0)");
+                  " login_shared INTEGER NOT NULL DEFAULT 0,"
+                  " report_clock BIGINT NOT NULL DEFAULT 0)");
+        // A database from before report limits: its accounts start with a full bank.
+        conn->Run("ALTER TABLE accounts ADD COLUMN IF NOT EXISTS report_clock BIGINT NOT NULL"
+                  " DEFAULT 0");
         conn->Run(kLoginIndexSql);
         conn->Run("CREATE TABLE IF NOT EXISTS games ("
                   " key BIGINT PRIMARY KEY, soft BIGINT NOT NULL, player BIGINT NOT NULL,"
@@ -297,17 +303,19 @@ std::optional<Credentials> PostgresStore::CredentialsByLogin(std::string_view lo
 std::optional<int64_t> PostgresStore::InsertAccount(const AccountForm& form, const Bytes& salt,
                                                     const Bytes& hash) {
     bool taken = false;
-    const Rows rows =
-        pool_.Borrow()->Run("INSERT INTO accounts (name, login, email, salt, hash, created)"
-                            " VALUES ($1, $2, $3, $4, $5, $6) RETURNING id",
-                            Params()
-                                .Add(form.name)
-                                .Add(form.login)
-                                .Add(form.email)
-                                .AddBytes(salt)
-                                .AddBytes(hash)
-                                .Add(Now()),
-                            &taken);
+    const int64_t now = Now();
+    const Rows rows = pool_.Borrow()->Run(
+        "INSERT INTO accounts (name, login, email, salt, hash, created, report_clock)"
+        " VALUES ($1, $2, $3, $4, $5, $6, $7) RETURNING id",
+        Params()
+            .Add(form.name)
+            .Add(form.login)
+            .Add(form.email)
+            .AddBytes(salt)
+            .AddBytes(hash)
+            .Add(now)
+            .Add(now - ReportRules::kNewAccountSeconds),
+        &taken);
     if (taken || rows.Count() == 0) return std::nullopt;
     return rows.Int(0, 0);
 }
@@ -350,23 +358,36 @@ std::vector<Account> PostgresStore::Ranking(int limit) {
     return accounts;
 }
 
-bool PostgresStore::ReportMatch(int64_t player, const MatchCounters& c, std::string_view comment) {
-    // One statement: the report and the totals are written together or not at all.
+std::optional<int64_t> PostgresStore::ReportClock(int64_t id) {
+    const Rows rows =
+        pool_.Borrow()->Run("SELECT report_clock FROM accounts WHERE id = $1", Params().Add(id));
+    if (rows.Count() == 0) return std::nullopt;
+    return rows.Int(0, 0);
+}
+
+bool PostgresStore::AddReport(int64_t id, const MatchCounters& c, std::string_view comment,
+                              int64_t clock, int64_t next) {
+    // One statement: the totals and the report are written together or not at all, and only
+    // while the clock is the one the report was checked against.
     const Rows rows = pool_.Borrow()->Run(
-        "WITH report AS (INSERT INTO reports (player, kills, deaths, sniper_kills,"
-        " sniped_deaths, comment, reported) VALUES ($1, $2, $3, $4, $5, $6, $7))"
-        " UPDATE accounts SET kills = least(kills + $2, 2147483647),"
+        "WITH account AS (UPDATE accounts SET kills = least(kills + $2, 2147483647),"
         " deaths = least(deaths + $3, 2147483647),"
         " sniper_kills = least(sniper_kills + $4, 2147483647),"
-        " sniped_deaths = least(sniped_deaths + $5, 2147483647) WHERE id = $1",
+        " sniped_deaths = least(sniped_deaths + $5, 2147483647), report_clock = $9"
+        " WHERE id = $1 AND report_clock = $8 RETURNING id)"
+        " INSERT INTO reports (player, kills, deaths, sniper_kills, sniped_deaths, comment,"
+        " reported) SELECT id, $2::bigint, $3::bigint, $4::bigint, $5::bigint, $6::text,"
+        " $7::bigint FROM account",
         Params()
-            .Add(player)
+            .Add(id)
             .Add(c.kills)
             .Add(c.deaths)
             .Add(c.sniperKills)
             .Add(c.snipedDeaths)
             .Add(comment)
-            .Add(Now()));
+            .Add(Now())
+            .Add(clock)
+            .Add(next));
     return rows.Changed() > 0;
 }
 
@@ -385,9 +406,12 @@ bool PostgresStore::InsertGame(int64_t key, int64_t soft, int64_t player, std::s
     return !taken;
 }
 
-bool PostgresStore::RemoveGame(int64_t key, std::string_view ip) {
+bool PostgresStore::RemoveGame(int64_t key, std::string_view ip, int64_t provenPlayer) {
+    // A guest game leaves from its address; an account's game for its proven account.
     return pool_.Borrow()
-               ->Run("DELETE FROM games WHERE key = $1 AND ip = $2", Params().Add(key).Add(ip))
+               ->Run("DELETE FROM games WHERE key = $1 AND ((player = 0 AND ip = $2) OR"
+                     " (player <> 0 AND player = $3))",
+                     Params().Add(key).Add(ip).Add(provenPlayer))
                .Changed() > 0;
 }
 
@@ -434,6 +458,19 @@ std::vector<Message> PostgresStore::Messages(int64_t soft, int64_t type,
     return messages;
 }
 
+std::vector<Message> PostgresStore::ReportComments(int limit) {
+    const Rows rows = pool_.Borrow()->Run(
+        "SELECT r.id, coalesce(nullif(a.name, ''), 'GUEST'), r.reported, r.comment"
+        " FROM reports r LEFT JOIN accounts a ON a.id = r.player"
+        " WHERE r.comment <> '' ORDER BY r.id DESC LIMIT $1",
+        Params().Add(int64_t(limit)));
+    std::vector<Message> comments;
+    for (int i = 0; i < rows.Count(); ++i)
+        comments.push_back(
+            {rows.Int(i, 0), rows.Text(i, 1), DateText(rows.Int(i, 2)), rows.Text(i, 3)});
+    return comments;
+}
+
 // =============================================================================================
 // 5. Moving
 // =============================================================================================
@@ -444,13 +481,13 @@ Dump PostgresStore::ExportAll() {
     Dump dump;
     try {
         const Rows accounts = conn->Run(("SELECT " + std::string(kAccountColumns) +
-                                         ", salt, hash, created, login_shared FROM accounts"
-                                         " ORDER BY id")
+                                         ", salt, hash, created, login_shared, report_clock"
+                                         " FROM accounts ORDER BY id")
                                             .c_str());
         for (int i = 0; i < accounts.Count(); ++i)
             dump.accounts.push_back({ReadAccount(accounts, i), accounts.Blob(i, 8),
-                                     accounts.Blob(i, 9), accounts.Int(i, 10),
-                                     accounts.Int(i, 11)});
+                                     accounts.Blob(i, 9), accounts.Int(i, 10), accounts.Int(i, 11),
+                                     accounts.Int(i, 12)});
         const Rows games = conn->Run("SELECT key, player, version, ip, comment, published, soft"
                                      " FROM games ORDER BY key");
         for (int i = 0; i < games.Count(); ++i)
@@ -491,8 +528,8 @@ void PostgresStore::ImportAll(const Dump& dump) {
         for (const Dump::AccountRow& r : dump.accounts) {
             const Account& a = r.account;
             conn->Run("INSERT INTO accounts (id, name, login, email, kills, deaths, sniper_kills,"
-                      " sniped_deaths, salt, hash, created, login_shared)"
-                      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
+                      " sniped_deaths, salt, hash, created, login_shared, report_clock)"
+                      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
                       Params()
                           .Add(a.id)
                           .Add(a.name)
@@ -505,7 +542,8 @@ void PostgresStore::ImportAll(const Dump& dump) {
                           .AddBytes(r.salt)
                           .AddBytes(r.hash)
                           .Add(r.created)
-                          .Add(r.loginShared));
+                          .Add(r.loginShared)
+                          .Add(r.reportClock));
         }
         for (const Dump::GameRow& r : dump.games) {
             const Game& g = r.game;

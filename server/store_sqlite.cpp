@@ -101,13 +101,12 @@ public:
 
     std::optional<Account> FindAccount(int64_t id) override;
     std::vector<Account> Ranking(int limit) override;
-    bool ReportMatch(int64_t player, const MatchCounters& counters,
-                     std::string_view comment) override;
-    bool RemoveGame(int64_t key, std::string_view ip) override;
+    bool RemoveGame(int64_t key, std::string_view ip, int64_t provenPlayer) override;
     std::vector<Game> ListGames(int64_t soft, int64_t maxAgeSeconds) override;
     void PostMessage(int64_t soft, int64_t player, int64_t type, std::string_view text) override;
     std::vector<Message> Messages(int64_t soft, int64_t type, std::optional<int64_t> onlyPlayer,
                                   int limit) override;
+    std::vector<Message> ReportComments(int limit) override;
     Dump ExportAll() override;
     void ImportAll(const Dump& dump) override;
 
@@ -122,6 +121,9 @@ protected:
     bool SetPassword(int64_t id, const std::vector<unsigned char>& previousHash,
                      const std::vector<unsigned char>& salt,
                      const std::vector<unsigned char>& hash) override;
+    std::optional<int64_t> ReportClock(int64_t id) override;
+    bool AddReport(int64_t id, const MatchCounters& counters, std::string_view comment,
+                   int64_t clock, int64_t next) override;
     bool InsertGame(int64_t key, int64_t soft, int64_t player, std::string_view version,
                     std::string_view comment, std::string_view ip) override;
 
@@ -161,7 +163,8 @@ SqliteStore::SqliteStore(const std::string& path) {
                   " kills INTEGER NOT NULL DEFAULT 0, deaths INTEGER NOT NULL DEFAULT 0,"
                   " sniper_kills INTEGER NOT NULL DEFAULT 0,"
                   " sniped_deaths INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL,"
-                  " login_shared INTEGER NOT NULL DEFAULT 0)");
+                  " login_shared INTEGER NOT NULL DEFAULT 0,"
+                  " report_clock INTEGER NOT NULL DEFAULT 0)");
         if (!HasColumn(db_, "accounts", "login_shared")) {
             // A database from before logins were unique: keep its accounts, mark the sharers.
             Exec(db_, "BEGIN IMMEDIATE");
@@ -169,6 +172,9 @@ SqliteStore::SqliteStore(const std::string& path) {
             Exec(db_, kMarkSharedLoginsSql);
             Exec(db_, "COMMIT");
         }
+        // A database from before report limits: its accounts start with a full bank.
+        if (!HasColumn(db_, "accounts", "report_clock"))
+            Exec(db_, "ALTER TABLE accounts ADD COLUMN report_clock INTEGER NOT NULL DEFAULT 0");
         Exec(db_, kLoginIndexSql);
         Exec(db_, "CREATE TABLE IF NOT EXISTS games ("
                   " key INTEGER PRIMARY KEY AUTOINCREMENT, soft INTEGER NOT NULL,"
@@ -215,14 +221,16 @@ std::optional<int64_t> SqliteStore::InsertAccount(const AccountForm& form,
                                                   const std::vector<unsigned char>& salt,
                                                   const std::vector<unsigned char>& hash) {
     std::lock_guard lock(mutex_);
-    Statement insert(db_, "INSERT INTO accounts (name, login, email, salt, hash, created)"
-                          " VALUES (?, ?, ?, ?, ?, ?)");
+    Statement insert(db_, "INSERT INTO accounts (name, login, email, salt, hash, created,"
+                          " report_clock) VALUES (?, ?, ?, ?, ?, ?, ?)");
+    const int64_t now = Now();
     insert.Bind(1, form.name)
         .Bind(2, form.login)
         .Bind(3, form.email)
         .BindBlob(4, salt)
         .BindBlob(5, hash)
-        .Bind(6, Now());
+        .Bind(6, now)
+        .Bind(7, now - ReportRules::kNewAccountSeconds);
     bool taken = false;
     insert.Step(&taken);
     if (taken) return std::nullopt;
@@ -279,13 +287,40 @@ std::vector<Account> SqliteStore::Ranking(int limit) {
     return accounts;
 }
 
-bool SqliteStore::ReportMatch(int64_t player, const MatchCounters& c, std::string_view comment) {
+std::optional<int64_t> SqliteStore::ReportClock(int64_t id) {
+    std::lock_guard lock(mutex_);
+    Statement row(db_, "SELECT report_clock FROM accounts WHERE id = ?");
+    row.Bind(1, id);
+    if (!row.Step()) return std::nullopt;
+    return row.Int(0);
+}
+
+bool SqliteStore::AddReport(int64_t id, const MatchCounters& c, std::string_view comment,
+                            int64_t clock, int64_t next) {
     std::lock_guard lock(mutex_);
     Exec(db_, "BEGIN IMMEDIATE");
     try {
+        // Totals stay within the client's 32-bit numbers.
+        Statement(db_, "UPDATE accounts SET kills = min(kills + ?, 2147483647),"
+                       " deaths = min(deaths + ?, 2147483647),"
+                       " sniper_kills = min(sniper_kills + ?, 2147483647),"
+                       " sniped_deaths = min(sniped_deaths + ?, 2147483647), report_clock = ?"
+                       " WHERE id = ? AND report_clock = ?")
+            .Bind(1, c.kills)
+            .Bind(2, c.deaths)
+            .Bind(3, c.sniperKills)
+            .Bind(4, c.snipedDeaths)
+            .Bind(5, next)
+            .Bind(6, id)
+            .Bind(7, clock)
+            .Run();
+        if (sqlite3_changes(db_) == 0) {
+            Exec(db_, "ROLLBACK");
+            return false;
+        }
         Statement(db_, "INSERT INTO reports (player, kills, deaths, sniper_kills, sniped_deaths,"
                        " comment, reported) VALUES (?, ?, ?, ?, ?, ?, ?)")
-            .Bind(1, player)
+            .Bind(1, id)
             .Bind(2, c.kills)
             .Bind(3, c.deaths)
             .Bind(4, c.sniperKills)
@@ -293,20 +328,8 @@ bool SqliteStore::ReportMatch(int64_t player, const MatchCounters& c, std::strin
             .Bind(6, comment)
             .Bind(7, Now())
             .Run();
-        // Totals stay within the client's 32-bit numbers.
-        Statement(db_, "UPDATE accounts SET kills = min(kills + ?, 2147483647),"
-                       " deaths = min(deaths + ?, 2147483647),"
-                       " sniper_kills = min(sniper_kills + ?, 2147483647),"
-                       " sniped_deaths = min(sniped_deaths + ?, 2147483647) WHERE id = ?")
-            .Bind(1, c.kills)
-            .Bind(2, c.deaths)
-            .Bind(3, c.sniperKills)
-            .Bind(4, c.snipedDeaths)
-            .Bind(5, player)
-            .Run();
-        const bool found = sqlite3_changes(db_) > 0;
         Exec(db_, "COMMIT");
-        return found;
+        return true;
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
@@ -334,9 +357,15 @@ bool SqliteStore::InsertGame(int64_t key, int64_t soft, int64_t player, std::str
     return !taken;
 }
 
-bool SqliteStore::RemoveGame(int64_t key, std::string_view ip) {
+bool SqliteStore::RemoveGame(int64_t key, std::string_view ip, int64_t provenPlayer) {
     std::lock_guard lock(mutex_);
-    Statement(db_, "DELETE FROM games WHERE key = ? AND ip = ?").Bind(1, key).Bind(2, ip).Run();
+    // A guest game leaves from its address; an account's game for its proven account.
+    Statement(db_, "DELETE FROM games WHERE key = ? AND ((player = 0 AND ip = ?) OR"
+                   " (player <> 0 AND player = ?))")
+        .Bind(1, key)
+        .Bind(2, ip)
+        .Bind(3, provenPlayer)
+        .Run();
     return sqlite3_changes(db_) > 0;
 }
 
@@ -386,6 +415,18 @@ std::vector<Message> SqliteStore::Messages(int64_t soft, int64_t type,
     return messages;
 }
 
+std::vector<Message> SqliteStore::ReportComments(int limit) {
+    std::lock_guard lock(mutex_);
+    Statement row(db_, "SELECT r.id, coalesce(nullif(a.name, ''), 'GUEST'), r.reported, r.comment"
+                       " FROM reports r LEFT JOIN accounts a ON a.id = r.player"
+                       " WHERE r.comment <> '' ORDER BY r.id DESC LIMIT ?");
+    row.Bind(1, int64_t(limit));
+    std::vector<Message> comments;
+    while (row.Step())
+        comments.push_back({row.Int(0), row.Text(1), DateText(row.Int(2)), row.Text(3)});
+    return comments;
+}
+
 // =============================================================================================
 // 6. Moving
 // =============================================================================================
@@ -394,10 +435,11 @@ Dump SqliteStore::ExportAll() {
     std::lock_guard lock(mutex_);
     Dump dump;
     Statement accounts(db_, "SELECT " + std::string(kAccountColumns) +
-                                ", salt, hash, created, login_shared FROM accounts ORDER BY id");
+                                ", salt, hash, created, login_shared, report_clock FROM accounts"
+                                " ORDER BY id");
     while (accounts.Step())
         dump.accounts.push_back({ReadAccount(accounts), accounts.Blob(8), accounts.Blob(9),
-                                 accounts.Int(10), accounts.Int(11)});
+                                 accounts.Int(10), accounts.Int(11), accounts.Int(12)});
     Statement games(db_, "SELECT key, player, version, ip, comment, published, soft FROM games"
                          " ORDER BY key");
     while (games.Step())
@@ -430,8 +472,8 @@ void SqliteStore::ImportAll(const Dump& dump) {
         for (const Dump::AccountRow& r : dump.accounts) {
             const Account& a = r.account;
             Statement(db_, "INSERT INTO accounts (id, name, login, email, kills, deaths,"
-                           " sniper_kills, sniped_deaths, salt, hash, created, login_shared)"
-                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                           " sniper_kills, sniped_deaths, salt, hash, created, login_shared,"
+                           " report_clock) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                 .Bind(1, a.id)
                 .Bind(2, a.name)
                 .Bind(3, a.login)
@@ -444,6 +486,7 @@ void SqliteStore::ImportAll(const Dump& dump) {
                 .BindBlob(10, r.hash)
                 .Bind(11, r.created)
                 .Bind(12, r.loginShared)
+                .Bind(13, r.reportClock)
                 .Run();
         }
         for (const Dump::GameRow& r : dump.games) {

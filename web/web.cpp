@@ -24,6 +24,7 @@
 #include <future>
 #include <imgui.h>
 #include <optional>
+#include <random>
 
 namespace web {
 
@@ -191,6 +192,27 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
+// True when `reply` came and is not the server's "NO" (logged as a refusal of `what`).
+bool Accepted(const std::optional<xml::Document>& reply, const std::string& what) {
+    if (!reply) return false;
+    if (reply->DocumentElement().Text() != "NO") return true;
+    sys::Log("web: the server refused " + what);
+    return false;
+}
+
+// A password for an account whose player typed none: the server takes reports, posts and
+// withdrawals only with the account's password, and an empty one proves nothing.
+std::string DrawPassword() {
+    constexpr std::string_view kSymbols =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<size_t> pick(0, kSymbols.size() - 1);
+    std::string password;
+    for (int i = 0; i < 20; ++i)
+        password += kSymbols[pick(random)];
+    return password;
+}
+
 void AnnounceNewVersion() {
     // A reply without a version says nothing about a newer release.
     if (ServerVersion.empty() || ServerVersion == core::VersionText) return;
@@ -208,7 +230,9 @@ void AnnounceNewVersion() {
 
 bool DeleteServer() {
     Query query("delete_server.php3");
-    query.Number("CLE_SERVEUR", ServerKey);
+    query.Number("CLE_SERVEUR", ServerKey)
+        .Number("CLE_JOUEUR", core::AccountNumber)
+        .Text("LEPWD", core::Password);
     return Load(query.Url(), Ending::Report).has_value();
 }
 
@@ -217,7 +241,8 @@ bool devenir_server(std::string_view comment) {
     query.Number("LESOFT", core::SoftKey)
         .Number("LEJOUEUR", core::AccountNumber)
         .Text("LAVERSION", core::VersionText)
-        .Text("LECOMMENT", comment);
+        .Text("LECOMMENT", comment)
+        .Text("LEPWD", core::Password);
     const std::optional<xml::Document> reply = Load(query.Url());
     if (!reply) return false;
     const std::string answer = reply->DocumentElement().Text();
@@ -238,8 +263,9 @@ bool SendMatchReport(int32_t kills, int32_t deaths, int32_t sniperKills, int32_t
         .Number("KILLED", deaths)
         .Number("SNIPPER", sniperKills)
         .Number("SNIPPED", snipedDeaths)
-        .Text("COMMENT", comment);
-    return Load(query.Url(), Ending::Report).has_value();
+        .Text("COMMENT", comment)
+        .Text("LEPWD", core::Password);
+    return Accepted(Load(query.Url(), Ending::Report), "the match report");
 }
 
 void quitte_server() {
@@ -258,7 +284,9 @@ void quitte_server() {
     SendMatchReport(kills, deaths, sniperKills, snipedDeaths, comment.value_or(""));
 }
 
-AccountAnswer SendAccount(const AccountFields& fields) {
+AccountAnswer SendAccount(const AccountFields& typed) {
+    AccountFields fields = typed;
+    if (fields.password.empty()) fields.password = DrawPassword();
     Query query("nouveaujoueur.php3");
     query.Number("LENUM", core::AccountNumber)
         .Text("LENOM", core::AccountName)
@@ -293,8 +321,9 @@ bool EnvoiMessage(std::string_view text, int32_t type) {
     query.Number("LESOFT", core::SoftKey)
         .Number("LEJOUEUR", core::AccountNumber)
         .Number("LETYP", type)
-        .Text("LEMESS", text);
-    return Load(query.Url()).has_value();
+        .Text("LEMESS", text)
+        .Text("LEPWD", core::Password);
+    return Accepted(Load(query.Url()), "the message");
 }
 
 bool server_en_cours() {

@@ -94,12 +94,14 @@ extern std::string DownloadUrl;
 // Each blocks the caller until the reply is handled or the load failed. Call them only on the
 // user-interface thread.
 
-// Withdraws this machine's game from the list (CLE_SERVEUR = ServerKey). The reply is not
-// read. True when the request reached the server and its reply was XML.
+// Withdraws this machine's game from the list (CLE_SERVEUR = ServerKey), proving the account
+// that published it (CLE_JOUEUR, LEPWD). The reply is not read. True when the request reached
+// the server and its reply was XML.
 bool DeleteServer();
 
-// Publishes the game this machine hosts, with `comment`. True and `ServerKey` = the key from
-// the reply, or false when the load failed or the server answered "NO" (ServerKey unchanged).
+// Publishes the game this machine hosts, with `comment`, as the account's (its password as
+// LEPWD proves it). True and `ServerKey` = the key from the reply, or false when the load
+// failed or the server answered "NO" (ServerKey unchanged).
 bool devenir_server(std::string_view comment);
 
 // End of a match in internet mode: asks the player for a comment ("Send a message (bugs,
@@ -107,8 +109,9 @@ bool devenir_server(std::string_view comment);
 // deaths, sniper kills, sniped deaths). Does nothing when net::WebServerName is empty (LAN).
 void quitte_server();
 
-// The report itself, with the counters and comment given: the part of quitte_server after the
-// input box. True when the reply was XML.
+// The report itself, with the counters and comment given and the account's password (LEPWD):
+// the part of quitte_server after the input box. True when the server took it; its "NO" (a
+// wrong password, or more than one match can give) is only logged.
 bool SendMatchReport(int32_t kills, int32_t deaths, int32_t sniperKills, int32_t snipedDeaths,
                      std::string_view comment);
 
@@ -128,7 +131,9 @@ struct AccountFields {
 
 // Sends the account (number, name, `fields`, soft key, version) with the stored password as
 // the previous one (LEOLDPWD), so the server takes a new password typed in `fields` once it
-// has checked the old one. Only an accepted answer changes anything: `fields` become the
+// has checked the old one. An empty password is never sent: the game draws one at random in
+// its place (20 letters and digits), since the server takes an account's reports, posts and
+// withdrawals only with a password. Only an accepted answer changes anything: `fields` become the
 // stored Login, Password and Email, and the reply is stored: account number, server version
 // and download address, the four totals. Then the weapon power is recomputed, the settings
 // saved and, when the server's version differs from this build's, the beep sounds and a
@@ -138,7 +143,8 @@ AccountAnswer SendAccount(const AccountFields& fields);
 // SendAccount with the stored login, password and e-mail; true when the server accepted it.
 bool InfoJoueur();
 
-// Posts `text` on the message board; `type` 0 public, 1 private (to the publisher).
+// Posts `text` on the message board as the account (its password as LEPWD); `type` 0 public,
+// 1 private (to the publisher). True when the server took it; its "NO" is only logged.
 bool EnvoiMessage(std::string_view text, int32_t type);
 
 // Fetches the list of running internet games into ServerList and ServerLines, then refreshes
@@ -150,8 +156,10 @@ bool server_en_cours();
 bool Get_Map();
 
 // Reads the message board: "#" + key + " send by " + name + " " + date + "\r\n" + message +
-// "\r\n\r\n" per message. Type 1 from account number 1 (the publisher) reads type 2. "" when
-// the load failed. Also empties ServerList and ServerLines.
+// "\r\n\r\n" per message; type 0 the public board, type 1 the publisher's news. Type 1 from
+// account number 1 (the publisher) asks for type 2, the publisher's inbox, which the server
+// gives only to a request holding its operator key: the game holds none and reads no message
+// there. "" when the load failed. Also empties ServerList and ServerLines.
 std::string RecupMessage(int32_t type);
 
 // ---------------------------------------------------------------------------------------------

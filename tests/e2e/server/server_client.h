@@ -218,6 +218,24 @@ inline std::string Element(const std::string& xml, const std::string& element) {
     return xml.substr(from, xml.find("</" + element + ">", from) - from);
 }
 
+// "Basic " + base64 of "user:key", the Authorization header line a browser or
+// curl -u sends.
+inline std::string BasicAuthorization(const std::string& user, const std::string& key) {
+    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string in = user + ":" + key;
+    std::string out;
+    for (size_t i = 0; i < in.size(); i += 3) {
+        uint32_t n = uint32_t(uint8_t(in[i])) << 16;
+        if (i + 1 < in.size()) n |= uint32_t(uint8_t(in[i + 1])) << 8;
+        if (i + 2 < in.size()) n |= uint32_t(uint8_t(in[i + 2]));
+        out += digits[(n >> 18) & 63];
+        out += digits[(n >> 12) & 63];
+        out += i + 1 < in.size() ? digits[(n >> 6) & 63] : '=';
+        out += i + 2 < in.size() ? digits[n & 63] : '=';
+    }
+    return "Authorization: Basic " + out + "\r\n";
+}
+
 // A fresh folder for one test.
 inline std::filesystem::path FreshDir(const std::string& name) {
     const auto dir =

@@ -1,6 +1,7 @@
 // tarnhold-server as operators expose it: real server processes on loopback, clients from
 // several 127.x addresses. Slow and header-heavy clients, per-address limits, the files folder,
-// the exclusive port, accounts and games, and two servers sharing one PostgreSQL database.
+// the exclusive port, accounts and games, what needs an account's password or the operator key,
+// and two servers sharing one PostgreSQL database.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/server/server_client.h"
@@ -34,6 +35,14 @@ std::string Publish(int port, const std::string& source, const std::string& comm
 
 std::string ListedGames(int port) {
     return Get(port, "/script/get_server.php3?LESOFT=1").body;
+}
+
+// The account's totals as its refresh reports them: "KILLER KILLED SNIPPER SNIPPED".
+std::string Totals(int port, const std::string& number, const std::string& login,
+                   const std::string& password) {
+    const std::string reply = Register(port, login, password, std::stoi(number));
+    return Element(reply, "KILLER") + " " + Element(reply, "KILLED") + " " +
+           Element(reply, "SNIPPER") + " " + Element(reply, "SNIPPED");
 }
 
 } // namespace
@@ -197,13 +206,30 @@ TEST(ServerStart, ASecondServerOnAUsedPortFails) {
 
     ServerProcess help(dir, {"--help"});
     EXPECT_EQ(help.WaitExit(10s), 0);
-    for (const char* option :
-         {"--bind",          "--port",           "--db",           "--db-connections",
-          "--files",         "--version",        "--url",          "--game-lifetime",
-          "--trusted-proxy", "--rate",           "--burst",        "--connections-per-address",
-          "--connections",   "--header-timeout", "--idle-timeout", "--header-bytes",
-          "--max-headers",   "--backlog",        "--io-threads",   "--workers",
-          "--slow-workers",  "--queue"})
+    for (const char* option : {"--bind",
+                               "--port",
+                               "--db",
+                               "--db-connections",
+                               "--files",
+                               "--version",
+                               "--url",
+                               "--game-lifetime",
+                               "--trusted-proxy",
+                               "--rate",
+                               "--burst",
+                               "--connections-per-address",
+                               "--connections",
+                               "--header-timeout",
+                               "--idle-timeout",
+                               "--header-bytes",
+                               "--max-headers",
+                               "--backlog",
+                               "--io-threads",
+                               "--workers",
+                               "--slow-workers",
+                               "--queue",
+                               "--operator-key-file",
+                               "--operator-key"})
         EXPECT_TRUE(Contains(help.Output(), std::string("\n  ") + option + " "))
             << option << " is not explained";
     ServerProcess bad(dir, {"--rate", "fast"});
@@ -306,4 +332,183 @@ TEST(ServerPostgres, TwoServersShareOneGameListAndOneSetOfAccounts) {
     EXPECT_TRUE(
         Contains(Get(b.Port(), "/script/delete_server.php3?CLE_SERVEUR=" + key).body, ">OK<"));
     EXPECT_FALSE(Contains(ListedGames(a.Port()), key));
+}
+
+// Nobody acts for an account without its password: forged match reports, posts and
+// withdrawals are refused and change nothing; an account without a password proves nothing;
+// a report over what one match gives is refused whole; the password never reaches the log.
+TEST(ServerProofs, ForgedReportsPostsAndWithdrawalsChangeNothing) {
+    const auto dir = FreshDir("server-proofs");
+    ServerProcess server(dir, {"--port", "0", "--db", (dir / "web.db").string()});
+    ASSERT_GT(server.Port(), 0) << server.Logs();
+    const int port = server.Port();
+    ASSERT_EQ(Element(Register(port, "alice", "alice-pw"), "CLE"), "1");
+    ASSERT_EQ(Element(Register(port, "bob", "bob-pw"), "CLE"), "2");
+    ASSERT_EQ(Element(Register(port, "", ""), "CLE"), "3"); // an open account
+    const auto report = [&](const std::string& player, const std::string& counters,
+                            const std::string& proof) {
+        return Element(Get(port, "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=" + player +
+                                     counters + "&COMMENT=gg" + proof)
+                           .body,
+                       "REPONSE");
+    };
+    const std::string match = "&KILLER=3&KILLED=2&SNIPPER=4&SNIPPED=1";
+
+    // Reports: no password, a wrong one, another account's, an empty one.
+    EXPECT_EQ(report("1", match, ""), "NO");
+    EXPECT_EQ(report("1", match, "&LEPWD=guess"), "NO");
+    EXPECT_EQ(report("1", match, "&LEPWD=bob-pw"), "NO");
+    EXPECT_EQ(report("3", match, "&LEPWD="), "NO");
+    EXPECT_EQ(report("1", match, "&LEPWD=alice-pw&LEPWD=alice-pw"), "NO");
+    // More than one match gives: a counter over 10000, more head-shot deaths than deaths, or
+    // more than the minute of play a new account has banked (200 kills take over a minute).
+    EXPECT_EQ(report("1", "&KILLER=10001&KILLED=0&SNIPPER=0&SNIPPED=0", "&LEPWD=alice-pw"), "NO");
+    EXPECT_EQ(report("1", "&KILLER=1&KILLED=1&SNIPPER=0&SNIPPED=2", "&LEPWD=alice-pw"), "NO");
+    EXPECT_EQ(report("1", "&KILLER=200&KILLED=0&SNIPPER=0&SNIPPED=0", "&LEPWD=alice-pw"), "NO");
+    EXPECT_EQ(Totals(port, "1", "alice", "alice-pw"), "0 0 0 0") << "nothing was added";
+    // Her own match, with her password.
+    EXPECT_EQ(report("1", match, "&LEPWD=alice-pw"), "OK");
+    EXPECT_EQ(Totals(port, "1", "alice", "alice-pw"), "3 2 4 1");
+
+    // Account updates: her name, e-mail or password change only with her password.
+    const std::string update = "/script/nouveaujoueur.php3?LENUM=1&LENOM=Mallory&LELOG=alice"
+                               "&LEMAIL=m%40evil.example&LESOFT=1&LEVERSION=1.0.0";
+    for (const std::string proof :
+         {"&LEPWD=", "&LEPWD=guess", "&LEPWD=bob-pw", "&LEPWD=taken&LEOLDPWD=guess",
+          "&LEPWD=taken&LEOLDPWD=", "&LEPWD=taken&LEOLDPWD=bob-pw"})
+        EXPECT_EQ(Element(Get(port, update + proof).body, "JOUEUR"), "NO") << proof;
+    EXPECT_EQ(Totals(port, "1", "alice", "taken"), "   ") << "her password is unchanged";
+    EXPECT_EQ(Totals(port, "1", "alice", "alice-pw"), "3 2 4 1");
+
+    // Posts: as her without her password, nothing; as a guest or with it, posted.
+    const auto post = [&](const std::string& player, const std::string& text,
+                          const std::string& proof) {
+        return Element(Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=" + player +
+                                     "&LETYP=0&LEMESS=" + text + proof)
+                           .body,
+                       "REPONSE");
+    };
+    EXPECT_EQ(post("1", "forged", ""), "NO");
+    EXPECT_EQ(post("1", "forged", "&LEPWD=bob-pw"), "NO");
+    EXPECT_EQ(post("3", "forged", "&LEPWD="), "NO");
+    EXPECT_EQ(post("0", "from%20a%20guest", ""), "OK");
+    EXPECT_EQ(post("1", "from%20alice", "&LEPWD=alice-pw"), "OK");
+    const std::string board = Get(port, "/script/getmess.php3?LESOFT=1&LETYP=0").body;
+    EXPECT_FALSE(Contains(board, "forged")) << board;
+    EXPECT_TRUE(Contains(board, "<NOM>GUEST</NOM><DATE>")) << board;
+    EXPECT_TRUE(Contains(board, "<NOM>Al</NOM>")) << board;
+    EXPECT_FALSE(Contains(board, "Mallory")) << "her name is unchanged";
+
+    // Withdrawals: her game leaves only with her password, from wherever she asks; a game
+    // published without a password is a guest's and leaves only from its address.
+    const std::string publish = "/script/set_server.php3?LESOFT=1&LEJOUEUR=1&LAVERSION=1.0.0"
+                                "&LECOMMENT=x";
+    const std::string hers = Element(Get(port, publish + "&LEPWD=alice-pw").body, "SERVEUR");
+    const std::string guest = Element(Get(port, publish).body, "SERVEUR");
+    const std::string listed = ListedGames(port);
+    EXPECT_TRUE(Contains(listed, "<CLE_SERVEUR>" + hers +
+                                     "</CLE_SERVEUR><CLE_JOUEUR>1"
+                                     "</CLE_JOUEUR><NOM>Al</NOM>"))
+        << listed;
+    EXPECT_TRUE(Contains(listed, "<CLE_SERVEUR>" + guest +
+                                     "</CLE_SERVEUR><CLE_JOUEUR>0"
+                                     "</CLE_JOUEUR><NOM>GUEST</NOM>"))
+        << listed;
+    const std::string withdraw = "/script/delete_server.php3?CLE_SERVEUR=";
+    EXPECT_TRUE(Contains(Get(port, withdraw + hers).body, ">NO<")) << "its address is no proof";
+    EXPECT_TRUE(Contains(Get(port, withdraw + hers + "&CLE_JOUEUR=1&LEPWD=bob-pw").body, ">NO<"));
+    EXPECT_TRUE(Contains(Get(port, withdraw + hers + "&CLE_JOUEUR=2&LEPWD=bob-pw").body, ">NO<"));
+    EXPECT_TRUE(Contains(
+        Get(port, withdraw + guest + "&CLE_JOUEUR=1&LEPWD=alice-pw", "127.0.0.8").body, ">NO<"));
+    EXPECT_TRUE(Contains(ListedGames(port), "<CLE_SERVEUR>" + hers + "<"));
+    EXPECT_TRUE(Contains(ListedGames(port), "<CLE_SERVEUR>" + guest + "<"));
+    EXPECT_TRUE(Contains(
+        Get(port, withdraw + hers + "&CLE_JOUEUR=1&LEPWD=alice-pw", "127.0.0.8").body, ">OK<"));
+    EXPECT_TRUE(Contains(Get(port, withdraw + guest).body, ">OK<"));
+    EXPECT_FALSE(Contains(ListedGames(port), "<CLE_SERVEUR>"));
+
+    // A password is never taken away from an account.
+    EXPECT_TRUE(
+        Contains(Get(port, kAccountQuery + "&LENUM=1&LELOG=alice&LEPWD=&LEOLDPWD=alice-pw").body,
+                 "<JOUEUR>NO</JOUEUR>"));
+    EXPECT_EQ(Totals(port, "1", "alice", "alice-pw"), "3 2 4 1");
+
+    const std::string log = server.Output();
+    EXPECT_FALSE(Contains(log, "alice-pw")) << log;
+    EXPECT_FALSE(Contains(log, "bob-pw")) << log;
+    EXPECT_TRUE(Contains(log, "&COMMENT=[2 bytes]&LEPWD=***\" 200")) << log;
+}
+
+// The private messages sent to the publisher, and the comments of match reports, are read
+// only with the operator key, given in a file: as the password of HTTP Basic authentication,
+// on the operator page or through the message script. Nobody reads them without it, not even
+// account 1, and a server without a key shows them to nobody.
+TEST(ServerOperator, OnlyTheOperatorKeyReadsPrivateMessages) {
+    const auto dir = FreshDir("server-operator");
+    const std::string key = "k3y-0f-the-0perator/+=";
+    {
+        std::ofstream(dir / "operator.key") << key << "\n";
+        std::filesystem::permissions(dir / "operator.key", std::filesystem::perms::owner_read |
+                                                               std::filesystem::perms::owner_write);
+    }
+    ServerProcess server(dir, {"--port", "0", "--db", (dir / "web.db").string(),
+                               "--operator-key-file", (dir / "operator.key").string()});
+    ASSERT_GT(server.Port(), 0) << server.Logs();
+    const int port = server.Port();
+    EXPECT_EQ(server.Errors(), "") << "a file readable by its owner only is not warned about";
+    ASSERT_EQ(Element(Register(port, "boss", "boss-pw"), "CLE"), "1");
+    ASSERT_EQ(Element(Register(port, "bob", "bob-pw"), "CLE"), "2");
+    ASSERT_TRUE(Contains(Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=2&LETYP=1"
+                                   "&LEMESS=%3Cb%3Esecret%3C%2Fb%3E%20bug%20report&LEPWD=bob-pw")
+                             .body,
+                         ">OK<"));
+    ASSERT_TRUE(Contains(Get(port, "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=2&KILLER=0"
+                                   "&KILLED=0&SNIPPER=0&SNIPPED=0&COMMENT=the%20map%20lags"
+                                   "&LEPWD=bob-pw")
+                             .body,
+                         ">OK<"));
+
+    const std::string inbox = "/script/getmess.php3?LESOFT=1&LETYP=2";
+    const auto read = [&](const std::string& head) {
+        return Get(port, inbox, "127.0.0.1", 10s, head).body;
+    };
+    EXPECT_FALSE(Contains(read(""), "secret"));
+    EXPECT_FALSE(Contains(read(BasicAuthorization("op", "wrong-key-of-16-chars")), "secret"));
+    EXPECT_FALSE(Contains(read(BasicAuthorization("op", key + "x")), "secret"));
+    EXPECT_FALSE(Contains(read("Authorization: Bearer " + key + "\r\n"), "secret"));
+    EXPECT_TRUE(Contains(read(""), "<MESSAGES></MESSAGES>"));
+    EXPECT_TRUE(Contains(read(BasicAuthorization("op", key)), "<NOM>Al</NOM>"))
+        << read(BasicAuthorization("op", key));
+    EXPECT_TRUE(Contains(read(BasicAuthorization("", key)), "&lt;b&gt;secret&lt;/b&gt; bug"));
+    // Type 1 is the publisher's own news, never the inbox.
+    EXPECT_FALSE(Contains(Get(port, "/script/getmess.php3?LESOFT=1&LETYP=1").body, "secret"));
+
+    const Reply asked = Get(port, "/operator");
+    EXPECT_EQ(asked.status, 401);
+    EXPECT_TRUE(Contains(asked.Header("WWW-Authenticate"), "Basic realm=")) << asked.head;
+    EXPECT_EQ(Get(port, "/operator", "127.0.0.1", 10s, BasicAuthorization("op", "nope")).status,
+              401);
+    const Reply page = Get(port, "/operator", "127.0.0.1", 10s, BasicAuthorization("op", key));
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(Contains(page.body, "&lt;b&gt;secret&lt;/b&gt; bug report")) << page.body;
+    EXPECT_TRUE(Contains(page.body, "the map lags")) << page.body;
+    EXPECT_EQ(page.Header("Cache-Control"), "no-store");
+    EXPECT_FALSE(Contains(Get(port, "/").body, "secret"));
+    EXPECT_FALSE(Contains(server.Output(), key)) << "the key stays out of the access log";
+
+    // Without a key: nobody reads them.
+    ServerProcess keyless(dir, {"--port", "0", "--db", (dir / "web.db").string()});
+    ASSERT_GT(keyless.Port(), 0) << keyless.Logs();
+    EXPECT_EQ(
+        Get(keyless.Port(), "/operator", "127.0.0.1", 10s, BasicAuthorization("op", key)).status,
+        403);
+    EXPECT_FALSE(Contains(
+        Get(keyless.Port(), inbox, "127.0.0.1", 10s, BasicAuthorization("op", "")).body, "secret"));
+
+    // A key too short, an unreadable file: the server does not start.
+    ServerProcess shortKey(dir, {"--operator-key", "short"});
+    EXPECT_EQ(shortKey.WaitExit(10s), 2);
+    ServerProcess noFile(dir, {"--operator-key-file", (dir / "missing.key").string()});
+    EXPECT_EQ(noFile.WaitExit(10s), 2);
+    EXPECT_TRUE(Contains(noFile.Errors(), "missing.key")) << noFile.Errors();
 }

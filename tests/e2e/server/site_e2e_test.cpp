@@ -68,15 +68,16 @@ TEST(ServerSite, HomePageShowsGamesRankingBoardAndMapsInABrowser) {
               "1");
     ASSERT_EQ(Element(Get(port, account + "&LENOM=Rookie&LELOG=rook&LEPWD=y").body, "CLE"), "2");
     Get(port, "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=1&KILLER=12&KILLED=3&SNIPPER=2"
-              "&SNIPPED=0&COMMENT=");
+              "&SNIPPED=0&COMMENT=&LEPWD=x");
     Get(port, "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=2&KILLER=1&KILLED=7&SNIPPER=0"
-              "&SNIPPED=1&COMMENT=");
+              "&SNIPPED=1&COMMENT=&LEPWD=y");
     Get(port, "/script/set_server.php3?LESOFT=1&LEJOUEUR=1&LAVERSION=1.0.0&LECOMMENT="
-              "Couloirs%20%26%20friends");
-    Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=2&LETYP=0&LEMESS=good%20game%20all");
+              "Couloirs%20%26%20friends&LEPWD=x");
+    Get(port,
+        "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=2&LETYP=0&LEMESS=good%20game%20all&LEPWD=y");
     Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=0&LETYP=0&LEMESS="
               "%3Cscript%3Edocument.title%3D%27owned%27%3C%2Fscript%3E%3Cb%3Ebold%3C%2Fb%3E");
-    Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=1&LETYP=1&LEMESS=private%20note");
+    Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=1&LETYP=1&LEMESS=private%20note&LEPWD=x");
 
     const std::string dom =
         Chromium("http://127.0.0.1:" + std::to_string(port) + "/", dir / "profile");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/app/process.h"
+#include "tests/e2e/server/server_client.h"
 #include "tests/support/companion_server.h"
 #include "tests/support/discovery_port.h"
 #include "tests/support/self_extracting_zip.h"
@@ -103,8 +104,35 @@ bool NotCour(const fs::path& relative) {
     return relative.parent_path() == "map" && relative.stem() == "cour";
 }
 
+// The operator key of the journeys' servers, in the file `file`.
+constexpr const char* kOperatorKey = "journey-operator-key";
+std::vector<std::string> OperatorKeyFile(const fs::path& file) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << kOperatorKey << "\n";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    return {"--operator-key-file", file.string()};
+}
+
+// The server's operator page, read with the key.
+std::string OperatorPage(const testsupport::CompanionServer& server) {
+    const int port = std::stoi(server.Host().substr(server.Host().find(':') + 1));
+    return servertest::Get(port, "/operator", "127.0.0.1", 10s,
+                           servertest::BasicAuthorization("operator", kOperatorKey))
+        .body;
+}
+
+// The value `name` of a settings file, as its text ("" when absent).
+std::string Setting(const fs::path& home, const std::string& name) {
+    const std::string reg = apptest::ReadFile(home / "registry.reg");
+    const std::string key = "\"" + name + "\"=\"";
+    const size_t at = reg.find(key);
+    if (at == std::string::npos) return "";
+    const size_t start = at + key.size();
+    return reg.substr(start, reg.find('"', start) - start);
+}
+
 TEST_F(Journey, AJoinerWithoutTheHostsMapDownloadsItWhileLoadingAndPlaysOnIt) {
-    testsupport::CompanionServer server(dir / "web");
+    testsupport::CompanionServer server(dir / "web", OperatorKeyFile(dir / "operator.key"));
     ASSERT_FALSE(server.Host().empty()) << server.Log();
     const std::string archive = MapArchive("cour", "cour");
     std::ofstream(server.Files() / "map" / "cour.exe", std::ios::binary) << archive;
@@ -152,6 +180,17 @@ TEST_F(Journey, AJoinerWithoutTheHostsMapDownloadsItWhileLoadingAndPlaysOnIt) {
               apptest::ReadFile(fs::path(TARNHOLD_INSTALL_DIR) / "map" / "cour.map"));
     // Ann had the map; she fetched nothing.
     EXPECT_EQ(ann->Output().find("Download MAP"), std::string::npos);
+
+    // Neither had typed a password: each game drew one, and with it both match reports were
+    // taken (their comments reach the operator) and Ann's game left the list.
+    for (const char* player : {"Ann", "Bob"})
+        EXPECT_EQ(Setting(dir / player, "Password").size(), 20u) << player;
+    EXPECT_EQ(Count(OperatorPage(server), "good game"), 2u) << OperatorPage(server);
+    EXPECT_EQ(server.Get("/script/get_server.php3?LESOFT=1").find("CLE_SERVEUR"),
+              std::string::npos);
+    EXPECT_EQ(server.Log().find(Setting(dir / "Ann", "Password")), std::string::npos);
+    EXPECT_EQ(ann->Output().find("refused"), std::string::npos) << ann->Output();
+    EXPECT_EQ(bob->Output().find("refused"), std::string::npos) << bob->Output();
 }
 
 TEST_F(Journey, AJoinerWhoseDownloadBringsNoMapGetsTheUnpackMessageAndEndsCleanly) {
@@ -333,16 +372,6 @@ std::string SendWithPassword(const std::string& password) {
 }
 constexpr const char* kCloseAndQuit = "press CLOSE\nwaitscreen mainmenu\nquit\n";
 
-// The value `name` of a settings file, as its text ("" when absent).
-std::string Setting(const fs::path& home, const std::string& name) {
-    const std::string reg = apptest::ReadFile(home / "registry.reg");
-    const std::string key = "\"" + name + "\"=\"";
-    const size_t at = reg.find(key);
-    if (at == std::string::npos) return "";
-    const size_t start = at + key.size();
-    return reg.substr(start, reg.find('"', start) - start);
-}
-
 // The account number the server gives for `login` and `password` ("" when it refuses them).
 std::string AccountOf(const testsupport::CompanionServer& server, const std::string& id,
                       const std::string& login, const std::string& password) {
@@ -372,10 +401,13 @@ TEST_F(Journey, APasswordChangedOnTheAccountScreenIsTheOneUsedFromThenOn) {
     EXPECT_EQ(AccountOf(server, id, "eve", "second secret"), id);
     EXPECT_EQ(AccountOf(server, id, "eve", "first secret"), "") << "the old one is gone";
 
-    // A match of hers is reported; the next start refreshes her account with the stored
-    // password and gets its statistics, and reads the message board.
-    server.Get("/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=" + id +
-               "&KILLER=7&KILLED=2&SNIPPER=0&SNIPPED=0&COMMENT=");
+    // A match of hers is reported with her password (one made with the old one is refused);
+    // the next start refreshes her account with the stored password and gets its statistics,
+    // and reads the message board.
+    const std::string report = "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=" + id +
+                               "&KILLER=7&KILLED=2&SNIPPER=0&SNIPPED=0&COMMENT=&LEPWD=";
+    EXPECT_NE(server.Get(report + "first%20secret").find(">NO<"), std::string::npos);
+    EXPECT_NE(server.Get(report + "second%20secret").find(">OK<"), std::string::npos);
     auto second = Launch("Eve", ToTheAccountScreen(server.Host()) +
                                     "press \"SEND Informations & CHECK NEW VERSION & REFRESH "
                                     "STATISTICS\"\npress \"CHECK !\"\n" +

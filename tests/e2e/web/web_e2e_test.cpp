@@ -161,16 +161,25 @@ TEST_F(WebServer, AccountsGamesReportsAndMessagesWorkEndToEnd) {
     const std::string board = web::RecupMessage(0);
     EXPECT_TRUE(Contains(board, " send by bob <b> ")) << board;
     EXPECT_TRUE(Contains(board, "\r\nhello & <bye>\r\n\r\n")) << board;
-    // The publisher's private read is her inbox.
-    EXPECT_TRUE(Contains(web::RecupMessage(1), "a private note"));
+    // Bob's private note is for the server's operator: account 1's game asks for the inbox and
+    // gets no message.
+    EXPECT_EQ(web::RecupMessage(1), "");
 
-    // A wrong password changes nothing.
+    // A wrong password changes nothing: no account, no report, no post, no withdrawal.
     core::Password = "wrong";
     core::TotalKills = 99;
     EXPECT_EQ(web::SendAccount({core::Login, "wrong", core::Email}), web::AccountAnswer::Refused);
     EXPECT_EQ(core::AccountNumber, 1);
     EXPECT_EQ(core::TotalKills, 99);
+    EXPECT_FALSE(web::SendMatchReport(9, 0, 0, 0, "forged"));
+    EXPECT_FALSE(web::EnvoiMessage("forged", 0));
+    web::ServerKey = key;
+    EXPECT_TRUE(web::DeleteServer()) << "the reply came";
     core::Password = alice.password;
+    ASSERT_TRUE(web::server_en_cours());
+    EXPECT_EQ(web::ServerLines.size(), 1u) << "her game is still listed";
+    EXPECT_EQ(core::TotalKills, 5);
+    EXPECT_FALSE(Contains(web::RecupMessage(0), "forged"));
 
     // A new password is taken once the previous one is checked.
     const std::string changed = "pw & 'two'";

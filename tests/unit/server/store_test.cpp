@@ -9,7 +9,9 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -139,12 +141,18 @@ TEST_P(StoreSuite, GamesHaveRandomKeysAndLeaveOnlyFromTheirAddress) {
                             [](const server::Game& g) { return g.name == "Host <1>"; }),
               20);
 
-    // Only the publishing address withdraws a game.
-    EXPECT_FALSE(store_->RemoveGame(guest, "127.0.0.1"));
+    // A guest game leaves only from the address that published it; an account's game only
+    // for that account, from wherever it asks.
+    EXPECT_FALSE(store_->RemoveGame(guest, "127.0.0.1", 0));
+    EXPECT_FALSE(store_->RemoveGame(guest, "127.0.0.1", host));
     EXPECT_EQ(store_->ListGames(1, 3600).size(), 21u);
-    EXPECT_TRUE(store_->RemoveGame(guest, "10.0.0.7"));
-    EXPECT_FALSE(other->RemoveGame(guest, "10.0.0.7"));
-    EXPECT_EQ(store_->ListGames(1, 3600).size(), 20u);
+    EXPECT_TRUE(store_->RemoveGame(guest, "10.0.0.7", 0));
+    EXPECT_FALSE(other->RemoveGame(guest, "10.0.0.7", 0));
+    const int64_t hosted = games.front().key;
+    EXPECT_FALSE(store_->RemoveGame(hosted, "127.0.0.1", 0)) << "its address is not its account";
+    EXPECT_FALSE(store_->RemoveGame(hosted, "127.0.0.1", host + 1));
+    EXPECT_TRUE(other->RemoveGame(hosted, "192.0.2.1", host));
+    EXPECT_EQ(store_->ListGames(1, 3600).size(), 19u);
     // Games past their lifetime leave the list for good.
     EXPECT_TRUE(store_->ListGames(1, -1).empty());
     EXPECT_TRUE(other->ListGames(1, 3600).empty());
@@ -157,15 +165,18 @@ TEST_P(StoreSuite, ReportsMakeTheRankingAndMessagesKeepTheirText) {
     const int64_t c = store_->RegisterAccount(Form("Cy", "cy", "3")).account->id;
     store_->RegisterAccount(Form("Idle", "idle", "4"));
 
-    EXPECT_TRUE(store_->ReportMatch(a, {6, 2, 0, 0}, "gg"));    // score 4: rank 1
-    EXPECT_TRUE(store_->ReportMatch(b, {3, 1, 2, 0}, ""));      // score 12: rank 3
-    EXPECT_TRUE(store_->ReportMatch(c, {1, 0, 1, 0}, ""));      // score 6: rank 2
-    EXPECT_TRUE(store_->ReportMatch(a, {1, 0, 0, 0}, "again")); // a: score 5, rank 2
-    EXPECT_FALSE(store_->ReportMatch(999, {5, 0, 0, 0}, "nobody"));
-    // Totals stop at the client's 32-bit maximum.
-    for (int i = 0; i < 3; ++i)
-        store_->ReportMatch(c, {0, 0, 0, 1'000'000'000}, "");
-    EXPECT_EQ(store_->FindAccount(c)->snipedDeaths, 2147483647);
+    using server::ReportOutcome;
+    EXPECT_EQ(store_->ReportMatch(a, {6, 2, 0, 0}, "gg"), ReportOutcome::Added);    // score 4
+    EXPECT_EQ(store_->ReportMatch(b, {3, 1, 2, 0}, ""), ReportOutcome::Added);      // score 12
+    EXPECT_EQ(store_->ReportMatch(c, {1, 3, 1, 1}, ""), ReportOutcome::Added);      // score -2
+    EXPECT_EQ(store_->ReportMatch(a, {1, 0, 0, 0}, "again"), ReportOutcome::Added); // a: 5
+    EXPECT_EQ(store_->ReportMatch(999, {5, 0, 0, 0}, "nobody"), ReportOutcome::NoAccount);
+    EXPECT_EQ(store_->ExportAll().reports.size(), 4u) << "a report for nobody is not kept";
+    const std::vector<server::Message> comments = store_->ReportComments(10);
+    ASSERT_EQ(comments.size(), 2u) << "reports without a comment are left out";
+    EXPECT_EQ(comments[0].text, "again");
+    EXPECT_EQ(comments[0].name, "Ace");
+    EXPECT_EQ(comments[1].text, "gg");
 
     const std::vector<server::Account> ranking = store_->Ranking(10);
     ASSERT_EQ(ranking.size(), 3u) << "accounts that never played are not ranked";
@@ -214,13 +225,84 @@ TEST_P(StoreSuite, ASqliteDatabaseMovesInWhole) {
     EXPECT_EQ(store_->RegisterAccount(Form("New", "new", "pw")).account->id, kept + 1);
     ASSERT_EQ(store_->ListGames(1, 3600).size(), 1u);
     EXPECT_EQ(store_->ListGames(1, 3600)[0].key, key);
-    EXPECT_TRUE(store_->RemoveGame(key, "127.0.0.1"));
+    EXPECT_TRUE(store_->RemoveGame(key, "127.0.0.1", kept));
     store_->PostMessage(1, 0, 0, "after");
     const auto board = store_->Messages(1, 0, std::nullopt, 10);
     ASSERT_EQ(board.size(), 2u);
     EXPECT_EQ(board[1].text, "hello");
     EXPECT_EQ(board[1].name, "Kept");
     EXPECT_THROW(store_->ImportAll(dump), server::StoreError) << "only into an empty database";
+}
+
+// Only the account's own password proves it; an account without one proves nothing.
+TEST_P(StoreSuite, AnAccountIsProvedByItsPasswordOnly) {
+    const int64_t ann = store_->RegisterAccount(Form("Ann", "ann", "ann's pw")).account->id;
+    const int64_t bob = store_->RegisterAccount(Form("Bob", "bob", "bob's pw")).account->id;
+    const int64_t open = store_->RegisterAccount(Form("GIGN", "", "")).account->id;
+    const auto other = db_->Open();
+    EXPECT_TRUE(store_->ProveAccount(ann, "ann's pw"));
+    EXPECT_TRUE(other->ProveAccount(ann, "ann's pw"));
+    EXPECT_FALSE(store_->ProveAccount(ann, "bob's pw"));
+    EXPECT_FALSE(store_->ProveAccount(ann, "ann's pw "));
+    EXPECT_FALSE(store_->ProveAccount(bob + 100, "bob's pw"));
+    EXPECT_FALSE(store_->ProveAccount(open, ""));
+    // A changed password is the only proof on every server at once.
+    ASSERT_TRUE(other->ChangePassword(ann, "ann's pw", "new"));
+    EXPECT_FALSE(store_->ProveAccount(ann, "ann's pw"));
+    EXPECT_TRUE(store_->ProveAccount(ann, "new"));
+}
+
+// A report adds only what fits in the play time its account has banked: a new account starts
+// with a minute, an account from before the limits with the full hour; a report that does not
+// fit adds nothing, and servers reporting for one account at once share one bank.
+TEST_P(StoreSuite, ReportsAddOnlyWhatTheBankedPlayTimeAllows) {
+    using server::ReportOutcome;
+    using server::ReportRules;
+    EXPECT_EQ(ReportRules::PlaySeconds({0, 0, 0, 0}), 0);
+    EXPECT_EQ(ReportRules::PlaySeconds({7, 2, 0, 0}), 3);  // 7 kills: 3 s at 3 a second
+    EXPECT_EQ(ReportRules::PlaySeconds({3, 1, 31, 0}), 4); // 31 head-shot hits
+    EXPECT_EQ(ReportRules::PlaySeconds({0, 5, 0, 5}), 5);
+
+    // Accounts moved in from an older database start with the full hour; one of them is near
+    // the client's 32-bit maximum.
+    Database old("sqlite");
+    const auto source = old.Open();
+    source->RegisterAccount(Form("Vet", "vet", "pw"));
+    source->RegisterAccount(Form("Max", "max", "pw"));
+    server::Dump dump = source->ExportAll();
+    for (auto& row : dump.accounts)
+        row.reportClock = 0;
+    dump.accounts[1].account.kills = 2147483000;
+    store_->ImportAll(dump);
+    EXPECT_EQ(store_->ReportMatch(1, {10000, 3000, 0, 3000}, ""), ReportOutcome::Added);
+    EXPECT_EQ(store_->ReportMatch(1, {0, 700, 0, 0}, ""), ReportOutcome::TooMuch);
+    EXPECT_EQ(store_->FindAccount(1)->kills, 10000);
+    EXPECT_EQ(store_->ReportMatch(2, {1000, 0, 0, 0}, ""), ReportOutcome::Added);
+    EXPECT_EQ(store_->FindAccount(2)->kills, 2147483647) << "totals stop at 2^31-1";
+
+    const int64_t fresh = store_->RegisterAccount(Form("New", "new", "pw")).account->id;
+    EXPECT_EQ(store_->ReportMatch(fresh, {200, 0, 0, 0}, "too soon"), ReportOutcome::TooMuch);
+    EXPECT_EQ(store_->ReportMatch(fresh, {120, 10, 0, 0}, "40 s"), ReportOutcome::Added);
+    EXPECT_EQ(store_->ReportMatch(fresh, {0, 40, 0, 0}, "40 s more"), ReportOutcome::TooMuch);
+    EXPECT_EQ(store_->ReportMatch(fresh, {0, 0, 0, 0}, "nothing"), ReportOutcome::Added);
+    const server::Account after = *store_->FindAccount(fresh);
+    EXPECT_EQ(after.kills, 120);
+    EXPECT_EQ(after.deaths, 10);
+
+    // Eight reports of 20 s each at once, from two servers: the minute holds three of them.
+    const int64_t busy = store_->RegisterAccount(Form("Busy", "busy", "pw")).account->id;
+    const auto second = db_->Open();
+    std::atomic<int> added{0};
+    std::vector<std::thread> reporters;
+    for (int i = 0; i < 8; ++i)
+        reporters.emplace_back([&, i] {
+            server::Store& via = i % 2 ? *second : *store_;
+            added += via.ReportMatch(busy, {60, 0, 0, 0}, "") == ReportOutcome::Added;
+        });
+    for (std::thread& t : reporters)
+        t.join();
+    EXPECT_EQ(added, 3);
+    EXPECT_EQ(store_->FindAccount(busy)->kills, 60 * added);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreSuite, ::testing::Values("sqlite", "postgresql"),

@@ -9,7 +9,9 @@
 #include "platform/window/window.h"
 
 #include "tests/support/self_extracting_zip.h"
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -166,12 +168,14 @@ TEST_F(Web, EveryOperationSendsItsQueryInOrderWithValuesEncoded) {
     web::RecupMessage(1);
     EXPECT_TRUE(web::Get_Map());
 
+    // What acts for the account carries its password.
     const std::vector<std::string> expected = {
-        "/script/set_server.php3?LESOFT=1&LEJOUEUR=5&LAVERSION=1.0.0&LECOMMENT=my%20game",
-        "/script/delete_server.php3?CLE_SERVEUR=42",
+        "/script/set_server.php3?LESOFT=1&LEJOUEUR=5&LAVERSION=1.0.0&LECOMMENT=my%20game"
+        "&LEPWD=se%20cret",
+        "/script/delete_server.php3?CLE_SERVEUR=42&CLE_JOUEUR=5&LEPWD=se%20cret",
         "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=5&KILLER=3&KILLED=2&SNIPPER=1"
-        "&SNIPPED=0&COMMENT=gg",
-        "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=5&LETYP=1&LEMESS=hi%20all",
+        "&SNIPPED=0&COMMENT=gg&LEPWD=se%20cret",
+        "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=5&LETYP=1&LEMESS=hi%20all&LEPWD=se%20cret",
         "/script/nouveaujoueur.php3?LENUM=5&LENOM=Joe&LELOG=joe&LEPWD=se%20cret"
         "&LEMAIL=joe%40example.org&LESOFT=1&LEVERSION=1.0.0&LEOLDPWD=se%20cret",
         "/script/get_server.php3?LESOFT=1",
@@ -198,7 +202,7 @@ TEST_F(Web, HostileTextArrivesIntactAndAddsNoParameter) {
     EXPECT_EQ(seen[0].params.count("LESOFT"), 1u);
     EXPECT_EQ(seen[0].params.find("LESOFT")->second, "1");
     EXPECT_EQ(seen[0].params.find("LECOMMENT")->second, hostile);
-    EXPECT_EQ(seen[0].params.size(), 4u);
+    EXPECT_EQ(seen[0].params.size(), 5u);
     EXPECT_EQ(seen[1].params.find("COMMENT")->second, hostile + "\r\n%41");
     EXPECT_EQ(seen[1].params.count("CLE_SOFT"), 1u);
     EXPECT_EQ(seen[0].target.find('#'), std::string::npos);
@@ -356,6 +360,22 @@ TEST_F(Web, TypedAccountFieldsAreKeptOnlyOnceTheServerAcceptsThem) {
         EXPECT_EQ(seen[i].params.find("LEPWD")->second, "new pass");
         EXPECT_EQ(seen[i].params.find("LEOLDPWD")->second, "se cret");
     }
+
+    // No password typed (a fresh installation, or a field left empty): the game sends one it
+    // draws, and keeps it once the server takes it.
+    core::Password = "";
+    ASSERT_EQ(web::SendAccount({"", "", ""}), web::AccountAnswer::Accepted);
+    const std::string drawn = core::Password;
+    EXPECT_EQ(drawn.size(), 20u);
+    EXPECT_TRUE(std::all_of(drawn.begin(), drawn.end(), [](unsigned char c) {
+        return std::isalnum(c) != 0;
+    })) << drawn;
+    EXPECT_EQ(stored("Password"), drawn);
+    const Seen last = server.Requests().back();
+    EXPECT_EQ(last.params.find("LEPWD")->second, drawn);
+    EXPECT_EQ(last.params.find("LEOLDPWD")->second, "");
+    ASSERT_EQ(web::SendAccount({"", "", ""}), web::AccountAnswer::Accepted);
+    EXPECT_NE(core::Password, drawn) << "drawn afresh, not a fixed word";
 }
 
 TEST_F(Web, AFailedExchangeChangesNothingAndShowsNothing) {
@@ -407,7 +427,8 @@ TEST_F(Web, MatchReportIsSentOnlyInInternetMode) {
     web::quitte_server();
     EXPECT_EQ(server.Targets(),
               std::vector<std::string>{"/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=5"
-                                       "&KILLER=0&KILLED=0&SNIPPER=0&SNIPPED=0&COMMENT="});
+                                       "&KILLER=0&KILLED=0&SNIPPER=0&SNIPPED=0&COMMENT="
+                                       "&LEPWD=se%20cret"});
 }
 
 TEST_F(Web, TheWebWindowIsShownModallyWithTheHourglassWhileARequestRuns) {
