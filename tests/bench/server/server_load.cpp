@@ -6,7 +6,8 @@
 // Each client is one player's machine with its own loopback address (127.0.1.x) and opens a
 // new connection per request, as the game does. The mix follows what players do: list the
 // games and refresh the account (the game sends both each time), read the maps and the board,
-// publish and withdraw a game, report a match. Prints requests per second, latency
+// publish and withdraw a game, report a match (with the account's password where the game
+// sends it). Prints requests per second, latency
 // percentiles and errors (any reply other than 200, or no reply) per back end; exits 1 when
 // there were errors. The server runs with its default limits except the per-address rate,
 // raised so that 50 clients at full speed are measured rather than refused.
@@ -66,8 +67,8 @@ Figures RunLoad(const std::string& db, int clients, int seconds) {
         accounts[size_t(i)] = Element(reply, "CLE");
     }
     for (int i = 0; i < 30; ++i)
-        Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=1&LETYP=0&LEMESS=message%20" +
-                      std::to_string(i));
+        Get(port, "/script/nouveaumess.php3?LESOFT=1&LEJOUEUR=" + accounts[0] +
+                      "&LETYP=0&LEPWD=pw0&LEMESS=message%20" + std::to_string(i));
 
     std::atomic<bool> go{false};
     std::mutex merge;
@@ -81,6 +82,8 @@ Figures RunLoad(const std::string& db, int clients, int seconds) {
             const std::string account = "/script/nouveaujoueur.php3?LENUM=" + accounts[size_t(c)] +
                                         "&LENOM=player" + n + "&LELOG=player" + n + "&LEPWD=pw" +
                                         n + "&LEMAIL=&LESOFT=1&LEVERSION=1.0.0";
+            // What acts for the account proves it with the password, as the game does.
+            const std::string proof = "&LEPWD=pw" + n;
             std::mt19937 random(unsigned(c) * 7919u + 1);
             Figures mine;
             std::string published;
@@ -101,12 +104,15 @@ Figures RunLoad(const std::string& db, int clients, int seconds) {
                     target =
                         published.empty()
                             ? "/script/set_server.php3?LESOFT=1&LEJOUEUR=" + accounts[size_t(c)] +
-                                  "&LAVERSION=1.0.0&LECOMMENT=game%20of%20" + n
-                            : "/script/delete_server.php3?CLE_SERVEUR=" + published;
+                                  "&LAVERSION=1.0.0&LECOMMENT=game%20of%20" + n + proof
+                            : "/script/delete_server.php3?CLE_SERVEUR=" + published +
+                                  "&CLE_JOUEUR=" + accounts[size_t(c)] + proof;
                 else
+                    // A match with nothing to add: a client reports far more often than anyone
+                    // plays, and counters would soon exceed the play time its account banks.
                     target =
                         "/script/quitte_server.php3?CLE_SOFT=1&CLE_JOUEUR=" + accounts[size_t(c)] +
-                        "&KILLER=3&KILLED=2&SNIPPER=1&SNIPPED=0&COMMENT=gg";
+                        "&KILLER=0&KILLED=0&SNIPPER=0&SNIPPED=0&COMMENT=gg" + proof;
                 const Reply r = Get(port, target, source, std::chrono::seconds(10));
                 ++mine.requests;
                 mine.latencies.push_back(double(r.took.count()) / 1000.0);
