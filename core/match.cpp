@@ -193,6 +193,46 @@ void LoadGameSounds() {
     ReportLoadProblems(problems);
 }
 
+// The local viewport's parameters, or null when it does not exist (yet).
+scene::ViewportParams* LocalViewportParams() {
+    if (LocalIndex < 0 || LocalIndex >= int(Viewports.size())) return nullptr;
+    ViewportSlot& slot = Viewports[size_t(LocalIndex)];
+    return slot.exists ? &slot.params : nullptr;
+}
+
+// What the player records ask of this match: the game state and devices of the game core.
+class CoreMatchServices final : public player::MatchServices {
+public:
+    std::unique_ptr<audio::Sound> LoadSound3d(const std::string& path,
+                                              std::string& error) override {
+        return LoadSound(path, true, &error);
+    }
+    void ReportLoadProblems(std::span<const player::LoadProblem> problems) override {
+        core::ReportLoadProblems(problems);
+    }
+    uint32_t RandomSeed() override { return uint32_t(std::rand()); }
+    int32_t WeaponPower() const override { return core::WeaponPower; }
+    void UpdateWeaponPower() override { core::UpdateWeaponPower(); }
+    bool ChatOpen() const override { return core::ChatOpen; }
+    void CloseChat() override {
+        if (MatchWindow* w = GetMatchWindow()) w->CloseChat();
+        OnChatClosed();
+    }
+    scene::ViewportParams* LocalViewport() override { return LocalViewportParams(); }
+    void RebuildViewport(const std::shared_ptr<scene::Frame>& camera) override {
+        int x = 0, y = 0, width = 0, height = 0;
+        CreateViewport(LocalIndex, x, y, width, height, camera);
+    }
+    void SetListener(const glm::vec3& position, const glm::vec3& front,
+                     const glm::vec3& up) override {
+        if (!SoundSystem) return;
+        SoundSystem->SetListenerPosition(position);
+        SoundSystem->SetListenerOrientation(front, up);
+    }
+    void Log(std::string_view line) override { sys::Log(std::string(line)); }
+};
+CoreMatchServices matchServices;
+
 void FillWorld() {
     world = player::World{};
     world.sceneFrame = SceneFrame;
@@ -208,65 +248,18 @@ void FillWorld() {
     world.localIndex = LocalIndex;
     world.dataPath = DataPath;
     world.network = NetworkSink;
-    world.buildInstance = [](player::player& p) {
-        if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return;
-        try {
-            Models[size_t(p.MDLid)]->RenvMesh(p);
-        } catch (const model::ModelError& error) {
-            // A team the character model has no skin for (a remote formal name, a hand-edited
-            // setting) leaves that player without a body instead of ending the match.
-            sys::Log(std::string("player ") + std::to_string(p.indice) + ": " + error.what());
-        }
-    };
-    world.findAnimation = [](const player::player& p, std::string_view name) -> int32_t {
-        if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return 0;
-        return Models[size_t(p.MDLid)]->RenvAnimations(name);
-    };
-    world.loadSound3d = [](const std::string& path, std::string& error) {
-        return LoadSound(path, true, &error);
-    };
-    world.reportLoadProblems = [](const std::vector<player::LoadProblem>& problems) {
-        ReportLoadProblems(problems);
-    };
-    world.randomSeed = [] { return uint32_t(std::rand()); };
+    world.services = &matchServices;
     // What the player's controls, collisions, shots and animations reach.
     world.floorFrame = FloorFrame;
     world.ladderFrame = LadderFrame;
     world.sectionFrames = SectionFrames;
     world.mapScale = MapScale;
+    for (size_t i = 0; i < world.characterModels.size() && i < Models.size(); ++i)
+        world.characterModels[i] = Models[i].get();
     for (size_t i = 0; i < world.weaponMains.size() && i < WeaponModels.size(); ++i)
         if (WeaponModels[i]) world.weaponMains[i] = WeaponModels[i]->Main;
     world.crosshairTexture = CrosshairTexture;
     world.scopeTexture = ScopeTexture;
-    world.lastFrame = [](const player::player& p, int32_t index) -> int32_t {
-        if (p.MDLid < 0 || p.MDLid >= int(Models.size()) || !Models[size_t(p.MDLid)]) return 0;
-        return Models[size_t(p.MDLid)]->RenvAniMax(index);
-    };
-    world.pose = [](player::player& p) {
-        if (p.MDLid >= 0 && p.MDLid < int(Models.size()) && Models[size_t(p.MDLid)])
-            Models[size_t(p.MDLid)]->Anime(p);
-    };
-    world.weaponPower = [] { return WeaponPower; };
-    world.updateWeaponPower = [] { UpdateWeaponPower(); };
-    world.chatOpen = [] { return ChatOpen; };
-    world.closeChat = [] {
-        if (MatchWindow* w = GetMatchWindow()) w->CloseChat();
-        OnChatClosed();
-    };
-    world.localViewport = []() -> scene::ViewportParams* {
-        if (LocalIndex < 0 || LocalIndex >= int(Viewports.size())) return nullptr;
-        ViewportSlot& slot = Viewports[size_t(LocalIndex)];
-        return slot.exists ? &slot.params : nullptr;
-    };
-    world.rebuildViewport = [](const std::shared_ptr<scene::Frame>& camera) {
-        int x = 0, y = 0, width = 0, height = 0;
-        CreateViewport(LocalIndex, x, y, width, height, camera);
-    };
-    world.setListener = [](const glm::vec3& position, const glm::vec3& front, const glm::vec3& up) {
-        if (!SoundSystem) return;
-        SoundSystem->SetListenerPosition(position);
-        SoundSystem->SetListenerOrientation(front, up);
-    };
 }
 
 void BuildWorld() {
@@ -406,7 +399,7 @@ std::string LocalPlayerState() {
     glm::vec3 dir, up;
     p.joueur->GetOrientation(SceneFrame.get(), dir, up);
     const int32_t weapon = p.IdArme >= 0 && p.IdArme < player::kWeaponCount ? p.IdArme : 0;
-    const scene::ViewportParams* v = world.localViewport ? world.localViewport() : nullptr;
+    const scene::ViewportParams* v = LocalViewportParams();
     const char* view = !p.vue ? "third" : (v != nullptr && v->front != 1.0f ? "scope" : "first");
     char text[320];
     std::snprintf(text, sizeof text,
@@ -427,7 +420,7 @@ int32_t SaturatingAdd(int32_t a, int32_t b) {
 // Puts the cursor where the local player's mouse look puts it back every step (the centre of
 // the local view), so that wherever the pointer was, the first step does not turn the player.
 void CentreCursor() {
-    const scene::ViewportParams* v = world.localViewport();
+    const scene::ViewportParams* v = LocalViewportParams();
     if (v == nullptr) return;
     const input::Point origin = input::GetWindowOrigin();
     input::SetCursorPos(int(std::nearbyint(v->x + origin.x + v->width / 2.0)),

@@ -7,8 +7,10 @@
 //   2. Errors                             (ModelError: file, line, reason)
 //   3. Records                            (HitBox, BoneLink, SkinGroup, RenderCopy)
 //   4. Settings handed down by the game   (ModelSettings)
-//   5. MDL                                (loading, searches, animation, skinning)
-//   6. Textures                           (ChargeUneTexture, the map texture callback Class1)
+//   5. Weapon table                       (CaracteristiquesArme, FichierArme)
+//   6. A player's instance                (Instance: what RenvMesh builds and Anime poses)
+//   7. MDL                                (loading, searches, animation, skinning)
+//   8. Textures                           (ChargeUneTexture, the map texture callback Class1)
 //
 // Coordinate spaces: "model coordinates" are those of the model's `sol` frame. The skeleton
 // hangs under `sol` (sol -> socle -> Mere -> root bones); bone-bound frames of a player receive
@@ -22,6 +24,7 @@
 
 #include "platform/scene/scene.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,10 +34,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-namespace player {
-class player;
-}
 
 namespace model {
 
@@ -152,7 +151,71 @@ struct ModelSettings {
 };
 
 // =============================================================================================
-// 5. MDL
+// 5. Weapon table
+// =============================================================================================
+
+// One row of the weapon table. The weapon models are loaded in this order and a player's
+// `IdArme` indexes it. The QC file is the class, "_" and the name, with the extension ".QC".
+// The table lives with the model: the weapon models' reader (Load) takes their statistics from
+// it, and the player, the game core and the screens above read the same rows.
+struct WeaponRow {
+    std::string_view name;   // weapon name, lower case ("ak47")
+    std::string_view qcFile; // QC file in the weapons directory ("mp5_ak47.QC")
+    std::string_view classe; // weapon class: torso animations and placement ("mp5")
+    int32_t magazine;        // bullets per magazine
+    int32_t power;           // damage per hit
+    int32_t rank;            // weapon class 1..4: the rank needed to carry it
+    bool scope;              // has a telescopic sight
+};
+
+inline constexpr int32_t kWeaponCount = 12;
+extern const std::array<WeaponRow, kWeaponCount> kWeaponTable;
+
+// Statistics of the weapon `name`, matched without regard to ASCII case. For a known name the
+// four outputs are written and true is returned; for an unknown name `scope` becomes false, the
+// other three keep the caller's values, and false is returned.
+bool CaracteristiquesArme(std::string_view name, int32_t& magazine, int32_t& power, int32_t& rank,
+                          bool& scope);
+
+// QC file name of weapon `index` (0..11); empty for any other index.
+std::string FichierArme(int32_t index);
+
+// =============================================================================================
+// 6. A player's instance
+// =============================================================================================
+
+// One player's instance of a character model: the values RenvMesh reads and the frames it
+// builds, and the pose Anime reads. The player record owns it (the record derives from it, so
+// the fields keep their names on the record). The owner creates `base` and `Peau` and sets the
+// identity fields before RenvMesh; RenvMesh creates `MDroite` and `tete` when they are absent
+// and sets `IdSkm`; Anime reads the pose and moves the bone-bound frames. The frames are
+// shared with the scene; the instance holds them until its owner drops them.
+struct Instance {
+    // --- identity, set by the owner before RenvMesh ---
+    int32_t indice = 0;   // player slot 0..4; stored on the hit-box copies so a pick names the
+                          // player hit
+    int32_t IdModele = 0; // team (0 "TERRORIST", else "GIGN"); also the skin group used
+    std::string texture;  // skin picture in the models directory: "TS"/"GS" + skin + ".bmp"
+
+    // --- frames (model coordinates below base and Peau are those of the model's sol) ---
+    std::shared_ptr<scene::Frame> base;    // holds the hit-box frames and rigid bone meshes
+    std::shared_ptr<scene::Frame> Peau;    // carries the skinned mesh
+    std::shared_ptr<scene::Frame> MDroite; // the weapon frame on the hand bone (under Peau)
+    std::shared_ptr<scene::Frame> tete;    // the head frame (on the head bone)
+    int32_t IdSkm = 0;                     // this instance's render copy (set by RenvMesh)
+
+    // --- pose, read by Anime ---
+    int32_t Anipos = 0;   // full-body (leg) animation: index in the model's sets
+    int32_t AniBuste = 0; // upper-body animation index; -1 leaves the torso to Anipos
+    double fps = 0;       // current frame number of the full-body animation
+    double fps2 = 0;      // current frame number of the upper-body animation
+    int32_t colonne = 0;  // spine twist in whole degrees, -30..30 in steps of 15
+    double pivot = 0;     // head pitch accumulator in radians: each of three spine bones pitches
+                          // by it (the player's axe2 by three times it)
+};
+
+// =============================================================================================
+// 7. MDL
 // =============================================================================================
 
 struct LineReader; // the readers' line source (model_local.h)
@@ -230,10 +293,10 @@ public:
     // Builds `p`'s instance: hit-box frames and rigid bone meshes under p.base, the skinned mesh
     // (textured with p.texture) under p.Peau, p.MDroite and p.tete, and a render copy (p.IdSkm).
     // Called once per player. Throws ModelError when p.IdModele names no skin group.
-    void RenvMesh(player::player& p);
+    void RenvMesh(Instance& p);
     // Poses the shared skeleton for `p` (animation sets, spine twist and pitch) and copies the
     // pose to p's mesh and bone-bound frames. Per frame; invalid indices are skipped.
-    void Anime(player::player& p);
+    void Anime(Instance& p);
     // Skins render copy `copyIndex` of group `group`: each link's vertices carried by its bone
     // into model coordinates. Groups with fewer than two links are skipped.
     void AnimeMultiVertex(int32_t copyIndex, int32_t group);
@@ -311,7 +374,7 @@ private:
 };
 
 // =============================================================================================
-// 6. Textures
+// 8. Textures
 // =============================================================================================
 
 // Texture loading callback of the map meshes. The six sky face names map to the current sky's

@@ -1,6 +1,5 @@
 // model/qc.cpp — the QC description reader (Load) and the hit-box lines.
 #include "model/model_local.h"
-#include "player/player.h"
 
 namespace model {
 
@@ -37,7 +36,7 @@ void MDL::Load(const std::shared_ptr<scene::Frame>& parent, std::string_view nom
         }
         lib_arme = rest.substr(0, rest.size() - 3);
         sol->SetTraversalOptions(scene::kFlagNone);
-        player::CaracteristiquesArme(lib_arme, NbBastos, PowerBastos, rang, snipper);
+        CaracteristiquesArme(lib_arme, NbBastos, PowerBastos, rang, snipper);
     }
 
     // 3. Reset.

@@ -4,7 +4,6 @@
 // The skeleton is shared by every player: Anime poses it for one player and copies everything
 // that player needs (skinned positions, hit-box, hand and head frames) before the next one.
 #include "model/model_local.h"
-#include "player/player.h"
 
 #include <cmath>
 
@@ -16,7 +15,7 @@ constexpr double kPi = 3.14159265359;
 
 } // namespace
 
-void MDL::RenvMesh(player::player& p) {
+void MDL::RenvMesh(Instance& p) {
     if (!p.base || !p.Peau) {
         throw ModelError(nom, 0, "a player instance needs the player's base and Peau frames");
     }
@@ -101,7 +100,7 @@ void MDL::RenvMesh(player::player& p) {
     }
 }
 
-void MDL::Anime(player::player& p) {
+void MDL::Anime(Instance& p) {
     // 1-2. Full-body and upper-body animation sets.
     if (p.Anipos >= 0 && size_t(p.Anipos) < AnimSets.size()) {
         AnimSets[size_t(p.Anipos)]->SetTime(float(p.fps));

@@ -42,7 +42,7 @@ void player::NomTorse(std::string_view act) {
     ani_lib.append(act);
     ani_lib.append("_");
     ani_lib.append(Arme().classe);
-    AniBuste = (monde_ && monde_->findAnimation) ? monde_->findAnimation(*this, ani_lib) : 0;
+    AniBuste = AnimationNommee(ani_lib);
 }
 
 // =============================================================================================
@@ -67,14 +67,14 @@ bool ChangeJambes(std::string& ani_pos_lib, const std::string& baisser, std::str
 void player::Attend() {
     if (!ChangeJambes(ani_pos_lib, baisser, "idle1")) return;
     fps = 0;
-    Anipos = (monde_ && monde_->findAnimation) ? monde_->findAnimation(*this, ani_pos_lib) : 0;
+    Anipos = AnimationNommee(ani_pos_lib);
     JoueSon(1, 1);
 }
 
 void player::Court() {
     if (!ChangeJambes(ani_pos_lib, baisser, "run")) return;
     fps = 0;
-    Anipos = (monde_ && monde_->findAnimation) ? monde_->findAnimation(*this, ani_pos_lib) : 0;
+    Anipos = AnimationNommee(ani_pos_lib);
     JoueSon(0, 1);
 }
 
@@ -94,12 +94,9 @@ void player::JoueSon(int32_t id, int32_t looop) {
 
 void player::animation() {
     const double pas = ratio * kFramesPerStep;
-    const auto dernier = [this](int32_t index) -> double {
-        return (monde_ && monde_->lastFrame) ? double(monde_->lastFrame(*this, index)) : 0.0;
-    };
     // 1. Legs: "death1" holds its last frame and makes the player ready; the others loop.
     const bool mortAnim = ani_pos_lib == "death1";
-    const double m = dernier(Anipos);
+    const double m = DerniereImage(Anipos);
     if (fps >= m && mortAnim) {
         fps = m;
         pret = true;
@@ -109,7 +106,7 @@ void player::animation() {
     }
     // 2. Torso: the end of a cycle returns to aiming; holding fire keeps the shoot animation.
     fps2 += pas;
-    if (AniBuste != -1 && fps2 > dernier(AniBuste)) {
+    if (AniBuste != -1 && fps2 > DerniereImage(AniBuste)) {
         fps2 = 0;
         action = "aim";
         const std::string_view classe = Arme().classe;
@@ -128,7 +125,7 @@ void player::animation() {
         JoueSon(4, 0);
     }
     // 4. The pose.
-    if (monde_ && monde_->pose) monde_->pose(*this);
+    Pose();
 }
 
 // =============================================================================================
@@ -189,13 +186,11 @@ void player::ChangeArme(int32_t arme) {
     if (modele) ColleArme(*modele, *MDroite);
     if (flash) flash->SetTraversalOptions(scene::kFlagRendered);
     // 4. The new fire sound; a file that cannot be read is reported.
-    if (monde_->loadSound3d) {
-        const std::string file =
-            monde_->dataPath + "/weapons/" + std::string(Arme().name) + "-1.wav";
-        std::string error;
-        Armeson = monde_->loadSound3d(file, error);
-        if (!Armeson && !error.empty() && monde_->reportLoadProblems)
-            monde_->reportLoadProblems({LoadProblem{file, error}});
+    if (MatchServices* services = Services()) {
+        std::vector<LoadProblem> problems;
+        Armeson = ChargeSon(monde_->dataPath + "/weapons/" + std::string(Arme().name) + "-1.wav",
+                            problems);
+        if (!problems.empty()) services->ReportLoadProblems(problems);
     }
 }
 

@@ -41,8 +41,8 @@ bool Fini(const glm::vec3& v) {
 // =============================================================================================
 
 scene::ViewportParams& player::VueLocale() {
-    if (monde_ && monde_->localViewport) {
-        if (scene::ViewportParams* v = monde_->localViewport()) return *v;
+    if (MatchServices* services = Services()) {
+        if (scene::ViewportParams* v = services->LocalViewport()) return *v;
     }
     return vueLocale_;
 }
@@ -100,7 +100,7 @@ void player::AvanceDistant() {
     if (gPlayerArme != IdArme && gPlayerArme >= 0 && gPlayerArme < kWeaponCount)
         ChangeArme(gPlayerArme);
     // 3.
-    if (monde_->pose) monde_->pose(*this);
+    Pose();
     // 4. The sounds the state asks for.
     if (idson >= 0 && idson < int32_t(Sons.size()) && idson != sonActif_ && Sons[size_t(idson)]) {
         if (sonActif_ >= 0 && Sons[size_t(sonActif_)]) Sons[size_t(sonActif_)]->Stop();
@@ -144,11 +144,12 @@ void player::PositionneBoite() {
         if (sonActif_ >= 0 && Sons[size_t(sonActif_)]) Sons[size_t(sonActif_)]->SetPosition(t);
         if (Sons[2]) Sons[2]->SetPosition(t);
     }
-    if (indice == monde_->localIndex && monde_->setListener) {
+    MatchServices* services = Services();
+    if (indice == monde_->localIndex && services != nullptr) {
         const scene::Frame* oreille = vue ? chasse.get() : cam.get();
         if (oreille) {
             oreille->GetOrientation(sceneFrame, d, up);
-            monde_->setListener(oreille->GetPosition(sceneFrame), d, up);
+            services->SetListener(oreille->GetPosition(sceneFrame), d, up);
         }
     }
 }
@@ -172,13 +173,13 @@ void player::ChangeVue() {
             }
         } else {
             vue = false;
-            if (monde_->rebuildViewport) monde_->rebuildViewport(cam);
+            if (MatchServices* services = Services()) services->RebuildViewport(cam);
             VueLocale().front = 1.0f;
         }
     } else {
         if (monde_->crosshairTexture) devant->AddVisual(monde_->crosshairTexture);
         vue = true;
-        if (monde_->rebuildViewport) monde_->rebuildViewport(chasse);
+        if (MatchServices* services = Services()) services->RebuildViewport(chasse);
         VueLocale().front = 1.0f;
     }
 }
@@ -193,7 +194,7 @@ void player::scrute_clavier() {
     double k = 0; // camera distance factor; stays 0 while the player cannot move
     bool droit = false;
     // 1. With the chat box open the player only animates.
-    if (!(monde_->chatOpen && monde_->chatOpen())) {
+    if (!(Services() != nullptr && Services()->ChatOpen())) {
         // 2. Input.
         const bool gauche = input::IsMouseButtonDown(input::MouseButton::Left);
         droit = input::IsMouseButtonDown(input::MouseButton::Right);
@@ -272,7 +273,7 @@ double player::Pas(bool gauche, bool droit, const input::KeyboardState& clavier)
     if (Souris) input::SetCursorPos(int(rcx), int(rcy));
 
     // 10. Weapon switch: by key, or at once when the rank no longer allows the weapon.
-    const int32_t puissance = monde_->weaponPower ? monde_->weaponPower() : 4;
+    const int32_t puissance = Services() != nullptr ? Services()->WeaponPower() : 4;
     if ((Bas(clavier, k_Arme) && TOUCHE_OK) || Arme().rank > puissance) {
         TOUCHE_OK = false;
         int32_t suivante = IdArme + 1;

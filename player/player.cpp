@@ -1,54 +1,23 @@
-// player/player.cpp — the weapon table.
+// player/player.cpp — the record: keys and sights, what it asks of the match, construction,
+// spawn, release.
+//
+// Index
+//   1. Keys and sights
+//   2. The match: character model and services
+//   3. Initplayer, PlaceJoueur, Destroy
 #include "player/player.h"
 
-#include <algorithm>
+#include "platform/audio/audio.h"
+#include "platform/scene/scene.h"
+
+#include <cmath>
+#include <random>
 
 namespace player {
 
-const std::array<WeaponRow, kWeaponCount> kWeaponTable = {{
-    {"mac10", "onehanded_mac10.QC", "onehanded", 20, 10, 1, false},
-    {"ump45", "carbine_ump45.QC", "carbine", 20, 10, 1, false},
-    {"aug", "carbine_aug.QC", "carbine", 20, 10, 1, true},
-    {"p90", "carbine_p90.QC", "carbine", 20, 10, 1, false},
-    {"mp5", "mp5_mp5.QC", "mp5", 30, 10, 2, false},
-    {"ak47", "mp5_ak47.QC", "mp5", 30, 10, 2, false},
-    {"m4a1", "rifle_m4a1.QC", "rifle", 30, 20, 3, true},
-    {"sg550", "rifle_sg550.QC", "rifle", 30, 20, 3, true},
-    {"sg552", "rifle_sg552.QC", "rifle", 30, 20, 3, true},
-    {"m249", "m249_m249.QC", "m249", 50, 20, 4, false},
-    {"m3", "shotgun_m3.QC", "shotgun", 5, 50, 4, false},
-    {"awp", "rifle_awp.QC", "rifle", 1, 100, 4, true},
-}};
-
-namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-} // namespace
-
-bool CaracteristiquesArme(std::string_view name, int32_t& magazine, int32_t& power, int32_t& rank,
-                          bool& scope) {
-    for (const WeaponRow& row : kWeaponTable) {
-        if (EqualsIgnoringCase(row.name, name)) {
-            magazine = row.magazine;
-            power = row.power;
-            rank = row.rank;
-            scope = row.scope;
-            return true;
-        }
-    }
-    scope = false;
-    return false;
-}
-
-std::string FichierArme(int32_t index) {
-    if (index < 0 || index >= kWeaponCount) return {};
-    return std::string(kWeaponTable[size_t(index)].qcFile);
-}
+// =============================================================================================
+// 1. Keys and sights
+// =============================================================================================
 
 void player::AssignLocalKeys() {
     K_up = kKeyUp;
@@ -70,19 +39,46 @@ void PrepareSight(scene::Texture& texture, bool crosshair) {
     if (crosshair) texture.SetDecalSize(kCrosshairSize, kCrosshairSize);
 }
 
-} // namespace player
-
 // =============================================================================================
-// The record: construction, spawn, one frame, release
+// 2. The match: character model and services
 // =============================================================================================
 
-#include "platform/audio/audio.h"
-#include "platform/scene/scene.h"
+model::MDL* player::Modele() const {
+    if (monde_ == nullptr || MDLid < 0 || MDLid >= kCharacterModelSlots) return nullptr;
+    return monde_->characterModels[size_t(MDLid)];
+}
 
-#include <cmath>
-#include <random>
+MatchServices* player::Services() const {
+    return monde_ ? monde_->services : nullptr;
+}
 
-namespace player {
+int32_t player::AnimationNommee(std::string_view name) const {
+    const model::MDL* m = Modele();
+    return m ? m->RenvAnimations(name) : 0;
+}
+
+int32_t player::DerniereImage(int32_t index) const {
+    const model::MDL* m = Modele();
+    return m ? m->RenvAniMax(index) : 0;
+}
+
+void player::Pose() {
+    if (model::MDL* m = Modele()) m->Anime(*this);
+}
+
+std::unique_ptr<audio::Sound> player::ChargeSon(const std::string& file,
+                                                std::vector<LoadProblem>& problems) const {
+    MatchServices* services = Services();
+    if (services == nullptr) return nullptr;
+    std::string error;
+    std::unique_ptr<audio::Sound> sound = services->LoadSound3d(file, error);
+    if (!sound && !error.empty()) problems.push_back({file, error});
+    return sound;
+}
+
+// =============================================================================================
+// 3. Initplayer, PlaceJoueur, Destroy
+// =============================================================================================
 
 const std::array<glm::vec3, 11> kCorridorSpawns = {{
     {6.568459f, -3.0f, 5.590749f},
@@ -136,8 +132,16 @@ void player::Initplayer(const World& world) {
     base->SetPosition(joueur.get(), {0.0f, 12.0f, 0.0f});
     Peau->SetPosition(joueur.get(), {0.0f, 12.0f, 0.0f});
 
-    // 4. The character instance.
-    if (world.buildInstance) world.buildInstance(*this);
+    // 4. The character instance. A team the character model has no skin for (a remote formal
+    // name, a hand-edited setting) leaves that player without a body instead of ending the match.
+    if (model::MDL* m = Modele()) {
+        try {
+            m->RenvMesh(*this);
+        } catch (const model::ModelError& error) {
+            if (MatchServices* services = Services())
+                services->Log("player " + std::to_string(indice) + ": " + error.what());
+        }
+    }
     if (!world.boxMode && Peau->GetVisualCount() > 0)
         Peau->Visuals()[0]->SetAppData(static_cast<uint32_t>(indice));
 
@@ -165,20 +169,15 @@ void player::Initplayer(const World& world) {
     // 7. Sounds: the weapon's fire sound, then the five player sounds. A file that cannot be
     // read is reported once the record is built; the record goes on without it.
     std::vector<LoadProblem> problems;
-    const auto load = [&](const std::string& file) -> std::unique_ptr<audio::Sound> {
-        std::string error;
-        std::unique_ptr<audio::Sound> sound = world.loadSound3d(file, error);
-        if (!sound && !error.empty()) problems.push_back({file, error});
-        return sound;
-    };
-    if (world.loadSound3d) {
+    if (Services() != nullptr) {
         const std::string models = world.dataPath + "/models/";
-        Armeson = load(world.dataPath + "/weapons/" + std::string(kWeaponTable[size_t(arme)].name) +
-                       "-1.wav");
+        Armeson = ChargeSon(world.dataPath + "/weapons/" +
+                                std::string(kWeaponTable[size_t(arme)].name) + "-1.wav",
+                            problems);
         const char* const files[5] = {"pas.wav", "coeur.wav", "touche.wav", "mort.wav",
                                       "reload.wav"};
         for (size_t i = 0; i < Sons.size(); ++i)
-            Sons[i] = load(models + files[i]);
+            Sons[i] = ChargeSon(models + files[i], problems);
     }
 
     // 8. Blood decals.
@@ -218,13 +217,17 @@ void player::Initplayer(const World& world) {
     if (indice == world.localIndex) PlaceJoueur();
     joueur->SetTraversalOptions(scene::kFlagNone);
     Attend();
-    if (!problems.empty() && world.reportLoadProblems) world.reportLoadProblems(problems);
+    if (!problems.empty() && Services() != nullptr) Services()->ReportLoadProblems(problems);
 }
 
 void player::PlaceJoueur() {
     if (monde_ == nullptr || !joueur) return;
     const World& w = *monde_;
-    std::mt19937 random(w.randomSeed ? w.randomSeed() : std::random_device{}());
+    MatchServices* services = Services();
+    const auto seed = [services] {
+        return services ? services->RandomSeed() : std::random_device{}();
+    };
+    std::mt19937 random(seed());
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const int n = static_cast<int>(11.0 * unit(random) + 1.0); // 1..11
     if (w.mapName == "couloirs") {
@@ -233,7 +236,7 @@ void player::PlaceJoueur() {
     } else if (w.mapName == "entrepot") {
         joueur->SetPosition(w.wallFrame.get(), kWarehouseSpawns[size_t(n - 1)]);
     } else {
-        random.seed(w.randomSeed ? w.randomSeed() : std::random_device{}());
+        random.seed(seed());
         const int m = static_cast<int>(4.0 * unit(random) + 1.0) - 1; // 0..3
         joueur->SetPosition(w.wallFrame.get(), w.spawnPoints[size_t(m)]);
         lance_une_RAY(*joueur);

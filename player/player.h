@@ -1,24 +1,25 @@
-// player/player.h — one participant of a match, local or remote, and the weapon table.
+// player/player.h — one participant of a match, local or remote.
 //
 // Index
-//   1. Weapon table        (CaracteristiquesArme, FichierArme)
-//   2. The match a record lives in (World)
+//   1. Weapon table, keys and sights
+//   2. The match a record lives in (MessageSink, MatchServices, World)
 //   3. The player record   (fields, Initplayer, PlaceJoueur, Avance, Destroy)
 //
 // A record is created by the game core when a match starts or by the network layer when a
-// player joins; it owns its frames until Destroy. This header holds the fields that the
-// skeletal model (model/mdl.h: RenvMesh, Anime) reads and writes; the behaviour of the record
-// (construction, controls, collisions, shooting) belongs with it too.
+// player joins; it owns its frames until Destroy. The record is the character model's instance
+// of its player (model::Instance: the frames and pose values that RenvMesh and Anime use); the
+// behaviour of the record (construction, controls, collisions, shooting) belongs with it too.
 #pragma once
 
+#include "model/mdl.h"
 #include "platform/scene/scene.h"
 
 #include <glm/vec3.hpp>
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,32 +31,16 @@ class Sound;
 namespace player {
 
 // ---------------------------------------------------------------------------------------------
-// 1. Weapon table
+// 1. Weapon table, keys and sights
 // ---------------------------------------------------------------------------------------------
 
-// One row of the weapon table. The weapon models are loaded in this order and `IdArme` indexes
-// it. The QC file is the class, "_" and the name, with the extension ".QC".
-struct WeaponRow {
-    std::string_view name;   // weapon name, lower case ("ak47")
-    std::string_view qcFile; // QC file in the weapons directory ("mp5_ak47.QC")
-    std::string_view classe; // weapon class: torso animations and placement ("mp5")
-    int32_t magazine;        // bullets per magazine
-    int32_t power;           // damage per hit
-    int32_t rank;            // weapon class 1..4: the rank needed to carry it
-    bool scope;              // has a telescopic sight
-};
-
-inline constexpr int32_t kWeaponCount = 12;
-extern const std::array<WeaponRow, kWeaponCount> kWeaponTable;
-
-// Statistics of the weapon `name`, matched without regard to ASCII case. For a known name the
-// four outputs are written and true is returned; for an unknown name `scope` becomes false, the
-// other three keep the caller's values, and false is returned.
-bool CaracteristiquesArme(std::string_view name, int32_t& magazine, int32_t& power, int32_t& rank,
-                          bool& scope);
-
-// QC file name of weapon `index` (0..11); empty for any other index.
-std::string FichierArme(int32_t index);
+// The weapon table is the model's (its reader fills the weapon models' statistics from it);
+// the record and the modules above name it here too.
+using model::CaracteristiquesArme;
+using model::FichierArme;
+using model::kWeaponCount;
+using model::kWeaponTable;
+using model::WeaponRow;
 
 // The local player's keys (DirectInput codes): arrows to move, P to fire, Delete and End for the
 // view and the pitch lock, Page Down for the weapon, Right Ctrl to crouch.
@@ -99,10 +84,49 @@ public:
     virtual void SendKilled(int32_t killer, int32_t power) = 0;
 };
 
+// What a record asks of the match it lives in, beyond the match's data (World): sounds, the
+// spawn seed, the weapon power, the chat box, the local viewport, the 3D listener and the log.
+// The game core implements it (core/match.cpp); tests implement their own. Called on the
+// user-interface thread. Per frame (no allocation allowed): WeaponPower, ChatOpen,
+// LocalViewport, SetListener.
+class MatchServices {
+public:
+    virtual ~MatchServices() = default;
+    // Loads a .wav file as a 3D sound. Null with `error` left empty when the match has no
+    // sound system; null with `error` saying why when the file cannot be read.
+    virtual std::unique_ptr<audio::Sound> LoadSound3d(const std::string& path,
+                                                      std::string& error) = 0;
+    // Reports the files a record could not load: its sounds and blood pictures when it is built,
+    // a weapon's fire sound when the weapon changes. The record goes on without them.
+    virtual void ReportLoadProblems(std::span<const LoadProblem> problems) = 0;
+    // Seed of one of PlaceJoueur's draws (the clock in a match; fixed in tests).
+    virtual uint32_t RandomSeed() = 0;
+    // WeaponPower: the highest weapon rank the local player may carry, 1..4.
+    virtual int32_t WeaponPower() const = 0;
+    // Recomputes WeaponPower after a death of the local player.
+    virtual void UpdateWeaponPower() = 0;
+    // The chat box is open: the local player stands still.
+    virtual bool ChatOpen() const = 0;
+    // Closes the chat box as Enter would.
+    virtual void CloseChat() = 0;
+    // The local viewport (rectangle, front distance), or null when none exists; the record then
+    // keeps its own parameters so the zoom state still works.
+    virtual scene::ViewportParams* LocalViewport() = 0;
+    // Rebuilds the local viewport on the whole device around `camera`, front distance 1.0.
+    virtual void RebuildViewport(const std::shared_ptr<scene::Frame>& camera) = 0;
+    // Places the 3D listener: position, facing and up relative to the scene frame.
+    virtual void SetListener(const glm::vec3& position, const glm::vec3& front,
+                             const glm::vec3& up) = 0;
+    // Writes one line to the game's log (a player whose body the character model refused).
+    virtual void Log(std::string_view line) = 0;
+};
+
+// Slots of the game core's character models; a record's MDLid indexes them.
+inline constexpr int32_t kCharacterModelSlots = 3;
+
 // What a record needs of the running match. The game core fills one before the players are
 // created and keeps it alive (and unchanged) until the last record is destroyed; the player code
-// reads it, never writes it. The hooks reach the character model and the sound device, which
-// live above this module.
+// reads it, never writes it. The models and the services are not owned.
 struct World {
     std::shared_ptr<scene::Frame> sceneFrame;  // parent of every player's `cam`
     std::shared_ptr<scene::Frame> playerRoot;  // PlayerRootFrame: parent of every `joueur`
@@ -116,22 +140,6 @@ struct World {
     int32_t localIndex = -1;                // slot of the local player
     std::string dataPath;                   // installation directory
 
-    // Builds the player's instance in character model `MDLid` (hit boxes under base, skin under
-    // Peau, MDroite, tete, IdSkm). Empty: no character mesh.
-    std::function<void(class player&)> buildInstance;
-    // Index of the animation named `name` in the player's character model (0 when none).
-    std::function<int32_t(const class player&, std::string_view name)> findAnimation;
-    // Loads a .wav file as a 3D sound. Null with `error` left empty when the match has no
-    // sound system; null with `error` saying why when the file cannot be read.
-    std::function<std::unique_ptr<audio::Sound>(const std::string& path, std::string& error)>
-        loadSound3d;
-    // Reports the files a record could not load: its sounds and blood pictures when it is built,
-    // a weapon's fire sound when the weapon changes. The record goes on without them. Empty: the
-    // problems go unreported.
-    std::function<void(const std::vector<LoadProblem>& problems)> reportLoadProblems;
-    // Seed source of PlaceJoueur's draws (the clock in a match; fixed in tests).
-    std::function<uint32_t()> randomSeed;
-
     // --- collisions (map frames; picks test only pickable geometry) ---
     std::shared_ptr<scene::Frame> floorFrame;  // FloorFrame: the floor ray
     std::shared_ptr<scene::Frame> ladderFrame; // LadderFrame; null on the built-in maps
@@ -139,32 +147,22 @@ struct World {
     std::array<std::shared_ptr<scene::Frame>, 6> sectionFrames{};
     double mapScale = 5.0; // deepest drop (scene units, rounded) the floor ray lets a player take
 
-    // --- weapons and sights ---
+    // --- character models, weapons and sights ---
+    // The loaded character models by MDLid: a record's body is built (RenvMesh), its animations
+    // found (RenvAnimations, RenvAniMax) and posed (Anime) in model MDLid. A null slot: no body,
+    // every animation is index 0 with last frame 0.
+    std::array<model::MDL*, kCharacterModelSlots> characterModels{};
     // The `Main` frame of each weapon model (table order): its visuals and children, among
     // them "flash", are copied into the hand. Null: the hand stays empty.
     std::array<std::shared_ptr<scene::Frame>, kWeaponCount> weaponMains{};
     std::shared_ptr<scene::Texture> crosshairTexture; // overlay on devant in first person
     std::shared_ptr<scene::Texture> scopeTexture;     // overlay on devant while zoomed
 
-    // --- character model (per frame: must not allocate) ---
-    // Last frame number of animation `index` of the player's character model (RenvAniMax).
-    std::function<int32_t(const player&, int32_t index)> lastFrame;
-    // Poses the player's body from Anipos, fps, AniBuste, fps2, colonne and pivot (Anime).
-    std::function<void(player&)> pose;
-
-    // --- the rest of the match (may be empty in tools and tests) ---
-    std::function<int32_t()> weaponPower;    // WeaponPower, 1..4 (empty: 4)
-    std::function<void()> updateWeaponPower; // recomputes WeaponPower after a death
-    std::function<bool()> chatOpen;          // the chat box is open: the local player stands
-    std::function<void()> closeChat;         // closes the chat box as Enter would
-    // The local viewport (rectangle, front distance); null when none exists, the record then
-    // keeps its own parameters so zoom state still works headless.
-    std::function<scene::ViewportParams*()> localViewport;
-    // Rebuilds the local viewport on the whole device around `camera`, front distance 1.0.
-    std::function<void(const std::shared_ptr<scene::Frame>& camera)> rebuildViewport;
-    // Places the 3D listener: position, facing and up relative to the scene frame.
-    std::function<void(const glm::vec3&, const glm::vec3&, const glm::vec3&)> setListener;
-    MessageSink* network = nullptr; // not owned; null: messages go nowhere
+    // --- the rest of the match ---
+    // Null (tools, some tests): no sounds, nothing reported or logged, a random spawn seed,
+    // weapon power 4, no chat box, the record's own viewport parameters, no listener.
+    MatchServices* services = nullptr;
+    MessageSink* network = nullptr; // null: messages go nowhere
 };
 
 // Spawn rows of the built-in maps (n = 1..11 is row n - 1). "couloirs": relative to DecorFrameA
@@ -178,8 +176,11 @@ extern const std::array<glm::vec3, 11> kWarehouseSpawns;
 
 // The participant record. Every field starts at 0, false, empty text or no frame. The frames are
 // owned by the record until Destroy; the character model creates `MDroite` and `tete` and hangs
-// the hit-box frames under `base` and the skinned mesh under `Peau`.
-class player {
+// the hit-box frames under `base` and the skinned mesh under `Peau`. The fields of
+// model::Instance are the record's own: identity (indice, IdModele, texture), the frames base,
+// Peau, MDroite, tete, the render copy IdSkm and the pose (Anipos, AniBuste, fps, fps2,
+// colonne, pivot).
+class player : public model::Instance {
 public:
     player();
     ~player();
@@ -191,7 +192,7 @@ public:
     // the key fields. Creates joueur under world.playerRoot (scaled by world.modelScale), base,
     // Peau, Fleche, Frmsang, axe, axe2, chasse, devant and cam; builds the character instance;
     // loads the fire sound, the five player sounds and the blood decals (any that cannot be
-    // read is reported through world.reportLoadProblems and left out); places the local player
+    // read is reported through world.services and left out); places the local player
     // on a spawn point; starts the idle animation with its heartbeat. joueur ends with
     // traversal options 0 (the caller shows it).
     void Initplayer(const World& world);
@@ -265,17 +266,12 @@ public:
     // Safe on a record that was never initialised; never throws.
     void Destroy();
 
-    // --- identity ---
-    int32_t indice = 0;   // slot in Players, 0..4; stored on the hit-box copies so a pick names
-                          // the player hit
-    int32_t id = 0;       // session id of the player
-    std::string nom;      // the player's name
-    int32_t MDLid = 0;    // character model slot (0..2) in the game core's Models
-    int32_t IdArme = 0;   // current weapon, index in the weapon table (0..11)
-    int32_t IdModele = 0; // team (0 "TERRORIST", else "GIGN"); also the character model's skin
-                          // group used for this player
-    int32_t IdSkm = 0;    // this player's render copy in the character model (set by RenvMesh)
-    std::string texture;  // skin picture in the models directory: "TS"/"GS" + skin + ".bmp"
+    // --- identity (indice, IdModele and texture: model::Instance) ---
+    int32_t id = 0;     // session id of the player
+    std::string nom;    // the player's name
+    int32_t MDLid = 0;  // character model slot (0..2): World::characterModels, the game core's
+                        // Models
+    int32_t IdArme = 0; // current weapon, index in the weapon table (0..11)
 
     // --- match state ---
     int32_t NbBastos = 0; // bullets left in the magazine
@@ -288,12 +284,8 @@ public:
     int32_t snipped = 0;  // deaths by head shot in this match
     double ratio = 1.0;   // frame-time factor: frame milliseconds / 20, set by the main loop
 
-    // --- frames ---
+    // --- frames (base and Peau, under joueur at (0, 12, 0), MDroite and tete: model::Instance)
     std::shared_ptr<scene::Frame> joueur;  // under PlayerRootFrame: position and facing
-    std::shared_ptr<scene::Frame> base;    // under joueur at (0, 12, 0); holds the hit-box frames
-    std::shared_ptr<scene::Frame> Peau;    // under joueur at (0, 12, 0); carries the skinned mesh
-    std::shared_ptr<scene::Frame> MDroite; // the weapon frame on the hand bone (under Peau)
-    std::shared_ptr<scene::Frame> tete;    // the head frame (on the head bone)
     std::shared_ptr<scene::Frame> Fleche;  // wall probe under joueur
     std::shared_ptr<scene::Frame> Frmsang; // blood decals under joueur (drawn, not picked)
     std::shared_ptr<scene::Frame> axe;     // torso yaw counter-rotation, under joueur
@@ -308,13 +300,7 @@ public:
     std::array<std::unique_ptr<audio::Sound>, 5> Sons; // pas, coeur, touche, mort, reload
     std::array<std::shared_ptr<scene::Texture>, 11> TexSang; // blood decals in 1..9
 
-    // --- animation state ---
-    int32_t Anipos = 0;      // full-body (leg) animation: index in the character model's sets
-    int32_t AniBuste = 0;    // upper-body animation index; -1 leaves the torso to Anipos
-    double fps = 0;          // current frame number of the full-body animation
-    double fps2 = 0;         // current frame number of the upper-body animation
-    int32_t colonne = 0;     // spine twist in whole degrees, -30..30 in steps of 15
-    double pivot = 0;        // head pitch accumulator (axe2 turns by 3 x pivot radians)
+    // --- animation state (the pose Anime reads: model::Instance) ---
     std::string action;      // torso action: "aim", "shoot" or "reload"
     std::string baisser;     // "crouch_" while crouching, else empty
     std::string ani_pos_lib; // leg animation playing
@@ -344,7 +330,17 @@ public:
     int32_t idson3 = 0; // 1: was hit this frame
 
 private:
-    const WeaponRow& Arme() const; // the current weapon's row (IdArme outside 0..11: row 0)
+    const WeaponRow& Arme() const;   // the current weapon's row (IdArme outside 0..11: row 0)
+    model::MDL* Modele() const;      // the world's character model MDLid; null when none
+    MatchServices* Services() const; // the world's services; null outside a match or when none
+    // Index of the animation `name` in the character model (RenvAnimations); 0 without a model.
+    int32_t AnimationNommee(std::string_view name) const;
+    // Last frame number of animation `index` (RenvAniMax); 0 without a model.
+    int32_t DerniereImage(int32_t index) const;
+    void Pose(); // poses the body in the character model (Anime); nothing without a model
+    // Loads a 3D sound through the services; a file that cannot be read joins `problems`.
+    std::unique_ptr<audio::Sound> ChargeSon(const std::string& file,
+                                            std::vector<LoadProblem>& problems) const;
     scene::ViewportParams& VueLocale();
     bool Zoome();                        // the local viewport's front distance is not 1.0
     void EtapeSang();                    // Avance step 1: the nine-frame blood splash

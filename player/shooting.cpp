@@ -98,7 +98,8 @@ void player::Toucher(int32_t balle, int32_t tireur, float X, float Y, float z) {
 void player::Meurt() {
     if (monde_ == nullptr) return;
     // 1-2.
-    if (monde_->closeChat && monde_->chatOpen && monde_->chatOpen()) monde_->closeChat();
+    MatchServices* services = Services();
+    if (services != nullptr && services->ChatOpen()) services->CloseChat();
     mort = true;
     // 3. Out of the scope, the crosshair back.
     VueLocale().front = 1.0f;
@@ -112,10 +113,10 @@ void player::Meurt() {
     AniBuste = -1;
     ani_pos_lib = "death1";
     fps = 0;
-    Anipos = monde_->findAnimation ? monde_->findAnimation(*this, ani_pos_lib) : 0;
+    Anipos = AnimationNommee(ani_pos_lib);
     // 7.
     pret = false;
-    if (monde_->updateWeaponPower) monde_->updateWeaponPower();
+    if (services != nullptr) services->UpdateWeaponPower();
 }
 
 void player::SendState() {

@@ -6,7 +6,6 @@
 // name reads CLASS_NAME.EXT with NAME in the weapon table; otherwise the model is read as the
 // game reads its character (hit boxes drawn, no rigid meshes).
 #include "model/mdl.h"
-#include "player/player.h"
 #include "tools/inspect/dump.h"
 
 #include <cmath>
@@ -36,7 +35,7 @@ bool LooksLikeWeapon(const std::string& fileName) {
     const std::string name = fileName.substr(underscore + 1, fileName.size() - underscore - 4);
     int32_t magazine = 0, power = 0, rank = 0;
     bool scope = false;
-    return player::CaracteristiquesArme(name, magazine, power, rank, scope);
+    return model::CaracteristiquesArme(name, magazine, power, rank, scope);
 }
 
 std::string FrameName(const std::shared_ptr<scene::Frame>& frame) {

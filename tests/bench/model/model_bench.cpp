@@ -4,7 +4,6 @@
 // texture coordinates) whose rows are bound in bands of 10 to the bones; two triangles per grid
 // cell (39,402 triangles); an animation that bends every bone.
 #include "model/mdl.h"
-#include "player/player.h"
 
 #include <benchmark/benchmark.h>
 
@@ -99,9 +98,9 @@ void BM_SkinPlayersPerFrame(benchmark::State& state) {
     auto m = LoadBody();
     const int players = int(state.range(0));
     auto root = scene::Frame::Create();
-    std::vector<player::player> records(static_cast<size_t>(players));
+    std::vector<model::Instance> records(static_cast<size_t>(players));
     for (int i = 0; i < players; ++i) {
-        player::player& p = records[size_t(i)];
+        model::Instance& p = records[size_t(i)];
         p.indice = i;
         p.base = scene::Frame::Create(root);
         p.Peau = scene::Frame::Create(root);
@@ -110,7 +109,7 @@ void BM_SkinPlayersPerFrame(benchmark::State& state) {
     }
     double t = 0;
     for (auto _ : state) {
-        for (player::player& p : records) {
+        for (model::Instance& p : records) {
             p.fps = t;
             m->Anime(p);
         }

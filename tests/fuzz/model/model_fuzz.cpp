@@ -4,7 +4,6 @@
 // up to three texts separated by "%%%\n": the QC file "test.qc", then "a.smd" and "b.smd". The
 // files are written to a private folder that also holds the texture "t.bmp".
 #include "model/mdl.h"
-#include "player/player.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -63,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Whatever loaded must survive a player instance and a few frames of animation.
     auto root = scene::Frame::Create();
-    player::player p;
+    model::Instance p;
     p.base = scene::Frame::Create(root);
     p.Peau = scene::Frame::Create(root);
     p.texture = "t.bmp";

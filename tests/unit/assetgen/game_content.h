@@ -77,10 +77,7 @@ public:
         world_.wallFrame = scene::Frame::Create(sceneRoot);
         world_.mapName = "test";
         world_.dataPath = root.string();
-        world_.buildInstance = [this](player::player& p) { model_.RenvMesh(p); };
-        world_.findAnimation = [this](const player::player&, std::string_view name) {
-            return model_.RenvAnimations(name);
-        };
+        world_.characterModels[0] = &m;
         p.indice = indice;
         p.IdModele = team;
         p.texture = skin;

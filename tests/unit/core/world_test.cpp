@@ -1,5 +1,6 @@
 // Map building from the installed content, frame trees, and player placement.
 #include "core/game.h"
+#include "platform/audio/audio.h"
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,24 @@ TEST(FrameTree, DeleteFrameTreeDetachesEveryDescendant) {
     EXPECT_EQ(c->GetParent(), nullptr);
 }
 
+// A match of one player without sound, chat or viewport, whose spawn draws are seeded 1, 2, 3…
+struct SeedsFromOne final : player::MatchServices {
+    uint32_t seed = 1;
+    std::unique_ptr<audio::Sound> LoadSound3d(const std::string&, std::string&) override {
+        return nullptr;
+    }
+    void ReportLoadProblems(std::span<const player::LoadProblem>) override {}
+    uint32_t RandomSeed() override { return seed++; }
+    int32_t WeaponPower() const override { return 4; }
+    void UpdateWeaponPower() override {}
+    bool ChatOpen() const override { return false; }
+    void CloseChat() override {}
+    scene::ViewportParams* LocalViewport() override { return nullptr; }
+    void RebuildViewport(const std::shared_ptr<scene::Frame>&) override {}
+    void SetListener(const glm::vec3&, const glm::vec3&, const glm::vec3&) override {}
+    void Log(std::string_view) override {}
+};
+
 TEST(Players, LocalPlayerSpawnsOnTheMapAndDestroyReleasesItsFrames) {
     MakeWorldFrames(TARNHOLD_INSTALL_DIR, "entrepot");
     player::World w;
@@ -215,8 +234,8 @@ TEST(Players, LocalPlayerSpawnsOnTheMapAndDestroyReleasesItsFrames) {
     w.mapName = "entrepot";
     w.localIndex = 0;
     w.dataPath = TARNHOLD_INSTALL_DIR;
-    uint32_t seed = 1;
-    w.randomSeed = [&seed] { return seed++; };
+    SeedsFromOne services;
+    w.services = &services;
     player::player p;
     p.indice = 0;
     p.Initplayer(w);

@@ -1,6 +1,5 @@
 // Per-player instances: skinning by an animation set, render copies, hit-box copies, box mode.
 #include "model/mdl.h"
-#include "player/player.h"
 #include "tests/unit/model/model_files.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +39,7 @@ void WriteTwoBoneModel(const ModelDir& dir) {
 
 struct TestPlayer {
     std::shared_ptr<scene::Frame> joueur;
-    player::player p;
+    model::Instance p;
 
     TestPlayer(const std::shared_ptr<scene::Frame>& root, int32_t indice, float x) {
         joueur = scene::Frame::Create(root);

@@ -1,6 +1,5 @@
 // Text rules of the model files and the weapon table.
 #include "model/mdl.h"
-#include "player/player.h"
 
 #include <gtest/gtest.h>
 
@@ -83,29 +82,29 @@ TEST(Text, ToLongGivesZeroForAnythingThatIsNotANumber) {
 TEST(WeaponTable, StatisticsByNameInAnyCaseAndFilesByIndex) {
     int32_t magazine = -5, power = -5, rank = -5;
     bool scope = true;
-    EXPECT_TRUE(player::CaracteristiquesArme("AK47", magazine, power, rank, scope));
+    EXPECT_TRUE(model::CaracteristiquesArme("AK47", magazine, power, rank, scope));
     EXPECT_EQ(magazine, 30);
     EXPECT_EQ(power, 10);
     EXPECT_EQ(rank, 2);
     EXPECT_FALSE(scope);
-    EXPECT_TRUE(player::CaracteristiquesArme("awp", magazine, power, rank, scope));
+    EXPECT_TRUE(model::CaracteristiquesArme("awp", magazine, power, rank, scope));
     EXPECT_EQ(magazine, 1);
     EXPECT_EQ(power, 100);
     EXPECT_EQ(rank, 4);
     EXPECT_TRUE(scope);
     // An unknown name clears the scope and leaves the rest as it was.
-    EXPECT_FALSE(player::CaracteristiquesArme("bazooka", magazine, power, rank, scope));
+    EXPECT_FALSE(model::CaracteristiquesArme("bazooka", magazine, power, rank, scope));
     EXPECT_EQ(magazine, 1);
     EXPECT_EQ(power, 100);
     EXPECT_EQ(rank, 4);
     EXPECT_FALSE(scope);
 
-    EXPECT_EQ(player::FichierArme(0), "onehanded_mac10.QC");
-    EXPECT_EQ(player::FichierArme(11), "rifle_awp.QC");
-    EXPECT_EQ(player::FichierArme(12), "");
-    EXPECT_EQ(player::FichierArme(-1), "");
+    EXPECT_EQ(model::FichierArme(0), "onehanded_mac10.QC");
+    EXPECT_EQ(model::FichierArme(11), "rifle_awp.QC");
+    EXPECT_EQ(model::FichierArme(12), "");
+    EXPECT_EQ(model::FichierArme(-1), "");
     // Every QC file is CLASS_NAME.QC of its own row.
-    for (const player::WeaponRow& row : player::kWeaponTable) {
+    for (const model::WeaponRow& row : model::kWeaponTable) {
         EXPECT_EQ(std::string(row.qcFile),
                   std::string(row.classe) + "_" + std::string(row.name) + ".QC");
     }

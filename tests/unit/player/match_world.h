@@ -1,10 +1,12 @@
 // tests/unit/player/match_world.h — one local player of the installed content on an installed
 // map, put together in-process the way a match puts it together: the map frames built by the
 // content helpers, the character model "terror.qc" and the twelve weapons read by model::MDL,
-// and a player::World whose hooks reach them as the game core's do. Input is injected as the
-// automation script injects it. Shared by the player's map tests and its screenshot tests.
+// and a player::World that reaches them as the game core's does, with the match's services
+// answered by the fixture. Input is injected as the automation script injects it. Shared by the
+// player's map tests and its screenshot tests.
 #pragma once
 
+#include "platform/audio/audio.h"
 #include "platform/input/input.h"
 #include "tests/unit/assetgen/game_content.h"
 
@@ -45,7 +47,7 @@ struct Models {
 
 // A map of the installation with the local player (slot 0) standing on it. The map scale is
 // the match's: 5 on the built-in maps, 50 on file maps.
-class MatchWorld {
+class MatchWorld : public player::MatchServices {
 public:
     // Builds `map` and spawns the local player with weapon `arme`; `seed` picks the spawn.
     MatchWorld(const std::string& map, Models& models, int32_t arme = 0, uint32_t seed = 3)
@@ -78,21 +80,9 @@ public:
         }
         for (size_t i = 0; i < w.weaponMains.size(); ++i)
             if (models.weapons[i]) w.weaponMains[i] = models.weapons[i]->Main;
-        w.randomSeed = [seed] { return seed; };
-        w.buildInstance = [this](player::player& q) { models_.character->RenvMesh(q); };
-        w.findAnimation = [this](const player::player&, std::string_view name) {
-            return models_.character->RenvAnimations(name);
-        };
-        w.lastFrame = [this](const player::player&, int32_t index) {
-            return models_.character->RenvAniMax(index);
-        };
-        w.pose = [this](player::player& q) { models_.character->Anime(q); };
-        w.weaponPower = [this] { return power; };
-        w.localViewport = [this] { return &viewport; };
-        w.rebuildViewport = [this](const std::shared_ptr<scene::Frame>& camera) {
-            viewport.camera = camera;
-            viewport.front = 1.0f;
-        };
+        seed_ = seed;
+        w.characterModels[0] = models.character.get();
+        w.services = this;
         w.crosshairTexture =
             scene::LoadTexture(std::string(TARNHOLD_INSTALL_DIR) + "/weapons/croix.bmp");
         w.scopeTexture =
@@ -117,7 +107,7 @@ public:
     }
     MatchWorld(const MatchWorld&) = delete;
     MatchWorld& operator=(const MatchWorld&) = delete;
-    ~MatchWorld() {
+    ~MatchWorld() override {
         p.Destroy();
         input::ReleaseAll();
         input::SetInjectedOnly(false);
@@ -157,8 +147,27 @@ public:
     scene::ViewportParams viewport;
     int32_t power = 4;
 
+    // --- player::MatchServices: no sound, nothing to report or log, no chat box ---
+    std::unique_ptr<audio::Sound> LoadSound3d(const std::string&, std::string&) override {
+        return nullptr;
+    }
+    void ReportLoadProblems(std::span<const player::LoadProblem>) override {}
+    uint32_t RandomSeed() override { return seed_; }
+    int32_t WeaponPower() const override { return power; }
+    void UpdateWeaponPower() override {}
+    bool ChatOpen() const override { return false; }
+    void CloseChat() override {}
+    scene::ViewportParams* LocalViewport() override { return &viewport; }
+    void RebuildViewport(const std::shared_ptr<scene::Frame>& camera) override {
+        viewport.camera = camera;
+        viewport.front = 1.0f;
+    }
+    void SetListener(const glm::vec3&, const glm::vec3&, const glm::vec3&) override {}
+    void Log(std::string_view line) override { ADD_FAILURE() << "unexpected log line: " << line; }
+
 private:
     Models& models_;
+    uint32_t seed_ = 0;
 };
 
 } // namespace playertest

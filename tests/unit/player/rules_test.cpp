@@ -1,6 +1,8 @@
 // The local player's rules on small worlds built in the test: movement, walls, floors, ladders,
 // shooting, weapon and view switches, hits, death and respawn. Input is injected as the
-// automation script injects it; the character model is replaced by a table of animation names.
+// automation script injects it; the character model is a small one written by the test: the
+// animation sets a record asks for, without a skeleton or a skin.
+#include "model/mdl.h"
 #include "platform/audio/audio.h"
 #include "platform/input/input.h"
 #include "platform/scene/scene.h"
@@ -10,6 +12,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <span>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -59,7 +63,35 @@ struct Sink : player::MessageSink {
     void SendKilled(int32_t killer, int32_t power) override { killed.push_back({killer, power}); }
 };
 
-class Rules : public ::testing::Test {
+// Writes a character model of animation sets only into `dir` and loads it: the legs' sets (the
+// crouched ones first, as the game's QC lists them), then aim, shoot and reload of every weapon
+// class. Every set lasts 6 frames, "death1" 10. Read in box mode: an instance of it is its hand
+// and head frames only.
+std::unique_ptr<model::MDL> AnimationsOnlyModel(const fs::path& dir) {
+    fs::create_directories(dir);
+    std::vector<std::string> sets = {"crouch_idle1", "crouch_run", "idle1", "run", "death1"};
+    for (const char* action : {"aim", "shoot", "reload"})
+        for (const char* classe : {"onehanded", "carbine", "mp5", "rifle", "m249", "shotgun"})
+            sets.push_back(std::string("ref_") + action + "_" + classe);
+    std::ofstream qc(dir / "essai.qc", std::ios::binary);
+    for (const std::string& set : sets) {
+        qc << "$sequence \"" << set << "\" \"" << set << "\"\r\n";
+        std::ofstream smd(dir / (set + ".smd"), std::ios::binary);
+        smd << "version 1\r\nnodes\r\nend\r\nskeleton\r\n";
+        for (int t = 0; t <= (set == "death1" ? 10 : 6); ++t)
+            smd << "time " << t << "\r\n";
+        smd << "end\r\n";
+    }
+    qc.close();
+    auto m = std::make_unique<model::MDL>();
+    m->settings.boxMode = true;
+    m->Load(nullptr, "essai.qc", dir.string(), false);
+    return m;
+}
+
+// The fixture is the match the records live in: its services answer from the fixture's own
+// weapon power, chat box and viewport, and load sounds only through `sound` when a test sets it.
+class Rules : public ::testing::Test, public player::MatchServices {
 protected:
     void SetUp() override {
         input::SetInjectedOnly(true);
@@ -80,16 +112,7 @@ protected:
         w.localIndex = 0;
         w.mapScale = 5.0;
         w.network = &sink;
-        w.randomSeed = [] { return 7u; };
-        w.weaponPower = [this] { return power; };
-        w.updateWeaponPower = [this] { ++powerUpdates; };
-        w.chatOpen = [this] { return chat; };
-        w.closeChat = [this] { chat = false; };
-        w.localViewport = [this] { return &viewport; };
-        w.rebuildViewport = [this](const std::shared_ptr<scene::Frame>& camera) {
-            viewport.camera = camera;
-            viewport.front = 1.0f;
-        };
+        w.services = this;
         w.crosshairTexture = scene::Texture::CreateFromImage({}, "croix");
         w.scopeTexture = scene::Texture::CreateFromImage({}, "sniper");
         // Every weapon: a hand frame with a barrel mesh and a muzzle child "flash".
@@ -100,17 +123,12 @@ protected:
             flash->SetName("flash");
             flash->SetPosition(main.get(), {0, 0, 10});
         }
-        // The character model's animations: index by name, shoot/reload cycles of 6 frames,
-        // death of 10.
-        w.findAnimation = [this](const player::player&, std::string_view name) {
-            for (size_t i = 0; i < names.size(); ++i)
-                if (names[i] == name) return int32_t(i);
-            names.emplace_back(name);
-            return int32_t(names.size() - 1);
-        };
-        w.lastFrame = [this](const player::player&, int32_t index) {
-            return names[size_t(index)] == "death1" ? 10 : 6;
-        };
+        const fs::path dir =
+            fs::path(::testing::TempDir()) / ("player-rules-model-" + std::to_string(::getpid()));
+        character = AnimationsOnlyModel(dir);
+        fs::remove_all(dir);
+        ASSERT_EQ(character->NbAni, 23);
+        w.characterModels[0] = character.get();
         AddFloor(*floor, 0, -100, 100, -100, 100);
     }
 
@@ -147,11 +165,37 @@ protected:
     player::World w;
     player::player p;
     Sink sink;
-    std::vector<std::string> names;
+    std::unique_ptr<model::MDL> character;
+    audio::AudioSystem* sound = nullptr;
+    std::vector<player::LoadProblem> reported;
     scene::ViewportParams viewport;
     int32_t power = 4;
     int powerUpdates = 0;
     bool chat = false;
+
+    // --- player::MatchServices ---
+    std::unique_ptr<audio::Sound> LoadSound3d(const std::string& path,
+                                              std::string& error) override {
+        if (sound == nullptr) return nullptr;
+        audio::SoundLoad loaded = sound->LoadSound(path, true);
+        error = loaded.error;
+        return std::move(loaded.sound);
+    }
+    void ReportLoadProblems(std::span<const player::LoadProblem> problems) override {
+        reported.insert(reported.end(), problems.begin(), problems.end());
+    }
+    uint32_t RandomSeed() override { return 7u; }
+    int32_t WeaponPower() const override { return power; }
+    void UpdateWeaponPower() override { ++powerUpdates; }
+    bool ChatOpen() const override { return chat; }
+    void CloseChat() override { chat = false; }
+    scene::ViewportParams* LocalViewport() override { return &viewport; }
+    void RebuildViewport(const std::shared_ptr<scene::Frame>& camera) override {
+        viewport.camera = camera;
+        viewport.front = 1.0f;
+    }
+    void SetListener(const glm::vec3&, const glm::vec3&, const glm::vec3&) override {}
+    void Log(std::string_view line) override { ADD_FAILURE() << "unexpected log line: " << line; }
 };
 
 TEST_F(Rules, ArrowRaisesSpeedToEightAndReleaseStopsAtOnceCrouchLowersTheBody) {
@@ -488,28 +532,20 @@ TEST_F(Rules, ShotsHitOtherPlayersThroughWallsAndHeadShotsCountForTheShooter) {
 // before its first state. Files a record cannot read are reported with their paths, and the
 // record is built without them.
 TEST_F(Rules, RecordsStartIdleWithTheHeartbeatAndReportTheFilesTheyCannotRead) {
-    audio::AudioSystem sound({audio::OpenOptions::Output::Loopback, ""});
-    ASSERT_TRUE(sound.IsAudible()) << "OpenAL Soft's loopback device is needed";
-    std::vector<player::LoadProblem> reported;
-    w.loadSound3d = [&sound](const std::string& path, std::string& error) {
-        audio::SoundLoad loaded = sound.LoadSound(path, true);
-        error = loaded.error;
-        return std::move(loaded.sound);
-    };
-    w.reportLoadProblems = [&](const std::vector<player::LoadProblem>& problems) {
-        reported.insert(reported.end(), problems.begin(), problems.end());
-    };
+    audio::AudioSystem loopback({audio::OpenOptions::Output::Loopback, ""});
+    ASSERT_TRUE(loopback.IsAudible()) << "OpenAL Soft's loopback device is needed";
+    sound = &loopback;
     player::player remote;
     remote.indice = 1;
     remote.Initplayer(w);
     EXPECT_TRUE(reported.empty());
     for (int i = 0; i < 3; ++i) {
         remote.Avance(); // no state has come yet
-        sound.RenderLoopback(4410);
+        loopback.RenderLoopback(4410);
     }
     EXPECT_EQ(remote.ani_pos_lib, "idle1");
     ASSERT_GE(remote.Anipos, 0);
-    EXPECT_EQ(names[size_t(remote.Anipos)], "idle1");
+    EXPECT_EQ(character->GetAnimSets()[size_t(remote.Anipos)]->GetName(), "idle1");
     EXPECT_EQ(remote.idson, 1);
     ASSERT_TRUE(remote.Sons[1]);
     EXPECT_TRUE(remote.Sons[1]->IsPlaying());
