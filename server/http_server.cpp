@@ -1,38 +1,34 @@
-// server/http_server.cpp — the HTTP front on libmicrohttpd.
+// server/http_server.cpp — the HTTP front on libmicrohttpd: the daemon, its callbacks, start
+// and stop.
 //
 // Index
-//   1. Requests, replies, decoding and the access-log form
-//   2. Worker pools and the rate limiter
-//   3. Connections: per-address counts and head deadlines
-//   4. The daemon: callbacks, start and stop
+//   1. Connections and requests in flight
+//   2. The daemon
 //
 // Threads: libmicrohttpd's event loops (`Limits::ioThreads`) parse requests and move bytes;
 // a handler never runs on them. A request whose head is complete is checked there, then its
 // connection is suspended and the request queued on a pool; the worker builds the reply and
 // resumes the connection, and the event loop sends it. A sweeper thread closes connections
 // whose request head is overdue and forgets idle rate-limit buckets.
-#include "server/http_server.h"
+//
+// Elsewhere in the front: http_request.cpp (requests, replies, decoding, the access-log form),
+// http_pools.cpp (worker pools, rate limiter), http_socket.cpp (addresses, listening socket).
+#include "server/http_local.h"
 
 #include <microhttpd.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -41,308 +37,11 @@
 
 namespace server {
 
-using Clock = std::chrono::steady_clock;
-
-// =============================================================================================
-// 1. Requests, replies, decoding and the access-log form
-// =============================================================================================
-
-size_t Request::Count(std::string_view key) const {
-    return size_t(std::count_if(query.begin(), query.end(),
-                                [key](const auto& pair) { return pair.first == key; }));
-}
-
-std::string Request::Value(std::string_view key) const {
-    for (const auto& [k, v] : query)
-        if (k == key) return v;
-    return {};
-}
-
-Response::Response(Response&& other) noexcept {
-    *this = std::move(other);
-}
-
-Response& Response::operator=(Response&& other) noexcept {
-    if (this == &other) return *this;
-    if (fileFd >= 0) ::close(fileFd);
-    status = other.status;
-    contentType = std::move(other.contentType);
-    body = std::move(other.body);
-    fileFd = std::exchange(other.fileFd, -1);
-    fileSize = other.fileSize;
-    headers = std::move(other.headers);
-    return *this;
-}
-
-Response::~Response() {
-    if (fileFd >= 0) ::close(fileFd);
-}
-
-Response Response::Text(int status, std::string body) {
-    Response r;
-    r.status = status;
-    r.body = std::move(body);
-    return r;
-}
-
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// %-decodes `raw` into `out`; '+' becomes a space when `plusIsSpace`. False on a bad escape.
-bool PercentDecode(std::string_view raw, bool plusIsSpace, std::string& out) {
-    out.clear();
-    out.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c == '%') {
-            if (i + 2 >= raw.size()) return false;
-            const int high = HexDigit(raw[i + 1]), low = HexDigit(raw[i + 2]);
-            if (high < 0 || low < 0) return false;
-            out += char(high * 16 + low);
-            i += 2;
-        } else if (c == '+' && plusIsSpace) {
-            out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    return true;
-}
-
-bool IsControl(unsigned char c) {
-    return c < 0x20 || c == 0x7f;
-}
-
-bool IsDecimal(std::string_view text) {
-    if (!text.empty() && text[0] == '-') text.remove_prefix(1);
-    return !text.empty() && text.size() <= 20 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-} // namespace
-
-bool DecodePath(std::string_view raw, std::string& out) {
-    if (!PercentDecode(raw, false, out)) return false;
-    return std::none_of(out.begin(), out.end(),
-                        [](char c) { return IsControl(static_cast<unsigned char>(c)); });
-}
-
-bool DecodeQuery(std::string_view raw, std::vector<std::pair<std::string, std::string>>& out) {
-    out.clear();
-    bool ok = true;
-    while (!raw.empty()) {
-        const size_t amp = raw.find('&');
-        const std::string_view pair = raw.substr(0, amp);
-        raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
-        if (pair.empty()) continue;
-        const size_t eq = pair.find('=');
-        std::string key, value;
-        ok = PercentDecode(pair.substr(0, eq), true, key) && ok;
-        if (eq != std::string_view::npos)
-            ok = PercentDecode(pair.substr(eq + 1), true, value) && ok;
-        out.emplace_back(std::move(key), std::move(value));
-    }
-    return ok;
-}
-
-std::string AccessLogTarget(std::string_view target) {
-    const size_t mark = target.find('?');
-    std::string out;
-    for (const char c : target.substr(0, mark)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (IsControl(byte) || byte >= 0x80 || c == '"' || c == '\\') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    if (mark == std::string_view::npos) return out;
-    out += '?';
-    std::string_view query = target.substr(mark + 1);
-    bool first = true;
-    while (!query.empty()) {
-        const size_t amp = query.find('&');
-        const std::string_view pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        const size_t eq = pair.find('=');
-        std::string key;
-        if (!PercentDecode(pair.substr(0, eq), true, key)) key = "?";
-        // Keys are the scripts' own upper-case words; anything else is shown by its length.
-        const bool plainKey =
-            !key.empty() && key.size() <= 32 && std::all_of(key.begin(), key.end(), [](char c) {
-                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '_';
-            });
-        if (!first) out += '&';
-        first = false;
-        out += plainKey ? key : "[" + std::to_string(key.size()) + " bytes]";
-        if (eq == std::string_view::npos) continue;
-        std::string value;
-        const bool decoded = PercentDecode(pair.substr(eq + 1), true, value);
-        out += '=';
-        if (key == "LEPWD" || key == "LEOLDPWD")
-            out += "***";
-        else if (decoded && IsDecimal(value))
-            out += value;
-        else
-            out += "[" + std::to_string(value.size()) + " bytes]";
-    }
-    return out;
-}
-
 namespace {
 
 // =============================================================================================
-// 2. Worker pools and the rate limiter
+// 1. Connections and requests in flight
 // =============================================================================================
-
-// A fixed set of threads taking jobs from a bounded queue. Stop() runs what is queued, then
-// joins the threads.
-class WorkerPool {
-public:
-    WorkerPool(unsigned threads, size_t queue) : capacity_(std::max<size_t>(queue, 1)) {
-        for (unsigned i = 0; i < std::max(threads, 1u); ++i)
-            threads_.emplace_back([this] { Run(); });
-    }
-    ~WorkerPool() { Stop(); }
-
-    // False when the queue is full or the pool stopped; the job is then not run.
-    bool TrySubmit(std::function<void()> job) {
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_ || jobs_.size() >= capacity_) return false;
-            jobs_.push_back(std::move(job));
-        }
-        wake_.notify_one();
-        return true;
-    }
-
-    void Stop() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (std::thread& t : threads_)
-            if (t.joinable()) t.join();
-    }
-
-private:
-    void Run() {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-                if (jobs_.empty()) return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
-            job();
-        }
-    }
-
-    const size_t capacity_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
-};
-
-// Token buckets per client address: `rate` tokens per second up to `burst`; a request takes
-// one token.
-class RateLimiter {
-public:
-    RateLimiter(double rate, double burst) : rate_(rate), burst_(std::max(burst, 1.0)) {}
-
-    // 0 when the request may go on, else the seconds until it would.
-    double Take(const std::string& client, Clock::time_point now) {
-        if (rate_ <= 0) return 0;
-        std::lock_guard lock(mutex_);
-        auto [it, fresh] = buckets_.try_emplace(client, Bucket{burst_, now});
-        Bucket& b = it->second;
-        if (!fresh) {
-            const double elapsed = std::chrono::duration<double>(now - b.last).count();
-            b.tokens = std::min(burst_, b.tokens + elapsed * rate_);
-            b.last = now;
-        }
-        if (b.tokens >= 1.0) {
-            b.tokens -= 1.0;
-            return 0;
-        }
-        return (1.0 - b.tokens) / rate_;
-    }
-
-    // Forgets the buckets that have filled up again (they hold nothing worth keeping).
-    void Prune(Clock::time_point now) {
-        if (rate_ <= 0) return;
-        std::lock_guard lock(mutex_);
-        for (auto it = buckets_.begin(); it != buckets_.end();) {
-            const double elapsed = std::chrono::duration<double>(now - it->second.last).count();
-            if (it->second.tokens + elapsed * rate_ >= burst_)
-                it = buckets_.erase(it);
-            else
-                ++it;
-        }
-    }
-
-private:
-    struct Bucket {
-        double tokens;
-        Clock::time_point last;
-    };
-    const double rate_;
-    const double burst_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, Bucket> buckets_;
-};
-
-// =============================================================================================
-// 3. Connections: per-address counts and head deadlines
-// =============================================================================================
-
-std::string AddressText(const sockaddr* address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address == nullptr) return "?";
-    if (address->sa_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
-                  sizeof text);
-    } else if (address->sa_family == AF_INET6) {
-        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
-        if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr))
-            inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text);
-        else
-            inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-    } else {
-        return "?";
-    }
-    return text;
-}
-
-// The canonical text of a numeric address, or "" when `text` is not one.
-std::string CanonicalAddress(std::string_view text) {
-    const std::string s(text);
-    sockaddr_in6 v6{};
-    sockaddr_in v4{};
-    if (inet_pton(AF_INET, s.c_str(), &v4.sin_addr) == 1) {
-        v4.sin_family = AF_INET;
-        return AddressText(reinterpret_cast<const sockaddr*>(&v4));
-    }
-    if (inet_pton(AF_INET6, s.c_str(), &v6.sin6_addr) == 1) {
-        v6.sin6_family = AF_INET6;
-        return AddressText(reinterpret_cast<const sockaddr*>(&v6));
-    }
-    return "";
-}
 
 // One open TCP connection.
 struct Link {
@@ -374,7 +73,7 @@ struct Exchange {
 } // namespace
 
 // =============================================================================================
-// 4. The daemon
+// 2. The daemon
 // =============================================================================================
 
 class HttpServer::Impl {
@@ -430,51 +129,6 @@ public:
     int Port() const { return port_; }
 
 private:
-    // ----- listening socket -----
-
-    static int BindExclusive(const std::string& bind, int port, unsigned backlog, int& bound) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(bind.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
-            found == nullptr)
-            throw StartError("not a numeric address to bind: " + bind);
-        const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) {
-            freeaddrinfo(found);
-            throw StartError(std::string("cannot create a socket: ") + std::strerror(errno));
-        }
-        // SO_REUSEADDR lets a restarted server bind while old connections linger; unlike
-        // SO_REUSEPORT it never lets a second process listen on the same port.
-        const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        const int bindResult = ::bind(fd, found->ai_addr, found->ai_addrlen);
-        const int bindError = errno;
-        freeaddrinfo(found);
-        if (bindResult != 0) {
-            ::close(fd);
-            if (bindError == EADDRINUSE)
-                throw StartError("port " + std::to_string(port) + " on " + bind +
-                                 " is already in use (is another server running there?)");
-            throw StartError("cannot bind " + bind + ":" + std::to_string(port) + ": " +
-                             std::strerror(bindError));
-        }
-        if (::listen(fd, int(std::max(backlog, 1u))) != 0) {
-            const int error = errno;
-            ::close(fd);
-            throw StartError(std::string("cannot listen: ") + std::strerror(error));
-        }
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        bound = address.ss_family == AF_INET6
-                    ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-                    : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-        return fd;
-    }
-
     // ----- connections -----
 
     static MHD_Result OnAccept(void* cls, const sockaddr* address, socklen_t) {
