@@ -1,9 +1,8 @@
 // platform/session/message.cpp — Message fields, Guid text form and error texts.
+#include "platform/session/codec.h"
 #include "platform/session/session.h"
 
-#include <bit>
 #include <cstdio>
-#include <cstring>
 
 namespace session {
 
@@ -11,80 +10,68 @@ namespace session {
 // Message
 // ---------------------------------------------------------------------------------------------
 
-void Message::Append(const uint8_t* p, size_t n) {
-    if (!valid_ || body_.size() + n > kMaxBytes) {
-        valid_ = false;
-        return;
-    }
-    body_.insert(body_.end(), p, p + n);
+namespace {
+
+// Reads one field of `body` at byte `pos` with `read` and moves pos past it; throws when the body
+// ends first, leaving pos where it was.
+template <class Read> auto ReadField(const std::vector<uint8_t>& body, size_t& pos, Read read) {
+    codec::ByteReader r(body, pos);
+    const auto v = read(r);
+    if (!r.Ok()) throw MessageReadError("message field read past the end of the body");
+    pos = r.Position();
+    return v;
 }
 
-void Message::Take(uint8_t* p, size_t n) {
-    if (n > Remaining()) throw MessageReadError("message field read past the end of the body");
-    std::memcpy(p, body_.data() + read_, n);
-    read_ += n;
+} // namespace
+
+bool Message::Fits(size_t n) {
+    if (!valid_ || body_.size() + n > kMaxBytes) valid_ = false;
+    return valid_;
 }
 
 void Message::WriteLong(int32_t v) {
-    const uint32_t u = static_cast<uint32_t>(v);
-    const uint8_t b[4] = {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
-    Append(b, 4);
+    if (Fits(4)) codec::ByteWriter(body_).U32(static_cast<uint32_t>(v));
 }
 
 void Message::WriteDouble(double v) {
-    const uint64_t u = std::bit_cast<uint64_t>(v);
-    uint8_t b[8];
-    for (int i = 0; i < 8; ++i)
-        b[i] = uint8_t(u >> (8 * i));
-    Append(b, 8);
+    if (Fits(8)) codec::ByteWriter(body_).F64(v);
 }
 
 void Message::WriteByte(uint8_t v) {
-    Append(&v, 1);
+    if (Fits(1)) codec::ByteWriter(body_).U8(v);
 }
 
 void Message::WriteString(std::string_view s) {
     if (s.size() > kMaxStringBytes) s = s.substr(0, kMaxStringBytes);
-    if (!valid_ || body_.size() + 4 + s.size() > kMaxBytes) {
-        valid_ = false;
-        return;
-    }
-    WriteLong(static_cast<int32_t>(s.size()));
-    Append(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    if (!Fits(4 + s.size())) return;
+    codec::ByteWriter w(body_);
+    w.U32(static_cast<uint32_t>(s.size()));
+    w.Bytes({reinterpret_cast<const uint8_t*>(s.data()), s.size()});
 }
 
 int32_t Message::ReadLong() {
-    uint8_t b[4];
-    Take(b, 4);
-    return static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                                uint32_t(b[3]) << 24);
+    return static_cast<int32_t>(
+        ReadField(body_, read_, [](codec::ByteReader& r) { return r.U32(); }));
 }
 
 double Message::ReadDouble() {
-    uint8_t b[8];
-    Take(b, 8);
-    uint64_t u = 0;
-    for (int i = 0; i < 8; ++i)
-        u |= uint64_t(b[i]) << (8 * i);
-    return std::bit_cast<double>(u);
+    return ReadField(body_, read_, [](codec::ByteReader& r) { return r.F64(); });
 }
 
 uint8_t Message::ReadByte() {
-    uint8_t b;
-    Take(&b, 1);
-    return b;
+    return ReadField(body_, read_, [](codec::ByteReader& r) { return r.U8(); });
 }
 
+// A string is read whole or not at all: on a bad length the read position stays at its count.
 std::string Message::ReadString() {
-    const size_t start = read_;
-    const int32_t n = ReadLong();
-    if (n < 0 || static_cast<size_t>(n) > kMaxStringBytes || static_cast<size_t>(n) > Remaining()) {
-        read_ = start;
+    codec::ByteReader r(body_, read_);
+    const int32_t n = static_cast<int32_t>(r.U32());
+    if (!r.Ok()) throw MessageReadError("message field read past the end of the body");
+    if (n < 0 || static_cast<size_t>(n) > kMaxStringBytes || static_cast<size_t>(n) > r.Remaining())
         throw MessageReadError("message string has a bad length");
-    }
-    std::string s(reinterpret_cast<const char*>(body_.data() + read_), static_cast<size_t>(n));
-    read_ += static_cast<size_t>(n);
-    return s;
+    const auto bytes = r.Bytes(static_cast<size_t>(n));
+    read_ = r.Position();
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 void Message::Clear() {

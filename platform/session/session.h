@@ -188,8 +188,8 @@ public:
     bool Valid() const { return valid_; }
 
 private:
-    void Append(const uint8_t* p, size_t n);
-    void Take(uint8_t* p, size_t n);
+    // False, and the message invalid from then on, when n more bytes would pass kMaxBytes.
+    bool Fits(size_t n);
 
     std::vector<uint8_t> body_;
     size_t read_ = 0;

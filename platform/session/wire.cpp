@@ -1,126 +1,69 @@
 // platform/session/wire.cpp — encoding and bounded decoding of session and discovery datagrams.
 #include "platform/session/wire.h"
+#include "platform/session/codec.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace session::wire {
 namespace {
 
-// ---- Writer / Reader ------------------------------------------------------------------------
+using codec::ByteReader;
+using codec::ByteWriter;
 
-class Writer {
-public:
-    explicit Writer(std::vector<uint8_t>& out) : out_(out) {}
-    void U8(uint8_t v) { out_.push_back(v); }
-    void U16(uint16_t v) { Le(v, 2); }
-    void U32(uint32_t v) { Le(v, 4); }
-    void U64(uint64_t v) { Le(v, 8); }
-    void Str(const std::string& s) {
-        const size_t n = std::min(s.size(), kMaxNameBytes);
-        U16(static_cast<uint16_t>(n));
-        out_.insert(out_.end(), s.begin(), s.begin() + static_cast<ptrdiff_t>(n));
-    }
-    void Bytes(std::span<const uint8_t> b) { out_.insert(out_.end(), b.begin(), b.end()); }
-    void ZerosUpTo(size_t total) {
-        if (out_.size() < total) out_.resize(total, 0);
-    }
+// ---- Names and ids ----------------------------------------------------------------------------
 
-private:
-    void Le(uint64_t v, int n) {
-        for (int i = 0; i < n; ++i)
-            out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    }
-    std::vector<uint8_t>& out_;
-};
-
-// Reads fields from an untrusted span; any failure sets ok() false and yields zero values.
-class Reader {
-public:
-    explicit Reader(std::span<const uint8_t> in) : in_(in) {}
-    bool ok() const { return ok_; }
-    bool AtEnd() const { return pos_ == in_.size(); }
-    uint8_t U8() { return static_cast<uint8_t>(Le(1)); }
-    uint16_t U16() { return static_cast<uint16_t>(Le(2)); }
-    uint32_t U32() { return static_cast<uint32_t>(Le(4)); }
-    uint64_t U64() { return Le(8); }
-    std::string Str() {
-        const uint16_t n = U16();
-        if (!ok_ || n > kMaxNameBytes || n > in_.size() - pos_) return Fail(), std::string();
-        std::string s(reinterpret_cast<const char*>(in_.data() + pos_), n);
-        pos_ += n;
-        return s;
-    }
-    std::span<const uint8_t> Rest() {
-        auto r = in_.subspan(pos_);
-        pos_ = in_.size();
-        return r;
-    }
-    Guid GuidField() {
-        Guid g;
-        FixedBytes(g.bytes);
-        return g;
-    }
-    template <size_t N> void FixedBytes(std::array<uint8_t, N>& out) {
-        if (!ok_ || in_.size() - pos_ < N) return Fail();
-        std::memcpy(out.data(), in_.data() + pos_, N);
-        pos_ += N;
-    }
-    // Consumes the rest, which must be zero bytes.
-    void ZeroPadding() {
-        for (; pos_ < in_.size(); ++pos_)
-            if (in_[pos_] != 0) Fail();
-    }
-    size_t Size() const { return in_.size(); }
-    void Fail() { ok_ = false; }
-
-private:
-    uint64_t Le(int n) {
-        if (!ok_ || in_.size() - pos_ < static_cast<size_t>(n)) return Fail(), 0;
-        uint64_t v = 0;
-        for (int i = 0; i < n; ++i)
-            v |= uint64_t(in_[pos_ + i]) << (8 * i);
-        pos_ += static_cast<size_t>(n);
-        return v;
-    }
-    std::span<const uint8_t> in_;
-    size_t pos_ = 0;
-    bool ok_ = true;
-};
+// A name: a 16-bit byte count and the bytes, cut to kMaxNameBytes when written.
+void PutName(ByteWriter& w, const std::string& s) {
+    const size_t n = std::min(s.size(), kMaxNameBytes);
+    w.U16(static_cast<uint16_t>(n));
+    w.Bytes({reinterpret_cast<const uint8_t*>(s.data()), n});
+}
+// A name longer than kMaxNameBytes or than the datagram fails the reader.
+std::string GetName(ByteReader& r) {
+    const uint16_t n = r.U16();
+    if (!r.Ok() || n > kMaxNameBytes || n > r.Remaining()) return r.Fail(), std::string();
+    const auto b = r.Bytes(n);
+    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+}
+Guid GetGuid(ByteReader& r) {
+    Guid g;
+    r.FixedBytes(g.bytes);
+    return g;
+}
 
 // ---- Shared pieces ----------------------------------------------------------------------------
 
-void PutPlayer(Writer& w, const PlayerInfo& p) {
+void PutPlayer(ByteWriter& w, const PlayerInfo& p) {
     w.U32(p.id);
-    w.Str(p.friendly);
-    w.Str(p.formal);
+    PutName(w, p.friendly);
+    PutName(w, p.formal);
 }
-PlayerInfo GetPlayer(Reader& r) {
+PlayerInfo GetPlayer(ByteReader& r) {
     PlayerInfo p;
     p.id = r.U32();
-    p.friendly = r.Str();
-    p.formal = r.Str();
+    p.friendly = GetName(r);
+    p.formal = GetName(r);
     if (p.id == 0) r.Fail(); // player ids are never 0
     return p;
 }
-void PutOptPlayer(Writer& w, const std::optional<PlayerInfo>& p) {
+void PutOptPlayer(ByteWriter& w, const std::optional<PlayerInfo>& p) {
     w.U8(p ? 1 : 0);
     if (p) PutPlayer(w, *p);
 }
-std::optional<PlayerInfo> GetOptPlayer(Reader& r) {
+std::optional<PlayerInfo> GetOptPlayer(ByteReader& r) {
     const uint8_t has = r.U8();
     if (has > 1) r.Fail();
-    if (has != 1 || !r.ok()) return std::nullopt;
+    if (has != 1 || !r.Ok()) return std::nullopt;
     return GetPlayer(r);
 }
-void PutMember(Writer& w, const MemberInfo& m) {
+void PutMember(ByteWriter& w, const MemberInfo& m) {
     w.U32(m.seq);
     w.U32(m.ip);
     w.U16(m.port);
     w.Bytes(m.verifier);
     PutOptPlayer(w, m.player);
 }
-MemberInfo GetMember(Reader& r) {
+MemberInfo GetMember(ByteReader& r) {
     MemberInfo m;
     m.seq = r.U32();
     m.ip = r.U32();
@@ -129,7 +72,7 @@ MemberInfo GetMember(Reader& r) {
     m.player = GetOptPlayer(r);
     return m;
 }
-void PutRoster(Writer& w, const Roster& ro) {
+void PutRoster(ByteWriter& w, const Roster& ro) {
     w.U32(ro.hostSeq);
     w.U32(ro.nextSeq);
     w.U32(ro.nextId);
@@ -138,14 +81,14 @@ void PutRoster(Writer& w, const Roster& ro) {
     for (size_t i = 0; i < n; ++i)
         PutMember(w, ro.members[i]);
 }
-Roster GetRoster(Reader& r) {
+Roster GetRoster(ByteReader& r) {
     Roster ro;
     ro.hostSeq = r.U32();
     ro.nextSeq = r.U32();
     ro.nextId = r.U32();
     const uint8_t n = r.U8();
     if (n > kMaxMembers) return r.Fail(), ro;
-    for (uint8_t i = 0; i < n && r.ok(); ++i) {
+    for (uint8_t i = 0; i < n && r.Ok(); ++i) {
         MemberInfo m = GetMember(r);
         // Members are unique by seq and players by id; a roster breaking that is refused.
         for (const MemberInfo& o : ro.members)
@@ -158,10 +101,10 @@ Roster GetRoster(Reader& r) {
 constexpr uint8_t kRequestMagic[4] = {'T', 'H', 'q', '1'};
 constexpr uint8_t kReplyMagic[4] = {'T', 'H', 'r', '1'};
 
-bool HasMagic(Reader& r, const uint8_t (&magic)[4]) {
+bool HasMagic(ByteReader& r, const uint8_t (&magic)[4]) {
     for (uint8_t m : magic)
         if (r.U8() != m) return false;
-    return r.ok();
+    return r.Ok();
 }
 
 } // namespace
@@ -170,21 +113,21 @@ bool HasMagic(Reader& r, const uint8_t (&magic)[4]) {
 
 void Encode(const Packet& p, std::vector<uint8_t>& out) {
     out.clear();
-    Writer w(out);
+    ByteWriter w(out);
     w.U8(static_cast<uint8_t>(p.index() + 1));
     std::visit(
         [&w](const auto& v) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, JoinRequest>) {
                 w.Bytes(v.application.bytes);
-                w.Str(v.password);
+                PutName(w, v.password);
             } else if constexpr (std::is_same_v<T, JoinAccept>) {
                 w.U32(v.yourSeq);
                 w.Bytes(v.secret);
                 w.U64(v.instance);
                 w.U8(v.maxPlayers);
                 w.U32(v.flags);
-                w.Str(v.name);
+                PutName(w, v.name);
                 PutRoster(w, v.roster);
             } else if constexpr (std::is_same_v<T, JoinRefuse>) {
                 w.U8(v.reason);
@@ -196,8 +139,8 @@ void Encode(const Packet& p, std::vector<uint8_t>& out) {
                 PutRoster(w, v.roster);
                 w.Bytes(v.secret);
             } else if constexpr (std::is_same_v<T, CreatePlayer>) {
-                w.Str(v.friendly);
-                w.Str(v.formal);
+                PutName(w, v.friendly);
+                PutName(w, v.formal);
             } else if constexpr (std::is_same_v<T, CreatePlayerReply>) {
                 w.U32(v.id);
             } else if constexpr (std::is_same_v<T, DestroyPlayer>) {
@@ -224,22 +167,20 @@ void Encode(const Packet& p, std::vector<uint8_t>& out) {
 
 void EncodeDataHeader(uint32_t from, uint32_t to, uint8_t* out) {
     out[0] = static_cast<uint8_t>(Kind::Data);
-    for (int i = 0; i < 4; ++i) {
-        out[1 + i] = static_cast<uint8_t>(from >> (8 * i));
-        out[5 + i] = static_cast<uint8_t>(to >> (8 * i));
-    }
+    codec::StoreU32(out + 1, from);
+    codec::StoreU32(out + 5, to);
 }
 
 std::optional<Packet> Decode(std::span<const uint8_t> datagram) {
     if (datagram.empty() || datagram.size() > kDataHeaderBytes + Message::kMaxBytes)
         return std::nullopt;
-    Reader r(datagram);
+    ByteReader r(datagram);
     Packet p;
     switch (static_cast<Kind>(r.U8())) {
     case Kind::JoinRequest: {
         JoinRequest v;
-        v.application = r.GuidField();
-        v.password = r.Str();
+        v.application = GetGuid(r);
+        v.password = GetName(r);
         p = std::move(v);
         break;
     }
@@ -250,7 +191,7 @@ std::optional<Packet> Decode(std::span<const uint8_t> datagram) {
         v.instance = r.U64();
         v.maxPlayers = r.U8();
         v.flags = r.U32();
-        v.name = r.Str();
+        v.name = GetName(r);
         v.roster = GetRoster(r);
         if (v.maxPlayers < 1 || v.maxPlayers > kMaxPlayersLimit) r.Fail();
         p = std::move(v);
@@ -276,8 +217,8 @@ std::optional<Packet> Decode(std::span<const uint8_t> datagram) {
     }
     case Kind::CreatePlayer: {
         CreatePlayer v;
-        v.friendly = r.Str();
-        v.formal = r.Str();
+        v.friendly = GetName(r);
+        v.formal = GetName(r);
         p = std::move(v);
         break;
     }
@@ -319,7 +260,7 @@ std::optional<Packet> Decode(std::span<const uint8_t> datagram) {
     default:
         return std::nullopt;
     }
-    if (!r.ok() || !r.AtEnd()) return std::nullopt;
+    if (!r.Ok() || !r.AtEnd()) return std::nullopt;
     return p;
 }
 
@@ -327,7 +268,7 @@ std::optional<Packet> Decode(std::span<const uint8_t> datagram) {
 
 void EncodeEnumRequest(const EnumRequest& q, std::vector<uint8_t>& out) {
     out.clear();
-    Writer w(out);
+    ByteWriter w(out);
     w.Bytes(kRequestMagic);
     w.Bytes(q.application.bytes);
     w.U32(q.nonce);
@@ -336,7 +277,7 @@ void EncodeEnumRequest(const EnumRequest& q, std::vector<uint8_t>& out) {
 
 void EncodeEnumReply(const EnumReply& a, std::vector<uint8_t>& out) {
     out.clear();
-    Writer w(out);
+    ByteWriter w(out);
     w.Bytes(kReplyMagic);
     w.U32(a.nonce);
     w.Bytes(a.application.bytes);
@@ -345,36 +286,36 @@ void EncodeEnumReply(const EnumReply& a, std::vector<uint8_t>& out) {
     w.U8(a.maxPlayers);
     w.U8(a.currentPlayers);
     w.U8(a.flags);
-    w.Str(a.name);
+    PutName(w, a.name);
 }
 
 std::optional<EnumRequest> DecodeEnumRequest(std::span<const uint8_t> datagram) {
     if (datagram.size() > kMaxDiscoveryBytes) return std::nullopt;
-    Reader r(datagram);
+    ByteReader r(datagram);
     if (!HasMagic(r, kRequestMagic)) return std::nullopt;
     EnumRequest q;
-    q.application = r.GuidField();
+    q.application = GetGuid(r);
     q.nonce = r.U32();
     r.ZeroPadding();
-    if (!r.ok()) return std::nullopt;
+    if (!r.Ok()) return std::nullopt;
     q.size = static_cast<uint16_t>(r.Size());
     return q;
 }
 
 std::optional<EnumReply> DecodeEnumReply(std::span<const uint8_t> datagram) {
     if (datagram.size() > kMaxDiscoveryBytes) return std::nullopt;
-    Reader r(datagram);
+    ByteReader r(datagram);
     if (!HasMagic(r, kReplyMagic)) return std::nullopt;
     EnumReply a;
     a.nonce = r.U32();
-    a.application = r.GuidField();
+    a.application = GetGuid(r);
     a.instance = r.U64();
     a.sessionPort = r.U16();
     a.maxPlayers = r.U8();
     a.currentPlayers = r.U8();
     a.flags = r.U8();
-    a.name = r.Str();
-    if (!r.ok() || !r.AtEnd() || a.sessionPort == 0 || a.maxPlayers < 1 ||
+    a.name = GetName(r);
+    if (!r.Ok() || !r.AtEnd() || a.sessionPort == 0 || a.maxPlayers < 1 ||
         a.maxPlayers > kMaxPlayersLimit || a.currentPlayers > a.maxPlayers)
         return std::nullopt;
     return a;
