@@ -84,7 +84,7 @@ void OnChatClosed();   // ChatOpen = false
 // Hooks of the layers above the core, empty until they set them: the network poll of every
 // pass (ReceiveMessages), the web report of a finished match (quitte_server), and the download
 // of a map whose definition file is missing (GetAnyFile with the map's name; true when an
-// archive was fetched and unpacked into the installation, false without a web server).
+// archive was fetched and unpacked into the player's data folder, false without a web server).
 extern std::function<void()> ReceiveMessagesHook;
 extern std::function<void()> QuitServerHook;
 extern std::function<bool(const std::string& mapName)> FetchMapHook;
@@ -164,8 +164,13 @@ double SkyBoxScale(const scene::Box& box);
 // True when the map name, in upper case, is exactly "VILLAGE" (its wall mesh loses two faces).
 bool IsVillageMap(std::string_view mapName);
 
-// Builds MapName from DataPath/map/<MapName>.map and its meshes into the map frames (the caller
-// has added the ambient light and created LadderFrame). A missing definition file is asked of
+// MapName's definition file, <MapName>.map of the first of MapFolders(DataPath) that holds
+// it: a map the player downloaded is found before an installed one. Empty when no folder holds
+// it or MapName is not a plain file name.
+std::filesystem::path FindMapFile();
+// Builds MapName from FindMapFile() and its meshes into the map frames; the meshes and textures
+// are looked up beside the definition file first, then in the installation (the caller has added
+// the ambient light and created LadderFrame). A missing definition file is asked of
 // FetchMapHook once. Throws FatalError when the map is still missing (the unzip instructions)
 // or a file cannot be read.
 void ReadMapFile();

@@ -3,6 +3,7 @@
 
 #include "model/mdl.h"
 #include "platform/audio/audio.h"
+#include "platform/registry/registry.h"
 #include "platform/scene/scene.h"
 #include "platform/window/system.h"
 
@@ -28,6 +29,14 @@ std::filesystem::path FindProgramDirectory() {
         (executableDir / TARNHOLD_CONTENT_FROM_BINDIR).lexically_normal();
     if (holdsContent(installed)) return installed;
     return executableDir;
+}
+
+std::filesystem::path UserDataDirectory() {
+    return registry::DataDirectory();
+}
+
+std::vector<std::filesystem::path> MapFolders(const std::filesystem::path& installDir) {
+    return {UserDataDirectory() / "map", installDir / "map"};
 }
 
 std::string MakeVersionText(int major, int minor, int revision) {

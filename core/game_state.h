@@ -68,6 +68,17 @@ extern std::string ProgramDirectory;
 // else the executable's directory, so that messages about missing files name that one.
 std::filesystem::path FindProgramDirectory();
 
+// The player's own data folder: maps and releases downloaded from the web server are unpacked
+// into it, since the installation directory may be read-only and is shared by every user.
+// $TARNHOLD_HOME/data when TARNHOLD_HOME is set (each machine of a computer has its own), else
+// $XDG_DATA_HOME/tarnhold, else ~/.local/share/tarnhold. Not created here.
+std::filesystem::path UserDataDirectory();
+
+// The folders that hold map files, in lookup order: the player's own (UserDataDirectory()/map),
+// then the installation's (`installDir`/map). A map of the first hides one of the same name in
+// the second.
+std::vector<std::filesystem::path> MapFolders(const std::filesystem::path& installDir);
+
 // "major.minor.revision" from the three version numbers.
 std::string MakeVersionText(int major, int minor, int revision);
 

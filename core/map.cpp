@@ -128,10 +128,38 @@ bool IsPlainMapName(std::string_view name) {
            name.find('\0') == std::string_view::npos;
 }
 
+// The unpack instructions name the player's own map folder, the first one looked in and the
+// one the player can always write to.
 std::string MissingMapMessage() {
-    return "dezipper le fichier " + DataPath + "/map/" + MapName + ".zip\n dans le repertoire " +
-           DataPath + "/map\n et relancer le jeu !!";
+    const std::string folder = MapFolders(DataPath).front().string();
+    return "dezipper le fichier " + folder + "/" + MapName + ".zip\n dans le repertoire " + folder +
+           "\n et relancer le jeu !!";
 }
+
+// Texture loading of a file map: the pictures of the content folder `root` that holds the map
+// (its map/textures and map/env), else those of the installation, so a downloaded map may use
+// the installed textures and sky boxes.
+class MapTextures {
+public:
+    MapTextures(const fs::path& root, const std::string& skyName) {
+        own_.programDir = root.string();
+        own_.skyName = skyName;
+        installed_.programDir = DataPath;
+        installed_.skyName = skyName;
+    }
+    // The callback refers to this object, which must outlive the loads.
+    scene::TextureCallback AsCallback() const {
+        return [this](const std::string& name) {
+            std::shared_ptr<scene::Texture> texture = own_.LoadTexture(name);
+            if (!texture && own_.programDir != installed_.programDir)
+                texture = installed_.LoadTexture(name);
+            return texture;
+        };
+    }
+
+private:
+    model::Class1 own_, installed_;
+};
 
 void AppendDot() {
     if (MatchWindow* w = GetMatchWindow()) w->AppendLog(".");
@@ -157,17 +185,30 @@ void PlaceMapMesh(const std::shared_ptr<scene::MeshBuilder>& builder, uint32_t m
 
 } // namespace
 
+fs::path FindMapFile() {
+    if (!IsPlainMapName(MapName)) return {};
+    std::error_code ec;
+    for (const fs::path& folder : MapFolders(DataPath)) {
+        fs::path file = folder / (MapName + ".map");
+        if (fs::is_regular_file(file, ec)) return file;
+    }
+    return {};
+}
+
 void ReadMapFile() {
     // 1. The definition file: downloaded when missing, else the instructions to unpack the map.
     if (!IsPlainMapName(MapName)) throw FatalError(MissingMapMessage());
-    const fs::path mapDir = fs::path(DataPath) / "map";
-    const fs::path file = mapDir / (MapName + ".map");
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec)) {
-        sys::Log("map " + MapName + ": " + file.string() + " is missing");
+    fs::path file = FindMapFile();
+    if (file.empty()) {
+        const std::vector<fs::path> folders = MapFolders(DataPath);
+        sys::Log("map " + MapName + ": " + MapName + ".map is missing from " + folders[0].string() +
+                 " and " + folders[1].string());
         if (FetchMapHook) FetchMapHook(MapName);
-        if (!fs::is_regular_file(file, ec)) throw FatalError(MissingMapMessage());
+        file = FindMapFile();
+        if (file.empty()) throw FatalError(MissingMapMessage());
     }
+    const fs::path mapDir = file.parent_path();
+    std::error_code ec;
 
     // 2. The seven lines.
     MapScale = 50.0;
@@ -187,12 +228,13 @@ void ReadMapFile() {
     lightFrame->AddLight(scene::Light::Create(scene::LightType::Point, {0.8f, 0.8f, 0.7f}));
     lightFrame->SetPosition(WallFrame.get(), {LightPosition.x, LightPosition.y, LightPosition.z});
 
-    // 4-5. Search path and texture callback.
+    // 4-5. Search path and texture callback: the map's own folder, then the installation's
+    // (the sky box mesh and shared pieces).
     scene::SearchPath path;
     path.AddFolder(mapDir.string());
-    model::Class1 textures;
-    textures.programDir = DataPath;
-    textures.skyName = SkyName;
+    const fs::path installedMaps = fs::path(DataPath) / "map";
+    if (mapDir != installedMaps) path.AddFolder(installedMaps.string());
+    const MapTextures textures(mapDir.parent_path(), SkyName);
     const scene::TextureCallback callback = textures.AsCallback();
 
     // 6. Floors.

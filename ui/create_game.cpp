@@ -24,7 +24,7 @@ CreateGameScreen::CreateGameScreen()
 
 void CreateGameScreen::Show() {
     comment_.clear();
-    maps_ = MapChoices(screen_util::InstallDirectory() / "map");
+    maps_ = MapChoices(screen_util::MapFolders());
     map_ = 0;
     focusName_ = true;
     window::OpenScreen(CreateGameWindow());

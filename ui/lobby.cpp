@@ -62,9 +62,9 @@ std::string MapChoiceName(std::string_view fileName) {
     return screen_util::Upper(fileName.substr(0, fileName.find('.')));
 }
 
-std::vector<std::string> MapChoices(const std::filesystem::path& mapDir) {
+std::vector<std::string> MapChoices(const std::vector<std::filesystem::path>& mapDirs) {
     std::vector<std::string> choices;
-    for (const std::string& file : MapFileNames(mapDir))
+    for (const std::string& file : MapFileNames(mapDirs))
         choices.push_back(MapChoiceName(file));
     for (const char* builtIn : kBuiltInMaps)
         choices.emplace_back(builtIn);

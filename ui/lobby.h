@@ -48,9 +48,9 @@ inline constexpr const char* kBuiltInMaps[] = {"ENTREPOT", "COULOIRS"};
 // The game name used when the player leaves it empty.
 inline constexpr const char* kDefaultGameName = "Tarnhold game";
 
-// The Create Game map list: one entry per map file of `mapDir` (see MapFileNames), named by
-// MapChoiceName, then the built-in maps.
-std::vector<std::string> MapChoices(const std::filesystem::path& mapDir);
+// The Create Game map list: one entry per map file of the folders `mapDirs` (see
+// MapFileNames), named by MapChoiceName, then the built-in maps.
+std::vector<std::string> MapChoices(const std::vector<std::filesystem::path>& mapDirs);
 // A map file's entry: the file name up to its first ".", in upper case ("a.b.map" is "A").
 std::string MapChoiceName(std::string_view fileName);
 // The session's name: the game name (kDefaultGameName when empty), " (", the map entry, ")".

@@ -1,5 +1,6 @@
 // ui/map_download.cpp — "DOWNLOAD MAP": CHECK lists the server's maps, DOWNLOAD MAP fetches
-// and unpacks the chosen one (web client), the installed maps are listed from map/.
+// and unpacks the chosen one (web client), the installed maps are listed from the player's
+// map folder and the installation's.
 #include "ui/map_download.h"
 
 #include "core/game_state.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <system_error>
 
 namespace ui {
@@ -26,7 +28,7 @@ public:
     MapDownloadScreen() : window::Screen(kMapDownloadScreen) { ChargeMap(); }
 
     // List1: the maps installed.
-    void ChargeMap() { installed_ = InstalledMaps(screen_util::InstallDirectory() / "map"); }
+    void ChargeMap() { installed_ = InstalledMaps(screen_util::MapFolders()); }
 
     void Draw() override {
         bool open = true;
@@ -76,15 +78,18 @@ void OpenMapDownload() {
     Defer([] { window::ShowModal(std::make_shared<MapDownloadScreen>()); });
 }
 
-std::vector<std::string> MapFileNames(const std::filesystem::path& mapDir) {
+std::vector<std::string> MapFileNames(const std::vector<std::filesystem::path>& mapDirs) {
     std::vector<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(mapDir, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() > 4 && screen_util::Lower(name.substr(name.size() - 4)) == ".map" &&
-            it->is_regular_file(error))
-            names.push_back(name);
+    std::set<std::string> seen; // lower-case names already listed
+    for (const std::filesystem::path& mapDir : mapDirs) {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(mapDir, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() > 4 && screen_util::Lower(name.substr(name.size() - 4)) == ".map" &&
+                it->is_regular_file(error) && seen.insert(screen_util::Lower(name)).second)
+                names.push_back(name);
+        }
     }
     // Alphabetical, whatever the case, as a directory listing shows them.
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
@@ -93,9 +98,9 @@ std::vector<std::string> MapFileNames(const std::filesystem::path& mapDir) {
     return names;
 }
 
-std::vector<std::string> InstalledMaps(const std::filesystem::path& mapDir) {
+std::vector<std::string> InstalledMaps(const std::vector<std::filesystem::path>& mapDirs) {
     std::vector<std::string> maps;
-    for (const std::string& file : MapFileNames(mapDir))
+    for (const std::string& file : MapFileNames(mapDirs))
         maps.push_back(screen_util::Upper(file.substr(0, file.size() - 4)));
     return maps;
 }

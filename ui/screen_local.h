@@ -24,6 +24,11 @@ inline std::filesystem::path InstallDirectory() {
                                           : std::filesystem::path(core::ProgramDirectory);
 }
 
+// The map folders, the player's own first, then the installation's.
+inline std::vector<std::filesystem::path> MapFolders() {
+    return core::MapFolders(InstallDirectory());
+}
+
 inline std::string Upper(std::string_view text) {
     std::string out(text);
     std::transform(out.begin(), out.end(), out.begin(),

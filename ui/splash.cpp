@@ -30,7 +30,7 @@ SplashScreen::SplashScreen(const std::filesystem::path& installDir, std::functio
         window::SetSize(kTextOnlyWidth, kTextOnlyHeight);
     }
     std::error_code ignored;
-    std::filesystem::create_directory(installDir / "map", ignored);
+    std::filesystem::create_directories(core::MapFolders(installDir).front(), ignored);
 }
 
 void SplashScreen::Draw() {

@@ -18,8 +18,9 @@ public:
     static constexpr int kPictureCount = 3;
     static constexpr uint32_t kTimerMs = 1000;
 
-    // Loads the pictures from `installDir`/media, sizes the window and creates the map
-    // directory `installDir`/map (an error, usually "it exists", is ignored). `onTimer` runs
+    // Loads the pictures from `installDir`/media, sizes the window and creates the player's
+    // map folder (the first of core::MapFolders, where downloaded maps go and the player may
+    // unpack maps; an error is ignored). `onTimer` runs
     // when the timer fires, after the timer has disabled itself.
     SplashScreen(const std::filesystem::path& installDir, std::function<void()> onTimer);
 

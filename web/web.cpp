@@ -360,22 +360,25 @@ std::string RecupMessage(int32_t type) {
 
 namespace {
 
-std::filesystem::path InstallDirectory() {
-    return core::ProgramDirectory.empty() ? core::FindProgramDirectory()
-                                          : std::filesystem::path(core::ProgramDirectory);
+// Where archives are saved and unpacked: the player's data folder.
+std::filesystem::path DownloadDirectory() {
+    return core::UserDataDirectory();
 }
 
-// Writes `bytes` as `file` of the installation directory: first beside it, then renamed over
-// it, so a failure never leaves a half-written archive under the real name. "" or the error.
+// Writes `bytes` as `file` of the data folder (created when missing): first beside it, then
+// renamed over it, so a failure never leaves a half-written archive under the real name. ""
+// or the error.
 std::string SaveArchive(const std::string& file, const std::vector<uint8_t>& bytes) {
-    const std::filesystem::path target = InstallDirectory() / file;
+    std::error_code error;
+    std::filesystem::create_directories(DownloadDirectory(), error);
+    if (error) return "cannot create " + DownloadDirectory().string() + ": " + error.message();
+    const std::filesystem::path target = DownloadDirectory() / file;
     const std::filesystem::path partial = target.string() + ".part";
     {
         std::ofstream out(partial, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         if (!out) return "cannot write " + partial.string();
     }
-    std::error_code error;
     std::filesystem::rename(partial, target, error);
     if (error) {
         std::filesystem::remove(partial, error);
@@ -390,7 +393,7 @@ void TellFailure(const std::string& what, const std::string& error) {
     window::MsgBox(what + " failed:" + std::string(kLineBreak) + error, core::ProgramName);
 }
 
-// Downloads `address` into the installation directory as `file` and unpacks it, with the web
+// Downloads `address` into the data folder as `file` and unpacks it, with the web
 // window showing `label` during the download. A failure is told with `what` in a message box.
 bool DownloadAndUnpack(const std::string& address, const std::string& file,
                        const std::string& label, const std::string& what) {
@@ -431,12 +434,13 @@ bool GetVersion() {
     const std::string label =
         what + " In PROGRESS..." + std::string(kLineBreak) + " Please Wait !!";
     if (!DownloadAndUnpack(DownloadUrl, "release.exe", label, what)) return false;
+    sys::Log("web: the new release is unpacked in " + DownloadDirectory().string());
     window::RequestQuit();
     return true;
 }
 
 bool pkunzip(std::string_view file) {
-    const std::filesystem::path folder = InstallDirectory();
+    const std::filesystem::path folder = DownloadDirectory();
     const std::string label =
         "END of DOWNLOAD..." + std::string(kLineBreak) + "UNZIP IN PROGRESS ...";
     const archives::ExtractResult result = WithWebWindow(

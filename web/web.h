@@ -166,23 +166,25 @@ std::string RecupMessage(int32_t type);
 // 3. Downloads
 // ---------------------------------------------------------------------------------------------
 // An archive is a zip, possibly self-extracting (a program stub in front of the zip data). It
-// is saved in the installation directory (core::ProgramDirectory, else the executable's) under
-// its own name, replacing an older file only once the whole download is in, and unpacked there
-// with every entry confined to that directory. The web window shows the progress labels
+// is saved in the player's data folder (core::UserDataDirectory(), created when missing; the
+// installation may be read-only and is shared by every user) under its own name, replacing an
+// older file only once the whole download is in, and unpacked there with every entry confined
+// to that folder. The web window shows the progress labels
 // meanwhile. A failed download or unpacking is told in a message box and returns false.
 
 // Downloads and unpacks the archive of the map `name` from the web server's map folder
 // ("http://" + net::WebServerName + "/tarnhold/map/" + lower case of name + ".exe"): its map
-// files land under map/ as the archive lays them out.
+// files land under map/ of the data folder as the archive lays them out, where the game looks
+// for maps before the installation's own (core::MapFolders).
 bool GetAnyFile(std::string_view name);
 
 // Downloads the release archive from DownloadUrl (the address the server reported; only http
-// and https) into "release.exe", unpacks it, then asks the program to end
-// (window::RequestQuit) so the new release is used from the next start. Without a reported
+// and https) into "release.exe", unpacks it into the data folder (logged with the folder's
+// name), then asks the program to end (window::RequestQuit). Without a reported
 // address nothing is fetched and the message box says so.
 bool GetVersion();
 
-// Unpacks the archive `file` of the installation directory into that directory.
+// Unpacks the archive `file` of the data folder into that folder.
 bool pkunzip(std::string_view file);
 
 // ---------------------------------------------------------------------------------------------

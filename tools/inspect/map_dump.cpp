@@ -70,9 +70,7 @@ int MapCommand(std::span<const std::string> args, std::ostream& out, std::ostrea
         } else {
             core::LadderFrame = scene::Frame::Create(core::WallFrame);
             core::ReadMapFile();
-            std::ifstream in(std::filesystem::path(core::DataPath) / "map" /
-                                 (core::MapName + ".map"),
-                             std::ios::binary);
+            std::ifstream in(core::FindMapFile(), std::ios::binary);
             std::stringstream text;
             text << in.rdbuf();
             meshScale = core::ParseMapDefinition(text.str(), core::MapName).meshScale;

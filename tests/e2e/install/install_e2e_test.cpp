@@ -1,12 +1,15 @@
 // The installed game: `cmake --install` of this build into a fresh prefix, then the prefix as a
 // player's machine has it: desktop entry, icons and metainfo accepted by the desktop's own
 // validators, and the program, started from another folder with the prefix read-only, taking
-// the player's whole way from the splash through the lobby into a match and out again without
-// changing one file of the prefix.
+// the player's whole way from the splash through the lobby into a match and out again, and
+// downloading a map from the companion server into the player's XDG data folder and playing
+// it, without changing one file of the prefix.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/app/process.h"
+#include "tests/support/companion_server.h"
 #include "tests/support/discovery_port.h"
+#include "tests/support/self_extracting_zip.h"
 #include "ui/lobby.h"
 
 #include <sys/stat.h>
@@ -224,62 +227,138 @@ TEST_F(InstalledGame, PrefixHoldsProgramsContentAndAValidDesktopEntryIconsMetain
         << unit;
 }
 
-TEST_F(InstalledGame, ReadOnlyPrefixPlaysAMatchFromAnotherFolderAndStaysUnchanged) {
+// The script's way from the main menu into a match on the Create Game entry `mapIndex` of the
+// local network, then Escape.
+std::string MatchThroughTheMenus(size_t mapIndex) {
+    return "answer * OK\n"
+           "waitscreen mainmenu\n"
+           "type txtYourName Solo\n"
+           "press \"CONFIGURE \"\n"
+           "press \"LET'S FIGHT\"\n"
+           "waitscreen session_list\n"
+           "press \"NEW GAME\"\n"
+           "waitscreen create_game\n"
+           "select Combo1 " +
+           std::to_string(mapIndex) +
+           "\n"
+           "type txtGameName \"Solo game\"\n"
+           "press CREATE\n"
+           "waitscreen waiting_room\n"
+           "press START\n"
+           "wait 200\n"
+           "key down 1\nwait 2\nkey up 1\n";
+}
+
+TEST_F(InstalledGame, ReadOnlyPrefixPlaysFromAnotherFolderAndDownloadsMapsIntoThePlayersFolder) {
     SetWritable(prefix, false);
     const std::map<std::string, EntryState> before = Snapshot(prefix);
-
-    // The Create Game list as the installed program builds it: COULOIRS is a built-in map.
-    const std::vector<std::string> maps = ui::MapChoices(content / "map");
-    const auto couloirs = std::find(maps.begin(), maps.end(), "COULOIRS") - maps.begin();
-    ASSERT_LT(size_t(couloirs), maps.size());
-    const fs::path script = dir / "player.txt";
-    std::ofstream(script) << "answer * OK\n"
-                             "waitscreen mainmenu\n"
-                             "type txtYourName Solo\n"
-                             "press \"LET'S FIGHT\"\n"
-                             "waitscreen session_list\n"
-                             "press \"NEW GAME\"\n"
-                             "waitscreen create_game\n"
-                             "select Combo1 "
-                          << couloirs
-                          << "\n"
-                             "type txtGameName \"Solo game\"\n"
-                             "press CREATE\n"
-                             "waitscreen waiting_room\n"
-                             "press START\n"
-                             "wait 200\n"
-                             "key down 1\nwait 2\nkey up 1\n";
-
-    // Started from a folder of its own, with a settings directory named relative to it.
     const fs::path elsewhere = dir / "elsewhere";
     fs::create_directories(elsewhere);
-    const auto [code, output] =
-        RunToEnd({"/bin/sh", "-c", "cd \"$1\" && exec \"$2\"", "sh", elsewhere.string(),
-                  (prefix / "games/tarnhold").string()},
-                 dir, "game",
-                 {{"SDL_VIDEODRIVER", "dummy"},
-                  {"SDL_AUDIODRIVER", "dummy"},
-                  {"TARNHOLD_NO_AUDIO", "1"},
-                  {"TARNHOLD_HOME", "home"},
-                  {"TARNHOLD_SCRIPT", script.string()},
-                  {"TARNHOLD_SEED", "3"},
-                  {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
-                  {"TARNHOLD_DISCOVERY_PORT", std::to_string(testsupport::FreshDiscoveryPort())}},
-                 120s);
-    ASSERT_EQ(code, 0) << output;
-    EXPECT_NE(output.find("content from " + content.string() + "\n"), std::string::npos) << output;
-    for (const char* step : {"screen open: splash", "screen open: mainmenu",
-                             "screen open: waiting_room", "match on map couloirs", "match ended"})
-        EXPECT_NE(output.find(step), std::string::npos) << step << "\n" << output;
-    EXPECT_EQ(output.find("fatal"), std::string::npos) << output;
-    EXPECT_EQ(output.find("not written"), std::string::npos) << output;
+    const std::map<std::string, std::string> headless = {
+        {"SDL_VIDEODRIVER", "dummy"},
+        {"SDL_AUDIODRIVER", "dummy"},
+        {"TARNHOLD_NO_AUDIO", "1"},
+        {"TARNHOLD_SEED", "3"},
+        {"TARNHOLD_LAN_TARGET", "127.0.0.1"},
+        {"TARNHOLD_DISCOVERY_PORT", std::to_string(testsupport::FreshDiscoveryPort())}};
+    // The installed program started from `elsewhere` with `script`, the variables of `env` on
+    // top of `headless`, and TARNHOLD_HOME only when `env` names it.
+    const auto play = [&](const std::string& name, const std::string& script,
+                          std::map<std::string, std::string> env) {
+        std::ofstream(dir / (name + ".txt")) << script;
+        env.insert(headless.begin(), headless.end());
+        env["TARNHOLD_SCRIPT"] = (dir / (name + ".txt")).string();
+        const char* keepHome = env.contains("TARNHOLD_HOME") ? "" : "unset TARNHOLD_HOME; ";
+        return RunToEnd({"/bin/sh", "-c", std::string(keepHome) + "cd \"$1\" && exec \"$2\"", "sh",
+                         elsewhere.string(), (prefix / "games/tarnhold").string()},
+                        dir, name, env, 120s);
+    };
 
+    // 1. A match on the built-in map COULOIRS through the menus, with a settings directory
+    // named relative to the starting folder.
+    const std::vector<std::string> maps = ui::MapChoices({content / "map"});
+    const auto couloirs = std::find(maps.begin(), maps.end(), "COULOIRS") - maps.begin();
+    ASSERT_LT(size_t(couloirs), maps.size());
+    {
+        const auto [code, output] =
+            play("solo", MatchThroughTheMenus(size_t(couloirs)), {{"TARNHOLD_HOME", "home"}});
+        ASSERT_EQ(code, 0) << output;
+        EXPECT_NE(output.find("content from " + content.string() + "\n"), std::string::npos)
+            << output;
+        for (const char* step :
+             {"screen open: splash", "screen open: mainmenu", "screen open: waiting_room",
+              "match on map couloirs", "match ended"})
+            EXPECT_NE(output.find(step), std::string::npos) << step << "\n" << output;
+        EXPECT_EQ(output.find("fatal"), std::string::npos) << output;
+        EXPECT_EQ(output.find("not written"), std::string::npos) << output;
+    }
     // The match's settings and the corridor's logos went to the player's own folders.
     const fs::path home = elsewhere / "home";
     EXPECT_NE(apptest::ReadFile(home / "registry.reg").find("\"Killer\"=\"0\""), std::string::npos);
     EXPECT_TRUE(apptest::ReadFile(home / "data/media/logo4.bmp") ==
                 apptest::ReadFile(content / "media/logo4_1.bmp"))
         << "the corridor's last logo is not in " << home / "data/media";
+
+    // 2. A player of a desktop session (no TARNHOLD_HOME) fetches DESERT from the web server
+    // typed on the menu, through DOWNLOAD MAPS: it is unpacked into the XDG data folder.
+    testsupport::CompanionServer server(dir / "web");
+    ASSERT_FALSE(server.Host().empty()) << server.Log();
+    std::vector<std::pair<std::string, std::string>> desert;
+    for (const fs::directory_entry& entry : fs::directory_iterator(content / "map"))
+        if (entry.path().stem() == "usine")
+            desert.emplace_back("map/desert" + entry.path().extension().string(),
+                                apptest::ReadFile(entry.path()));
+    ASSERT_GE(desert.size(), 4u);
+    std::ofstream(server.Files() / "map" / "desert.exe", std::ios::binary)
+        << testsupport::SelfExtractingZip(desert);
+    const fs::path dataHome = dir / "xdg-data";
+    const fs::path ownMaps = dataHome / "tarnhold" / "map";
+    const std::map<std::string, std::string> desktop = {
+        {"HOME", (dir / "player").string()},
+        {"XDG_CONFIG_HOME", (dir / "xdg-config").string()},
+        {"XDG_DATA_HOME", dataHome.string()}};
+    {
+        const auto [code, output] =
+            play("download",
+                 "answer * OK\n"
+                 "waitscreen mainmenu\n"
+                 "press \"WEB SERVER\"\n"
+                 "type servertxt " +
+                     server.Host() +
+                     "\n"
+                     "press \"DOWNLOAD MAPS\"\n"
+                     "waitscreen map_download\n"
+                     "press CHECK\n"
+                     "select List2 0\n"
+                     "press \"DOWNLOAD MAP\"\n"
+                     "waitfile " +
+                     (ownMaps / "desert.map").string() + "\nwait 10\nquit\n",
+                 desktop);
+        ASSERT_EQ(code, 0) << output;
+        EXPECT_EQ(output.find("failed"), std::string::npos) << output;
+    }
+    EXPECT_EQ(server.Served("/tarnhold/map/desert.exe"), 1u) << server.Log();
+    EXPECT_EQ(apptest::ReadFile(ownMaps / "desert.map"),
+              apptest::ReadFile(content / "map" / "usine.map"));
+    EXPECT_TRUE(fs::is_regular_file(dataHome / "tarnhold" / "desert.exe"));
+    EXPECT_FALSE(fs::exists(dir / "player" / ".local")) << "XDG_DATA_HOME is the data folder";
+
+    // 3. The next start lists DESERT among the installed maps and plays it from there.
+    const std::vector<std::string> withDesert = ui::MapChoices({ownMaps, content / "map"});
+    const auto desertEntry =
+        std::find(withDesert.begin(), withDesert.end(), "DESERT") - withDesert.begin();
+    ASSERT_LT(size_t(desertEntry), withDesert.size());
+    {
+        const auto [code, output] =
+            play("desert", MatchThroughTheMenus(size_t(desertEntry)), desktop);
+        ASSERT_EQ(code, 0) << output;
+        for (const std::string& step : std::vector<std::string>{
+                 "match on map desert",
+                 "map desert: built from " + (ownMaps / "desert.map").string(), "match ended"})
+            EXPECT_NE(output.find(step), std::string::npos) << step << "\n" << output;
+        EXPECT_EQ(output.find("fatal"), std::string::npos) << output;
+    }
+    EXPECT_TRUE(fs::is_regular_file(dir / "xdg-config" / "tarnhold" / "registry.reg"));
 
     // The installed inspector finds the same content by itself.
     const auto [inspectCode, inspectOut] =

@@ -77,7 +77,7 @@ std::string ToTheSessionListAt(const std::string& name, const std::string& addre
 // NEW GAME on map entry `map` of the Create Game list, named `game`, up to the waiting room.
 std::string NewGame(const std::string& map, const std::string& game) {
     const std::vector<std::string> maps =
-        ui::MapChoices(apptest::GameExecutable().parent_path() / "map");
+        ui::MapChoices({apptest::GameExecutable().parent_path() / "map"});
     const auto entry = std::find(maps.begin(), maps.end(), map) - maps.begin();
     EXPECT_LT(size_t(entry), maps.size()) << map;
     return "press \"NEW GAME\"\n"
@@ -122,7 +122,7 @@ bool WaitCount(apptest::Process& p, const std::string& what, size_t times,
 TEST_F(LobbyPath, TwoMachinesMeetInTheLobbyChatAndStartOneMatch) {
     // ENTREPOT comes after the installation's map files in the Create Game list.
     const std::vector<std::string> maps =
-        ui::MapChoices(apptest::GameExecutable().parent_path() / "map");
+        ui::MapChoices({apptest::GameExecutable().parent_path() / "map"});
     const auto entrepot = std::find(maps.begin(), maps.end(), "ENTREPOT") - maps.begin();
 
     auto ann = Launch("Ann", ToTheSessionList("Ann") +

@@ -136,7 +136,9 @@ TEST_F(WebScreens, MapDownloadAsksForAChoiceThenFetchesAndUnpacksTheChosenMap) {
     std::ofstream(dir / "files" / "map" / "desert.exe", std::ios::binary)
         << testsupport::SelfExtractingZip({{"map/desert.map", "the desert"}});
 
-    const std::filesystem::path unpacked = install / "map" / "desert.map";
+    // The archive goes to this machine's data folder, never into the installation.
+    const std::filesystem::path data = dir / "home" / "data";
+    const std::filesystem::path unpacked = data / "map" / "desert.map";
     testing::internal::CaptureStdout();
     Run("waitscreen map_download\n"
         "answer * OK\n"
@@ -154,8 +156,10 @@ TEST_F(WebScreens, MapDownloadAsksForAChoiceThenFetchesAndUnpacksTheChosenMap) {
     const std::string log = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(quit) << log;
     EXPECT_EQ(Count(log, "Select a Map to Download please !!"), 1u) << log;
-    EXPECT_TRUE(std::filesystem::exists(install / "desert.exe"));
+    EXPECT_TRUE(std::filesystem::exists(data / "desert.exe"));
     EXPECT_EQ(apptest::ReadFile(unpacked), "the desert");
+    EXPECT_TRUE(std::filesystem::is_empty(install / "map"));
+    EXPECT_FALSE(std::filesystem::exists(install / "desert.exe"));
 }
 
 } // namespace

@@ -81,7 +81,7 @@ protected:
     // The host's way: NEW GAME on the map COUR, then START and Escape when told.
     std::string HostCour(const std::string& server) {
         const std::vector<std::string> maps =
-            ui::MapChoices(fs::path(TARNHOLD_INSTALL_DIR) / "map");
+            ui::MapChoices({fs::path(TARNHOLD_INSTALL_DIR) / "map"});
         const auto cour = std::find(maps.begin(), maps.end(), "COUR") - maps.begin();
         return ToTheSessionList("Ann", server) +
                "press \"NEW GAME\"\n"
@@ -139,6 +139,7 @@ TEST_F(Journey, AJoinerWithoutTheHostsMapDownloadsItWhileLoadingAndPlaysOnIt) {
     const fs::path bobs = dir / "bob-install";
     const fs::path bobsGame = testsupport::CopyInstallation(bobs, NotCour);
     ASSERT_FALSE(fs::exists(bobs / "map" / "cour.map"));
+    const fs::path bobsMaps = dir / "Bob" / "data" / "map"; // his own, beside his settings
 
     auto ann = Launch("Ann", HostCour(server.Host()));
     auto bob = Launch("Bob",
@@ -157,10 +158,9 @@ TEST_F(Journey, AJoinerWithoutTheHostsMapDownloadsItWhileLoadingAndPlaysOnIt) {
         << bob->Output();
     Signal("start");
 
-    // Bob's loading finds no COUR, fetches it from the server typed on his menu, builds it
-    // from what the archive brought, and plays: Ann sees him come in.
-    EXPECT_TRUE(
-        bob->WaitOutput("map cour: built from " + (bobs / "map" / "cour.map").string(), 60s))
+    // Bob's loading finds no COUR, fetches it from the server typed on his menu into his own
+    // map folder, builds it from what the archive brought, and plays: Ann sees him come in.
+    EXPECT_TRUE(bob->WaitOutput("map cour: built from " + (bobsMaps / "cour.map").string(), 60s))
         << bob->Output();
     EXPECT_TRUE(ann->WaitOutput("message: The TERRORIST Bob come in Game.", 30s))
         << ann->Output() << "\n---\n"
@@ -171,13 +171,15 @@ TEST_F(Journey, AJoinerWithoutTheHostsMapDownloadsItWhileLoadingAndPlaysOnIt) {
     EXPECT_EQ(ann->WaitExit(40s), 0) << ann->Output();
 
     const std::string out = bob->Output();
-    EXPECT_LT(out.find("map cour: " + (bobs / "map" / "cour.map").string() + " is missing"),
+    EXPECT_LT(out.find("map cour: cour.map is missing from " + bobsMaps.string() + " and " +
+                       (bobs / "map").string()),
               out.find("web: Download MAP (cour) In PROGRESS..."))
         << out;
     EXPECT_EQ(out.find("dezipper"), std::string::npos) << out;
     EXPECT_EQ(server.Served("/tarnhold/map/cour.exe"), 1u) << server.Log();
-    EXPECT_EQ(apptest::ReadFile(bobs / "map" / "cour.map"),
+    EXPECT_EQ(apptest::ReadFile(bobsMaps / "cour.map"),
               apptest::ReadFile(fs::path(TARNHOLD_INSTALL_DIR) / "map" / "cour.map"));
+    EXPECT_FALSE(fs::exists(bobs / "map" / "cour.map")) << "the installation is left as it was";
     // Ann had the map; she fetched nothing.
     EXPECT_EQ(ann->Output().find("Download MAP"), std::string::npos);
 
@@ -217,13 +219,16 @@ TEST_F(Journey, AJoinerWhoseDownloadBringsNoMapGetsTheUnpackMessageAndEndsCleanl
         << bob->Output();
     Signal("start");
 
-    // The download ran and unpacked, but COUR is still missing: the instructions, then the
-    // program's fatal end.
+    // The download ran and unpacked, but COUR is still missing: the instructions, naming his
+    // own map folder, then the program's fatal end.
     EXPECT_EQ(bob->WaitExit(60s), 3) << bob->Output();
     const std::string out = bob->Output();
+    const fs::path bobsMaps = dir / "Bob" / "data" / "map";
     EXPECT_EQ(server.Served("/tarnhold/map/cour.exe"), 1u) << server.Log();
-    EXPECT_TRUE(fs::exists(bobs / "map" / "usine.map"));
-    EXPECT_NE(out.find("dezipper le fichier " + bobs.string() + "/map/cour.zip"), std::string::npos)
+    EXPECT_TRUE(fs::exists(bobsMaps / "usine.map"));
+    EXPECT_NE(out.find("dezipper le fichier " + bobsMaps.string() +
+                       "/cour.zip\n dans le repertoire " + bobsMaps.string() + "\n"),
+              std::string::npos)
         << out;
     EXPECT_TRUE(ann->WaitOutput("message: Bob leave the game.", 30s)) << ann->Output();
     Signal("quit");
@@ -251,7 +256,9 @@ TEST_F(Journey, ALanJoinerWithoutTheMapGetsTheUnpackMessageAndEndsCleanly) {
     // No web server: no download, the instructions, and the program's fatal end.
     EXPECT_EQ(bob->WaitExit(60s), 3) << bob->Output();
     const std::string out = bob->Output();
-    EXPECT_NE(out.find("dezipper le fichier " + bobs.string() + "/map/cour.zip"), std::string::npos)
+    EXPECT_NE(
+        out.find("dezipper le fichier " + (dir / "Bob" / "data" / "map").string() + "/cour.zip"),
+        std::string::npos)
         << out;
     EXPECT_EQ(out.find("Download MAP"), std::string::npos) << out;
     // Ann plays on and sees Bob go.
@@ -271,29 +278,31 @@ TEST_F(Journey, DownloadMapsFromTheMenuWithOnlyTheServerTypedThenPlayTheMap) {
     const fs::path game = testsupport::CopyInstallation(install);
 
     // DOWNLOAD MAP with nothing chosen only asks for a map; CHECK lists DESERT and TOWER.
-    auto player = Launch("Cid",
-                         "answer * OK\n"
-                         "waitscreen mainmenu\n"
-                         "press \"WEB SERVER\"\n"
-                         "type servertxt " +
-                             server.Host() +
-                             "\n"
-                             "press \"DOWNLOAD MAPS\"\n"
-                             "waitscreen map_download\n"
-                             "answer * OK\n"
-                             "press \"DOWNLOAD MAP\"\n"
-                             "press CHECK\n"
-                             "select List2 0\n"
-                             "press \"DOWNLOAD MAP\"\n"
-                             "waitfile " +
-                             (install / "map" / "desert.map").string() + "\nwait 10\nquit\n",
-                         game);
+    auto player =
+        Launch("Cid",
+               "answer * OK\n"
+               "waitscreen mainmenu\n"
+               "press \"WEB SERVER\"\n"
+               "type servertxt " +
+                   server.Host() +
+                   "\n"
+                   "press \"DOWNLOAD MAPS\"\n"
+                   "waitscreen map_download\n"
+                   "answer * OK\n"
+                   "press \"DOWNLOAD MAP\"\n"
+                   "press CHECK\n"
+                   "select List2 0\n"
+                   "press \"DOWNLOAD MAP\"\n"
+                   "waitfile " +
+                   (dir / "Cid" / "data" / "map" / "desert.map").string() + "\nwait 10\nquit\n",
+               game);
     EXPECT_EQ(player->WaitExit(60s), 0) << player->Output();
     const std::string out = player->Output();
     EXPECT_EQ(Count(out, "Select a Map to Download please !!"), 1u) << out;
     EXPECT_EQ(server.Served("/script/get_map.php3"), 1u) << server.Log();
     EXPECT_EQ(server.Served("/tarnhold/map/desert.exe"), 1u) << server.Log();
-    EXPECT_FALSE(fs::exists(install / "map" / "tower.map"));
+    EXPECT_FALSE(fs::exists(dir / "Cid" / "data" / "map" / "tower.map"));
+    EXPECT_FALSE(fs::exists(install / "map" / "desert.map")) << "the installation is left alone";
 
     // The map downloaded is a map the game plays.
     std::ofstream(dir / "play.txt") << "frame 300\nkey down 1\n";
@@ -305,9 +314,9 @@ TEST_F(Journey, DownloadMapsFromTheMenuWithOnlyTheServerTypedThenPlayTheMap) {
                             {"TARNHOLD_MATCH", "desert"}},
                            dir / "play.out");
     EXPECT_EQ(match.WaitExit(60s), 0) << match.Output();
-    EXPECT_NE(
-        match.Output().find("map desert: built from " + (install / "map" / "desert.map").string()),
-        std::string::npos)
+    EXPECT_NE(match.Output().find("map desert: built from " +
+                                  (dir / "Cid" / "data" / "map" / "desert.map").string()),
+              std::string::npos)
         << match.Output();
     EXPECT_NE(match.Output().find("match ended"), std::string::npos) << match.Output();
 }
@@ -327,7 +336,7 @@ TEST_F(Journey, TheAccountScreensDownloadFetchesTheReleaseFromTheAddressTheServe
     const fs::path game = testsupport::CopyInstallation(install);
 
     // CHECK VERSION registers the account and hears of 2.0.0 (twice); DOWNLOAD fetches it,
-    // unpacks it over the installation and ends the program.
+    // unpacks it into the player's data folder and ends the program.
     auto player = Launch("Dee",
                          "answer * OK\n"
                          "waitscreen mainmenu\n"
@@ -347,10 +356,14 @@ TEST_F(Journey, TheAccountScreensDownloadFetchesTheReleaseFromTheAddressTheServe
     const std::string out = player->Output();
     EXPECT_EQ(Count(out, "New version 2.0.0 at the url:\r\n" + reported), 2u) << out;
     EXPECT_EQ(server.Served("/tarnhold/releases/tarnhold-2.0.0.exe"), 1u) << server.Log();
-    EXPECT_EQ(apptest::ReadFile(install / "readme.txt"), "Tarnhold 2.0.0\r\n");
-    EXPECT_TRUE(fs::exists(install / "release.exe"));
-    EXPECT_NE(apptest::ReadFile(fs::path(TARNHOLD_INSTALL_DIR) / "readme.txt"),
-              "Tarnhold 2.0.0\r\n");
+    const fs::path data = dir / "Dee" / "data";
+    EXPECT_EQ(apptest::ReadFile(data / "readme.txt"), "Tarnhold 2.0.0\r\n");
+    EXPECT_TRUE(fs::exists(data / "release.exe"));
+    EXPECT_NE(out.find("web: the new release is unpacked in " + data.string()), std::string::npos)
+        << out;
+    EXPECT_EQ(apptest::ReadFile(install / "readme.txt"),
+              apptest::ReadFile(fs::path(TARNHOLD_INSTALL_DIR) / "readme.txt"));
+    EXPECT_FALSE(fs::exists(install / "release.exe"));
 }
 
 // The account screen reached from the main menu with the web server typed there.

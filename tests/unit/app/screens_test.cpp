@@ -49,6 +49,7 @@ TEST_F(Screens, SplashPreparesTheMachineAndHandsOverAfterItsTimer) {
     WritePicture("splash1.bmp", 64, 32);
     std::ofstream(dir_ / "media" / "splash2.bmp") << "not a picture";
     core::DecimalSeparator = "?";
+    ::setenv("TARNHOLD_HOME", (dir_ / "machine").c_str(), 1);
 
     std::shared_ptr<window::Picture> second;
     std::shared_ptr<window::Picture> third;
@@ -73,7 +74,9 @@ TEST_F(Screens, SplashPreparesTheMachineAndHandsOverAfterItsTimer) {
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->Width(), 64);
     EXPECT_EQ(third, nullptr) << "an unreadable picture is simply absent";
-    EXPECT_TRUE(fs::is_directory(dir_ / "map"));
+    // The player's own map folder is made; the installation is left as it is.
+    EXPECT_TRUE(fs::is_directory(dir_ / "machine" / "data" / "map"));
+    EXPECT_FALSE(fs::exists(dir_ / "map"));
     EXPECT_NE(core::DecimalSeparator, "?");
 
     // Without pictures the splash still opens, at its text-only size; an existing map
@@ -85,6 +88,7 @@ TEST_F(Screens, SplashPreparesTheMachineAndHandsOverAfterItsTimer) {
     EXPECT_EQ(height, 270);
     EXPECT_EQ(bare.RenvoieImage(0), nullptr);
     EXPECT_EQ(bare.RenvoieImage(7), nullptr);
+    ::unsetenv("TARNHOLD_HOME");
 }
 
 TEST_F(Screens, EnterInTheChatBoxSendsTheLineEvenWhenEmpty) {

@@ -72,8 +72,13 @@ protected:
         dir = fs::path(::testing::TempDir()) / ("core-install-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir / "map");
+        // The player's own data folder, under this machine's settings directory.
+        ::setenv("TARNHOLD_HOME", (dir / "machine").c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override {
+        ::unsetenv("TARNHOLD_HOME");
+        fs::remove_all(dir);
+    }
     void Write(const std::string& name, const std::string& text) {
         std::ofstream(dir / "map" / name, std::ios::binary) << text;
     }
@@ -83,9 +88,10 @@ protected:
 TEST_F(TempInstall, MissingOrForeignMapNamesGiveTheUnpackInstructions) {
     MakeWorldFrames(dir.string(), "nowhere");
     const std::string text = FatalText(core::ReadMapFile);
-    EXPECT_EQ(text, "dezipper le fichier " + dir.string() +
-                        "/map/nowhere.zip\n dans le repertoire " + dir.string() +
-                        "/map\n et relancer le jeu !!");
+    // The player's own map folder: looked in first, and one the player can write to.
+    const std::string own = (dir / "machine" / "data" / "map").string();
+    EXPECT_EQ(text, "dezipper le fichier " + own + "/nowhere.zip\n dans le repertoire " + own +
+                        "\n et relancer le jeu !!");
     // A name climbing out of the map folder names no map, even when the file exists there.
     Write("../evil.map", "sky\n1:2:3\n1:2:3\n1:2:3\n1:2:3\n1:2:3\n");
     core::MapName = "../evil";
@@ -112,6 +118,50 @@ TEST_F(TempInstall, MapWithoutLadderFileHasAnEmptyLadderFrame) {
     core::ReadMapFile();
     EXPECT_EQ(core::LadderFrame->GetVisualCount(), 0u);
     EXPECT_EQ(core::WallFrame->GetVisualCount(), 1u);
+}
+
+TEST_F(TempInstall, APlayersOwnMapComesFirstAndBorrowsTheInstalledSkyAndTextures) {
+    // The player's folder holds a "cour" of its own (the factory's files) and one picture.
+    const fs::path installed = fs::path(TARNHOLD_INSTALL_DIR) / "map";
+    const fs::path own = dir / "machine" / "data" / "map";
+    fs::create_directories(own / "textures");
+    for (const char* ext : {".map", ".sol", ".mur", ".pla", ".lad"})
+        fs::copy_file(installed / (std::string("usine") + ext), own / (std::string("cour") + ext));
+    MakeWorldFrames(TARNHOLD_INSTALL_DIR, "cour");
+    EXPECT_EQ(core::FindMapFile(), own / "cour.map");
+    core::ReadMapFile();
+    const auto definition = [](const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        return core::ParseMapDefinition(text, file.string());
+    };
+    const core::MapDefinition factory = definition(installed / "usine.map");
+    EXPECT_NE(factory.spawns[0].x, definition(installed / "cour.map").spawns[0].x);
+    EXPECT_EQ(core::SpawnPoints[0].x, factory.spawns[0].x);
+    EXPECT_EQ(core::SkyName, factory.skyName);
+    // Every face of the floor has its picture, found in the installation; the sky box mesh and
+    // its six faces come from there too.
+    const std::span<const scene::Face> floor = Builder(*core::FloorFrame).Faces();
+    ASSERT_FALSE(floor.empty());
+    EXPECT_TRUE(std::all_of(floor.begin(), floor.end(),
+                            [](const scene::Face& f) { return f.texture != nullptr; }));
+    ASSERT_EQ(core::DecorFrameA->GetVisualCount(), 1u);
+    for (const scene::Face& face : Builder(*core::DecorFrameA).Faces())
+        EXPECT_NE(face.texture, nullptr);
+    ASSERT_EQ(core::LadderFrame->GetVisualCount(), 1u);
+
+    // A picture of the player's folder wins over the installed one of the same name.
+    const std::string name = fs::path(floor.front().texture->GetName()).filename().string();
+    const std::string other = name == "brique.bmp" ? "pave.bmp" : "brique.bmp";
+    fs::copy_file(installed / "textures" / other, own / "textures" / name);
+    MakeWorldFrames(TARNHOLD_INSTALL_DIR, "cour");
+    core::ReadMapFile();
+    EXPECT_EQ(Builder(*core::FloorFrame).Faces().front().texture->GetImage().rgba,
+              scene::LoadTexture((installed / "textures" / other).string())->GetImage().rgba);
+
+    // Without the player's copy the installed map is built again.
+    fs::remove(own / "cour.map");
+    EXPECT_EQ(core::FindMapFile(), installed / "cour.map");
 }
 
 // The pixels of the texture named `name` on the faces of the first builder of `frame`.

@@ -32,14 +32,27 @@ protected:
 
 TEST_F(MapFolder, MapFilesAreListedByNameThenTheBuiltInMaps) {
     // Only regular files ending in ".map" (any case) count, alphabetically.
-    EXPECT_EQ(ui::MapFileNames(dir), (Names{"a.b.map", "desert.map", "Zone.MAP"}));
+    EXPECT_EQ(ui::MapFileNames({dir}), (Names{"a.b.map", "desert.map", "Zone.MAP"}));
     // Create Game: up to the first "." in upper case, then the built-in maps last.
-    EXPECT_EQ(ui::MapChoices(dir), (Names{"A", "DESERT", "ZONE", "ENTREPOT", "COULOIRS"}));
+    EXPECT_EQ(ui::MapChoices({dir}), (Names{"A", "DESERT", "ZONE", "ENTREPOT", "COULOIRS"}));
     // The map download window drops only the extension.
-    EXPECT_EQ(ui::InstalledMaps(dir), (Names{"A.B", "DESERT", "ZONE"}));
+    EXPECT_EQ(ui::InstalledMaps({dir}), (Names{"A.B", "DESERT", "ZONE"}));
     // No map folder: the built-in maps alone, nothing installed.
-    EXPECT_EQ(ui::MapChoices(dir / "missing"), (Names{"ENTREPOT", "COULOIRS"}));
-    EXPECT_TRUE(ui::InstalledMaps(dir / "missing").empty());
+    EXPECT_EQ(ui::MapChoices({dir / "missing"}), (Names{"ENTREPOT", "COULOIRS"}));
+    EXPECT_TRUE(ui::InstalledMaps({dir / "missing"}).empty());
+}
+
+TEST_F(MapFolder, ThePlayersOwnMapsJoinTheInstalledOnesOnceEach) {
+    // The player's folder (first) holds a map of its own and its own copy of an installed one.
+    const std::filesystem::path own = dir / "own";
+    std::filesystem::create_directories(own);
+    for (const char* name : {"oasis.map", "DESERT.map", "oasis.sol"})
+        std::ofstream(own / name) << "x";
+    EXPECT_EQ(ui::MapFileNames({own, dir}),
+              (Names{"a.b.map", "DESERT.map", "oasis.map", "Zone.MAP"}));
+    EXPECT_EQ(ui::MapChoices({own, dir}),
+              (Names{"A", "DESERT", "OASIS", "ZONE", "ENTREPOT", "COULOIRS"}));
+    EXPECT_EQ(ui::InstalledMaps({dir / "missing", own}), (Names{"DESERT", "OASIS"}));
 }
 
 TEST(LobbyText, AnEmptyGameNameTakesTheDefault) {

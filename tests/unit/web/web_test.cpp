@@ -457,21 +457,25 @@ TEST_F(Web, TheWebWindowIsShownModallyWithTheHourglassWhileARequestRuns) {
     window::Shutdown();
 }
 
-TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
+TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoThePlayersDataFolder) {
     ScriptedServer server;
+    // The installation may be read-only: archives go to the machine's own data folder, made
+    // when first needed.
     const std::filesystem::path install = core::ProgramDirectory;
+    const std::filesystem::path data = home_ / "data";
+    ASSERT_FALSE(std::filesystem::exists(data));
     const std::string desert = testsupport::SelfExtractingZip({{"map/desert.map", "MAP DESERT"}});
     server.ReplyAt("/tarnhold/map/desert.exe", desert);
 
     ASSERT_TRUE(web::GetAnyFile("Desert"));
-    EXPECT_EQ(ReadFile(install / "desert.exe"), desert);
-    EXPECT_EQ(ReadFile(install / "map" / "desert.map"), "MAP DESERT");
-    EXPECT_FALSE(std::filesystem::exists(install / "desert.exe.part"));
+    EXPECT_EQ(ReadFile(data / "desert.exe"), desert);
+    EXPECT_EQ(ReadFile(data / "map" / "desert.map"), "MAP DESERT");
+    EXPECT_FALSE(std::filesystem::exists(data / "desert.exe.part"));
 
     // A failed download keeps the archive already there and says so.
     testing::internal::CaptureStdout();
     EXPECT_FALSE(web::GetAnyFile("Tower"));
-    std::ofstream(install / "tower.exe") << "old";
+    std::ofstream(data / "tower.exe") << "old";
     EXPECT_FALSE(web::GetAnyFile("Tower"));
     // A name that is not a plain file name is refused before any request.
     EXPECT_FALSE(web::GetAnyFile("../../evil"));
@@ -483,8 +487,8 @@ TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
     ASSERT_TRUE(web::DownloadUrl.empty());
     EXPECT_FALSE(web::GetVersion());
     const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(ReadFile(install / "tower.exe"), "old");
-    EXPECT_FALSE(std::filesystem::exists(install.parent_path() / "escaped.txt"));
+    EXPECT_EQ(ReadFile(data / "tower.exe"), "old");
+    EXPECT_FALSE(std::filesystem::exists(data.parent_path() / "escaped.txt"));
     EXPECT_NE(log.find("Download MAP (Tower) failed:\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Download MAP (../../evil) failed:"), std::string::npos) << log;
     EXPECT_NE(log.find("Download NEW VERSION failed:"), std::string::npos) << log;
@@ -497,11 +501,12 @@ TEST_F(Web, MapAndReleaseArchivesAreDownloadedAndUnpackedIntoTheInstallation) {
                                            server.Host() +
                                            "/files/v2/tarnhold-2.exe</URL></JOUEUR>");
     ASSERT_TRUE(web::InfoJoueur());
-    // The release replaces the program's files, then the program is asked to end.
+    // The release is unpacked into the data folder, then the program is asked to end.
     server.ReplyAt("/files/v2/tarnhold-2.exe",
                    testsupport::SelfExtractingZip({{"readme.txt", "v2"}}));
     ASSERT_FALSE(window::QuitRequested());
     ASSERT_TRUE(web::GetVersion());
-    EXPECT_EQ(ReadFile(install / "readme.txt"), "v2");
+    EXPECT_EQ(ReadFile(data / "readme.txt"), "v2");
     EXPECT_TRUE(window::QuitRequested());
+    EXPECT_TRUE(std::filesystem::is_empty(install)) << "nothing is written into the installation";
 }
