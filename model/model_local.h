@@ -49,4 +49,19 @@ int32_t FieldInteger(const LineReader& in, std::string_view field, const char* w
 void RequireFields(const LineReader& in, std::string_view line, size_t count,
                    std::vector<std::string_view>& fields);
 
+// One line of an SMD nodes section: `index "name" parent`. The index field is not read: a node's
+// index is its place in the section.
+struct NodeLine {
+    std::string_view name; // between the first two double quotes, blanks trimmed; a view of the
+                           // reader's text, valid until the reader is closed
+    int32_t parent = -1;   // the field after the closing quote; -1 for a root
+};
+
+// Reads the next line of a nodes section (the line after "nodes", then each following one) into
+// `node`; false at the section's "end" line. Both SMD readers use it, so a nodes section means
+// the same in a reference file and in an animation file. Fails the reader (ModelError naming the
+// line) at the end of the file, on a line without a name in double quotes, and on a parent that
+// is not a 32-bit integer; what the parent must name is the caller's rule.
+bool ReadNodeLine(LineReader& in, NodeLine& node);
+
 } // namespace model

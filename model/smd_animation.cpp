@@ -55,20 +55,15 @@ bool MDL::ReadAnimation(LineReader& in, scene::AnimationSet& set, bool blend, in
             nodeMap.assign(size_t(BoneCount) + 1, nullptr);
             int32_t childrenOfOne = 0;
             size_t k = 0;
-            std::string_view node;
-            while ((node = in.Require("the nodes section (no \"end\" line)")) != "end") {
-                const std::optional<std::string_view> quoted = QuotedName(node);
-                if (!quoted) in.Fail("a node line needs its bone name in double quotes");
-                const size_t second = node.find('"', node.find('"') + 1);
-                const int32_t parent =
-                    FieldInteger(in, TrimSpaces(node.substr(second + 1)), "the parent index");
-                if (parent == 1) ++childrenOfOne;
+            NodeLine node;
+            while (ReadNodeLine(in, node)) {
+                if (node.parent == 1) ++childrenOfOne;
                 if (!blend || childrenOfOne == 1) {
                     if (k >= nodeMap.size()) {
                         in.Fail("node " + std::to_string(k) + " outside the node map of " +
                                 std::to_string(nodeMap.size()) + " slots");
                     }
-                    nodeMap[k] = ChercheFrames(NormaliseName(*quoted));
+                    nodeMap[k] = ChercheFrames(NormaliseName(node.name));
                 }
                 ++k;
             }

@@ -166,20 +166,27 @@ void MDL::CreeFrame(std::string_view name) {
     }
 }
 
+bool ReadNodeLine(LineReader& in, NodeLine& node) {
+    const std::string_view line = in.Require("the nodes section (no \"end\" line)");
+    if (line == "end") return false;
+    const std::optional<std::string_view> quoted = QuotedName(line);
+    if (!quoted) in.Fail("a node line needs its bone name in double quotes");
+    const size_t second = line.find('"', line.find('"') + 1);
+    node.name = *quoted;
+    node.parent = FieldInteger(in, TrimSpaces(line.substr(second + 1)), "the parent index");
+    return true;
+}
+
 void MDL::ReadNodes(LineReader& in) {
-    std::string_view line;
-    while ((line = in.Require("the nodes section (no \"end\" line)")) != "end") {
-        const std::optional<std::string_view> quoted = QuotedName(line);
-        if (!quoted) in.Fail("a node line needs its bone name in double quotes");
-        const size_t second = line.find('"', line.find('"') + 1);
-        const int32_t parent =
-            FieldInteger(in, TrimSpaces(line.substr(second + 1)), "the parent index");
+    NodeLine node;
+    while (ReadNodeLine(in, node)) {
+        const int32_t parent = node.parent;
         if (parent != -1 && (parent < 0 || parent >= BoneCount)) {
             in.Fail("parent index " + std::to_string(parent) + " names no earlier bone");
         }
         const std::shared_ptr<scene::Frame> frame =
             scene::Frame::Create(parent == -1 ? Mere : Bones[size_t(parent)]);
-        const std::string boneName = NormaliseName(*quoted);
+        const std::string boneName = NormaliseName(node.name);
         frame->SetName(boneName);
         if (boneName == "Bip01_R_Hand") Main = frame;
         if (boneName == "Bip01_Head") tete = frame;

@@ -483,3 +483,75 @@ TEST(Smd, SkeletonOfAHundredThousandChainedBonesLoadsAndReleases) {
 
     m.reset(); // the whole frame tree goes here
 }
+
+// A nodes section reads alike in a reference file and in an animation file: a fault gives the
+// same message on the same line. In a reference file it stops the load; in an animation file it
+// stops that file only, whose set stays without keys.
+TEST(Smd, NodeSectionFaultsReadAlikeInReferenceAndAnimationFiles) {
+    struct Case {
+        const char* what;
+        std::string nodes;
+        int line;
+        std::string reason;
+    };
+    const std::string unquoted = "a node line needs its bone name in double quotes";
+    const Case cases[] = {
+        {"no quotes", "nodes\n0 \"a\" -1\n1 b 0\nend\n", 3, unquoted},
+        {"one quote", "nodes\n0 \"a -1\nend\n", 2, unquoted},
+        {"parent not a number", "nodes\n0 \"a\" up\nend\n", 2,
+         "the parent index is not a 32-bit integer: \"up\""},
+        {"parent missing", "nodes\n0 \"a\"\nend\n", 2,
+         "the parent index is not a 32-bit integer: \"\""},
+        {"no end", "nodes\n0 \"a\" -1\n", 3,
+         "unexpected end of file while reading the nodes section (no \"end\" line)"},
+    };
+    for (const Case& c : cases) {
+        const std::string where = ":" + std::to_string(c.line) + ": " + c.reason;
+        ModelDir reference;
+        reference.Write("ref.smd", c.nodes);
+        reference.Write("test.qc", Qc(""));
+        const ModelError e = LoadError(reference);
+        EXPECT_EQ(e.Line(), c.line) << c.what << ": " << e.what();
+        EXPECT_NE(std::string(e.what()).find("ref.smd" + where), std::string::npos)
+            << c.what << ": " << e.what();
+
+        ModelDir animation;
+        animation.Write("ref.smd", kBipedNodes);
+        animation.Write("bad.smd", c.nodes);
+        animation.Write("test.qc", Qc("$sequence \"bad\"\n"));
+        auto m = LoadModel(animation);
+        ASSERT_EQ(m->NbAni, 1) << c.what;
+        EXPECT_TRUE(m->GetAnimSets()[0]->Animations().empty()) << c.what;
+        EXPECT_EQ(m->RenvAniMax(0), 0) << c.what;
+        ASSERT_EQ(m->AnimErrors().size(), 1u) << c.what;
+        EXPECT_NE(m->AnimErrors()[0].find("bad.smd" + where), std::string::npos)
+            << c.what << ": " << m->AnimErrors()[0];
+    }
+
+    // What a parent must name differs: a reference file builds the skeleton (a parent is an
+    // earlier bone), an animation file maps its nodes onto it (at most one node more than the
+    // skeleton's bones). Names are matched with blanks made "_", as the skeleton's are.
+    ModelDir dir;
+    dir.Write("ref.smd", kBipedNodes);
+    dir.Write("long.smd", "nodes\n0 \"Bip01\" -1\n1 \"Bip01 Pelvis\" 7\n2 \"x\" 9\n3 \"x\" -4\n"
+                          "4 \"x\" 0\n5 \"x\" 0\n6 \"x\" 0\n7 \"x\" 0\nend\n");
+    dir.Write("pelvis.smd", "nodes\n  0  \"  Bip01 Pelvis \"   -1  \nend\ntime 4\n0 1 2 3 0 0 0\n"
+                            "end\n");
+    dir.Write("test.qc", Qc("$sequence \"long\"\n$sequence \"pelvis\"\n"));
+    auto m = LoadModel(dir);
+    ASSERT_EQ(m->NbAni, 2);
+    ASSERT_EQ(m->AnimErrors().size(), 1u);
+    EXPECT_NE(m->AnimErrors()[0].find("long.smd:9: node 7 outside the node map of 7 slots"),
+              std::string::npos)
+        << m->AnimErrors()[0];
+    const auto& pelvis = m->GetAnimSets()[1]->Animations();
+    ASSERT_EQ(pelvis.size(), 1u);
+    EXPECT_EQ(pelvis[0]->GetFrame()->GetName(), "Bip01_Pelvis");
+    EXPECT_EQ(m->RenvAniMax(1), 4);
+
+    dir.Write("ref.smd", "nodes\n0 \"a\" -2\nend\n");
+    EXPECT_NE(std::string(LoadError(dir).what())
+                  .find("ref.smd:2: parent index -2 names no "
+                        "earlier bone"),
+              std::string::npos);
+}
