@@ -99,7 +99,7 @@ void player::AvanceDistant() {
     // 2. The weapon the other machine holds.
     if (gPlayerArme != IdArme && gPlayerArme >= 0 && gPlayerArme < kWeaponCount)
         ChangeArme(gPlayerArme);
-    // 3.
+    // 3. The pose.
     Pose();
     // 4. The sounds the state asks for.
     if (idson >= 0 && idson < int32_t(Sons.size()) && idson != sonActif_ && Sons[size_t(idson)]) {
@@ -193,13 +193,13 @@ void player::scrute_clavier() {
     if (monde_ == nullptr || !joueur || !axe || !axe2) return;
     double k = 0; // camera distance factor; stays 0 while the player cannot move
     bool droit = false;
-    // 1. With the chat box open the player only animates.
+    // With the chat box open the player only animates.
     if (!(Services() != nullptr && Services()->ChatOpen())) {
-        // 2. Input.
+        // Input.
         const bool gauche = input::IsMouseButtonDown(input::MouseButton::Left);
         droit = input::IsMouseButtonDown(input::MouseButton::Right);
         const input::KeyboardState& clavier = input::GetKeyboardState();
-        // 3. The dead wait for the end of their death; then a left click brings them back.
+        // The dead wait for the end of their death; then a left click brings them back.
         if (mort) {
             if (gauche && pret) {
                 force = 100;
@@ -214,97 +214,127 @@ void player::scrute_clavier() {
             k = Pas(gauche, droit, clavier);
         }
     }
-    // 24-26.
+    // Animation, camera targets, and the chase camera's follow.
     animation();
     CiblesCamera(droit && !vue);
     if (!vue) SuitCamera(k);
 }
 
+// The mouse offsets of one step and the point the cursor goes back to. y and p: yaw and pitch
+// in degrees; rcx, rcy: the view centre in screen pixels, rounded.
+struct player::MouseLook {
+    double y = 0, p = 0;
+    double rcx = 0, rcy = 0;
+};
+
+// The movement keys of one step: the turn t (-1 right, 1 left), the walk flag w and the
+// acceleration a (1 forward or strafing, -1 backward), all 0 without a key.
+struct player::MoveKeys {
+    double t = 0, w = 0, a = 0;
+};
+
 double player::Pas(bool gauche, bool droit, const input::KeyboardState& clavier) {
-    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
+    const glm::vec3 depart = joueur->GetPosition(monde_->sceneFrame.get());
+    MouseLook look = ReadMouseLook();
+    Turn(look, droit);
+    look.y = std::nearbyint(look.y); // the head and the orbit take whole degrees
+    look.p = std::nearbyint(look.p);
+    FireOrHold(gauche, clavier);
+    if (Souris) input::SetCursorPos(int(look.rcx), int(look.rcy));
+    SwitchWeaponWhenAsked(clavier);
+    ToggleViewAndPitchLock(clavier);
+    if (Bas(clavier, k_baisser)) // crouch while held
+        baisser = "crouch_";
+    else
+        baisser.clear();
+    const MoveKeys keys = ReadMoveKeys(clavier);
+    ChangeSpeed(keys);
+    TurnHeadAndLegs(droit, look, LeanIntoStrafe(keys));
+    Walk(depart);
+    const double kv = std::nearbyint(vitesse);
+    return kv == 0 ? 5.0 : kv;
+}
+
+player::MouseLook player::ReadMouseLook() {
+    MouseLook look;
     const input::Point curseur = input::GetCursorPos();
     const input::Point fenetre = input::GetWindowOrigin();
-    double t = 0, w = 0, a = 0, y = 0, p = 0;
-
-    // 4. The start position.
-    const glm::vec3 depart = joueur->GetPosition(sceneFrame);
-
-    // 5. Mouse look: the cursor's offset from the point it is put back to every step. (Measured
-    // from that rounded point, so an odd view size does not make the view drift.)
+    // The offset is measured from the rounded centre the cursor is put back to, so an odd view
+    // size does not make the view drift.
     const scene::ViewportParams& v = VueLocale();
     const double cx = v.x + fenetre.x + v.width / 2.0;
     const double cy = v.y + fenetre.y + v.height / 2.0;
     const double ex = v.x + fenetre.x + v.width;
     const double ey = v.y + fenetre.y + v.height;
-    const double rcx = std::nearbyint(cx), rcy = std::nearbyint(cy);
-    if (Souris) {
-        if (curseur.x != rcx && ex != 0) y = inverse * (curseur.x - rcx) * 180.0 / ex / 3.0;
-        if (!SourisBloque) {
-            if (curseur.y != rcy && ey != 0) p = inverse * (curseur.y - rcy) * 180.0 / ey / 3.0;
-        } else {
-            pivot = pivot_memo;
-        }
+    look.rcx = std::nearbyint(cx);
+    look.rcy = std::nearbyint(cy);
+    if (!Souris) return look;
+    if (curseur.x != look.rcx && ex != 0)
+        look.y = inverse * (curseur.x - look.rcx) * 180.0 / ex / 3.0;
+    if (!SourisBloque) {
+        if (curseur.y != look.rcy && ey != 0)
+            look.p = inverse * (curseur.y - look.rcy) * 180.0 / ey / 3.0;
+    } else {
+        pivot = pivot_memo;
     }
+    return look;
+}
 
-    // 6. Turning; zoomed without the right button it is five (pitch four) times slower.
-    const bool zoom = Zoome();
-    if (!(droit && !vue)) {
-        double lacet = y;
-        if (!zoom || droit) {
-            pivot += p / 100.0;
-        } else {
-            pivot += p / 400.0;
-            lacet = y / 5.0;
-        }
-        if (lacet != 0) joueur->AddRotation(scene::Combine::Before, kUp, float(lacet) * kDeg);
+void player::Turn(const MouseLook& look, bool droit) {
+    if (droit && !vue) return; // the orbiting camera turns the head instead (step 17)
+    double lacet = look.y;
+    if (!Zoome() || droit) {
+        pivot += look.p / 100.0;
+    } else {
+        pivot += look.p / 400.0;
+        lacet = look.y / 5.0;
     }
-    // 7.
-    y = std::nearbyint(y);
-    p = std::nearbyint(p);
+    if (lacet != 0) joueur->AddRotation(scene::Combine::Before, kUp, float(lacet) * kDeg);
+}
 
-    // 8. Fire.
+void player::FireOrHold(bool gauche, const input::KeyboardState& clavier) {
     if (((gauche && Souris) || Bas(clavier, k_Tir)) && action != "reload") {
         tir();
         Fire = true;
     } else {
         Fire = false;
     }
-    // 9.
-    if (Souris) input::SetCursorPos(int(rcx), int(rcy));
+}
 
-    // 10. Weapon switch: by key, or at once when the rank no longer allows the weapon.
+void player::SwitchWeaponWhenAsked(const input::KeyboardState& clavier) {
     const int32_t puissance = Services() != nullptr ? Services()->WeaponPower() : 4;
-    if ((Bas(clavier, k_Arme) && TOUCHE_OK) || Arme().rank > puissance) {
-        TOUCHE_OK = false;
-        int32_t suivante = IdArme + 1;
-        if (suivante >= kWeaponCount || suivante < 0) suivante = 0;
-        if (kWeaponTable[size_t(suivante)].rank > puissance) suivante = 0;
-        IdArme = suivante;
-        NomTorse(action);
-        ChangeArme(suivante);
-        if (Arme().classe != "rifle" && Zoome() && vue) ChangeVue();
-    }
-    // 11. View cycle.
+    if (!((Bas(clavier, k_Arme) && TOUCHE_OK) || Arme().rank > puissance)) return;
+    TOUCHE_OK = false;
+    int32_t suivante = IdArme + 1;
+    if (suivante >= kWeaponCount || suivante < 0) suivante = 0;
+    if (kWeaponTable[size_t(suivante)].rank > puissance) suivante = 0;
+    IdArme = suivante;
+    NomTorse(action);
+    ChangeArme(suivante);
+    if (Arme().classe != "rifle" && Zoome() && vue) ChangeVue();
+}
+
+void player::ToggleViewAndPitchLock(const input::KeyboardState& clavier) {
     if (Bas(clavier, k_V1) && TOUCHE_OK) ChangeVue();
-    // 12. Pitch lock.
     if (Bas(clavier, k_V2) && TOUCHE_OK) {
         TOUCHE_OK = false;
         SourisBloque = !SourisBloque;
         pivot_memo = pivot;
     }
-    // 13. Crouch while held.
-    if (Bas(clavier, k_baisser))
-        baisser = "crouch_";
-    else
-        baisser.clear();
-    // 14. Movement keys, later ones winning.
-    if (Bas(clavier, k_right)) t = -1, a = 1;
-    if (Bas(clavier, k_left)) t = 1, a = 1;
-    if (Bas(clavier, K_up)) w = 1, a = 1;
-    if (Bas(clavier, k_down)) w = 1, a = -1;
-    // 15. Speed: one more per step up to 8; no key stops at once.
-    if (a != 0) {
-        vitesse += a;
+}
+
+player::MoveKeys player::ReadMoveKeys(const input::KeyboardState& clavier) const {
+    MoveKeys keys;
+    if (Bas(clavier, k_right)) keys.t = -1, keys.a = 1;
+    if (Bas(clavier, k_left)) keys.t = 1, keys.a = 1;
+    if (Bas(clavier, K_up)) keys.w = 1, keys.a = 1;
+    if (Bas(clavier, k_down)) keys.w = 1, keys.a = -1;
+    return keys;
+}
+
+void player::ChangeSpeed(const MoveKeys& keys) {
+    if (keys.a != 0) {
+        vitesse += keys.a;
         if (vitesse > 8) vitesse -= 1;
         if (vitesse < -8) vitesse += 1;
         Court();
@@ -312,21 +342,26 @@ double player::Pas(bool gauche, bool droit, const input::KeyboardState& clavier)
         vitesse = 0;
         Attend();
     }
-    // 16. Strafe lean.
-    double cible = 30 * t - 15 * t * w;
-    if (a == -1) cible = -cible;
-    double s = 0;
+}
+
+double player::LeanIntoStrafe(const MoveKeys& keys) {
+    double cible = 30 * keys.t - 15 * keys.t * keys.w;
+    if (keys.a == -1) cible = -cible;
     if (colonne < cible) {
         colonne += 15;
-        s = -15;
-    } else if (colonne > cible) {
-        colonne -= 15;
-        s = 15;
+        return -15;
     }
-    // 17. Head and body: the legs turn with the lean while the head keeps its direction.
+    if (colonne > cible) {
+        colonne -= 15;
+        return 15;
+    }
+    return 0;
+}
+
+void player::TurnHeadAndLegs(bool droit, const MouseLook& look, double s) {
     if (droit && !vue) {
-        axe2->AddRotation(scene::Combine::Before, kUp, float(2 * y) * kDeg);
-        axe2->AddRotation(scene::Combine::Before, {1, 0, 0}, float(p) * kDeg);
+        axe2->AddRotation(scene::Combine::Before, kUp, float(2 * look.y) * kDeg);
+        axe2->AddRotation(scene::Combine::Before, {1, 0, 0}, float(look.p) * kDeg);
     } else {
         const glm::vec3 position = axe2->GetPosition(axe.get());
         axe2->SetTransform(nullptr, glm::mat4(1.0f));
@@ -337,57 +372,61 @@ double player::Pas(bool gauche, bool droit, const input::KeyboardState& clavier)
         joueur->AddRotation(scene::Combine::Before, kUp, float(3 * s) * kDeg);
         axe->AddRotation(scene::Combine::Before, kUp, float(-3 * s) * kDeg);
     }
+}
 
-    // 18. First move along the facing.
+void player::Walk(const glm::vec3& depart) {
+    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
     const double vit = vitesse;
     const float g = vit >= 0 ? 1.0f : -1.0f;
     const float pas = float(std::fabs(vit * ratio / 15.0));
     glm::vec3 d, up;
     joueur->GetOrientation(sceneFrame, d, up);
-    joueur->SetVelocity(sceneFrame, g * d);
+    const glm::vec3 motion = g * d;
+    joueur->SetVelocity(sceneFrame, motion);
     joueur->Move(pas);
-    // 19. Wall probe behind the player, pointing along the motion. A blocked axis refuses the
-    // first move too: otherwise walking on into a thin wall with floor on both sides passes
-    // through it a first move at a time.
-    if (vit != 0 && Fleche) {
-        Fleche->SetPosition(joueur.get(), {0, 0, vit > 0 ? -5.0f : 5.0f});
-        Fleche->LookAt(*joueur, sceneFrame);
-        XX = 0;
-        ZZ = 0;
-        Collisions(*Fleche, 1);
-        if (XX != 0 || ZZ != 0) {
-            glm::vec3 ici = joueur->GetPosition(sceneFrame);
-            if (XX != 0) ici.x = depart.x;
-            if (ZZ != 0) ici.z = depart.z;
-            joueur->SetPosition(sceneFrame, ici);
-        }
-    }
-    // 20.
+    if (vit != 0) ProbeWallsAhead(depart);
     if (monde_->mapName == "couloirs") AfficheSecteur(*joueur);
-    // 21. Floor, or the ladder: straight up from the start instead of forward.
-    if (!echelle) {
-        if (!lance_une_RAY(*joueur)) {
-            XX = 100;
-            ZZ = 100;
-            joueur->SetPosition(sceneFrame, depart);
-        }
-    } else {
+    StandOnFloorOrClimb(depart, pas);
+    SlideAlongWalls(motion, pas);
+}
+
+void player::ProbeWallsAhead(const glm::vec3& depart) {
+    if (!Fleche) return;
+    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
+    Fleche->SetPosition(joueur.get(), {0, 0, vitesse > 0 ? -5.0f : 5.0f});
+    Fleche->LookAt(*joueur, sceneFrame);
+    XX = 0;
+    ZZ = 0;
+    Collisions(*Fleche, 1);
+    if (XX == 0 && ZZ == 0) return;
+    glm::vec3 ici = joueur->GetPosition(sceneFrame);
+    if (XX != 0) ici.x = depart.x;
+    if (ZZ != 0) ici.z = depart.z;
+    joueur->SetPosition(sceneFrame, ici);
+}
+
+void player::StandOnFloorOrClimb(const glm::vec3& depart, float pas) {
+    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
+    if (echelle) {
         joueur->SetPosition(sceneFrame, {depart.x, depart.y + pas, depart.z});
+    } else if (!lance_une_RAY(*joueur)) {
+        XX = 100;
+        ZZ = 100;
+        joueur->SetPosition(sceneFrame, depart);
     }
-    // 22. Second move, sliding along the free axis.
-    glm::vec3 glisse = g * d;
+}
+
+void player::SlideAlongWalls(const glm::vec3& motion, float pas) {
+    glm::vec3 glisse = motion;
     if (XX != 0 && ZZ != 0) {
         glisse = glm::vec3(0.0f);
     } else if (XX != 0) {
-        glisse = {0.0f, 0.0f, g * d.z};
+        glisse = {0.0f, 0.0f, motion.z};
     } else if (ZZ != 0) {
-        glisse = {g * d.x, 0.0f, 0.0f};
+        glisse = {motion.x, 0.0f, 0.0f};
     }
-    joueur->SetVelocity(sceneFrame, glisse);
+    joueur->SetVelocity(monde_->sceneFrame.get(), glisse);
     joueur->Move(pas);
-    // 23.
-    const double kv = std::nearbyint(vitesse);
-    return kv == 0 ? 5.0 : kv;
 }
 
 // =============================================================================================

@@ -348,8 +348,51 @@ private:
     void ChangeArme(int32_t arme);       // weapon frame exchange and fire sound
     void ChangeVue();                    // the view cycle first person -> scope -> third person
     void NomTorse(std::string_view act); // ani_lib = "ref_" + act + "_" + class, AniBuste
-    // Steps 4 to 23 of scrute_clavier for a living player; returns the camera factor k.
+    // --- the step of a living local player (scrute_clavier), in this order ---
+    // Turning, firing, weapon and view switches, pitch lock, crouch, speed, strafe lean, head
+    // and legs, then the walk; returns the camera factor k (vitesse rounded, 5 when that is 0).
     double Pas(bool gauche, bool droit, const std::array<uint8_t, 256>& clavier);
+    struct MouseLook; // yaw and pitch of one step, and the cursor's home point
+    struct MoveKeys;  // the movement keys of one step
+    // The cursor's offset from the view centre as yaw and pitch in degrees (0 without mouse
+    // control); with the pitch lock on, pivot goes back to pivot_memo instead of pitching.
+    MouseLook ReadMouseLook();
+    // Turns joueur by the yaw and adds the pitch to pivot (zoomed without the right button:
+    // a fifth of the yaw, a quarter of the pitch); nothing while the right button orbits the
+    // chase camera.
+    void Turn(const MouseLook& look, bool droit);
+    // tir while the fire button or key is down and no reload runs; Fire says whether it did.
+    void FireOrHold(bool gauche, const std::array<uint8_t, 256>& clavier);
+    // The next weapon the rank allows, on k_Arme or at once when the rank no longer allows the
+    // weapon in hand; a weapon of another class than "rifle" leaves the scope.
+    void SwitchWeaponWhenAsked(const std::array<uint8_t, 256>& clavier);
+    // The view cycle on k_V1 and the pitch lock on k_V2, while the toggle keys may act.
+    void ToggleViewAndPitchLock(const std::array<uint8_t, 256>& clavier);
+    // The movement keys, later ones winning: left over right, down over up.
+    MoveKeys ReadMoveKeys(const std::array<uint8_t, 256>& clavier) const;
+    // While a movement key is down, vitesse changes by the acceleration (within -8..8) and the
+    // run animation plays; without one, vitesse is 0 at once and the idle animation plays.
+    void ChangeSpeed(const MoveKeys& keys);
+    // Moves colonne one 15-degree step toward the lean of the strafe; returns the step's turn
+    // of the legs (-15, 0 or 15 degrees, a third of what TurnHeadAndLegs applies).
+    double LeanIntoStrafe(const MoveKeys& keys);
+    // The head: the orbit's yaw and pitch while the right button orbits the chase camera, else
+    // pitched by 3 x pivot radians. The legs: joueur turned by 3 x s degrees and axe by the
+    // opposite, so the head keeps its direction.
+    void TurnHeadAndLegs(bool droit, const MouseLook& look, double s);
+    // The two moves of a step from `depart` (joueur's position before it, scene coordinates):
+    // along the facing by |vitesse x ratio / 15|, the wall probe, the corridor sections, the
+    // floor or the ladder, then the same distance again along the axes the walls leave free.
+    void Walk(const glm::vec3& depart);
+    // Wall probe behind joueur, pointing along the motion (sets XX, ZZ); a blocked axis takes
+    // the first move back on that axis, so a thin wall is not crossed a move at a time.
+    void ProbeWallsAhead(const glm::vec3& depart);
+    // Climbing: joueur straight up `pas` from `depart`. Else the floor ray; without a floor in
+    // reach joueur goes back to `depart` and both axes count as blocked.
+    void StandOnFloorOrClimb(const glm::vec3& depart, float pas);
+    // The second move: `motion` (scene coordinates, unit length) without its blocked axes,
+    // nothing when both are blocked.
+    void SlideAlongWalls(const glm::vec3& motion, float pas);
     void CiblesCamera(bool orbite); // camera targets (orbit: right button, third person)
     void SuitCamera(double k);      // third-person camera follow
 
