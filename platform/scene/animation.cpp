@@ -1,5 +1,6 @@
 // platform/scene/animation.cpp — keyframe animations bound to frames and the sets that pose them.
-#include "platform/scene/scene.h"
+#include "platform/scene/animation.h"
+#include "platform/scene/frame.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 

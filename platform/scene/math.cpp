@@ -1,5 +1,5 @@
 // platform/scene/math.cpp — quaternion convention and colour packing shared by the scene.
-#include "platform/scene/scene.h"
+#include "platform/scene/types.h"
 
 #include <algorithm>
 

@@ -1,6 +1,7 @@
 // platform/scene/viewport.cpp — viewport projection math: left-handed view (+z into the
 // screen), vertical half-angle atan(field / front).
-#include "platform/scene/scene.h"
+#include "platform/scene/viewport.h"
+#include "platform/scene/frame.h"
 
 #include <glm/gtc/matrix_transform.hpp>
 
