@@ -3,7 +3,7 @@
 
 #include "model/mdl.h"
 #include "platform/audio/audio.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "platform/window/window.h"
 
 #include <chrono>

@@ -5,7 +5,7 @@
 #include "platform/audio/audio.h"
 #include "platform/registry/registry.h"
 #include "platform/scene/scene.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 
 namespace core {
 

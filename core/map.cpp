@@ -9,7 +9,7 @@
 
 #include "model/mdl.h"
 #include "platform/registry/registry.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "platform/window/window.h"
 
 #include <cmath>

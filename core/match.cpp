@@ -11,8 +11,8 @@
 #include "platform/audio/audio.h"
 #include "platform/input/input.h"
 #include "platform/render/render.h"
+#include "platform/system/system.h"
 #include "platform/window/automation.h"
-#include "platform/window/system.h"
 #include "platform/window/window.h"
 
 #include <imgui.h>

@@ -2,7 +2,7 @@
 #include "core/game.h"
 
 #include "platform/registry/registry.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "platform/window/window.h"
 
 namespace core {

@@ -3,7 +3,7 @@
 
 #include "core/game.h"
 #include "core/game_state.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "platform/window/window.h"
 
 #include <algorithm>

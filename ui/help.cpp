@@ -2,7 +2,7 @@
 #include "ui/help.h"
 
 #include "core/game_state.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "platform/window/window.h"
 #include "ui/deferred.h"
 #include "ui/screen_local.h"

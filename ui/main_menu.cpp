@@ -13,7 +13,7 @@
 #include "platform/registry/registry.h"
 #include "platform/render/render.h"
 #include "platform/scene/scene.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "ui/account.h"
 #include "ui/deferred.h"
 #include "ui/help.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/game_state.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 
 #include "platform/window/window.h"
 

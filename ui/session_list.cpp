@@ -2,7 +2,7 @@
 // join, create, refresh and cancel.
 #include "core/game_state.h"
 #include "net/net.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "ui/deferred.h"
 #include "ui/lobby.h"
 #include "ui/lobby_local.h"

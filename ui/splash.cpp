@@ -2,7 +2,7 @@
 #include "ui/splash.h"
 
 #include "core/game_state.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 
 #include <imgui.h>
 

@@ -2,7 +2,7 @@
 // the host's START and CANCEL. Its 100 ms timer runs the receiver until a match starts.
 #include "core/game_state.h"
 #include "net/net.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "ui/deferred.h"
 #include "ui/lobby.h"
 #include "ui/lobby_local.h"

@@ -13,7 +13,7 @@
 #include "net/net.h"
 #include "platform/archive/archive.h"
 #include "platform/http/http.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 #include "platform/window/window.h"
 #include "platform/xml/xml.h"
 

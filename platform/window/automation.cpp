@@ -9,8 +9,8 @@
 #include "platform/window/automation.h"
 
 #include "platform/input/input.h"
+#include "platform/system/system.h"
 #include "platform/window/automation_local.h"
-#include "platform/window/system.h"
 
 #include <algorithm>
 #include <array>

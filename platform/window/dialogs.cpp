@@ -1,7 +1,7 @@
 // platform/window/dialogs.cpp — the modal message box and input box.
+#include "platform/system/system.h"
 #include "platform/window/automation.h"
 #include "platform/window/automation_local.h"
-#include "platform/window/system.h"
 #include "platform/window/window.h"
 
 #include <imgui.h>

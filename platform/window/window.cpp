@@ -11,9 +11,9 @@
 #include "platform/window/window.h"
 
 #include "platform/input/input.h"
+#include "platform/system/system.h"
 #include "platform/window/automation.h"
 #include "platform/window/automation_local.h"
-#include "platform/window/system.h"
 
 #include <SDL.h>
 #include <epoxy/gl.h>

@@ -3,7 +3,7 @@
 #include "tools/inspect/dump.h"
 
 #include "core/game.h"
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,5 @@
-// platform/window/system.cpp — executable directory, locale, instance lock, log (POSIX).
-#include "platform/window/system.h"
+// platform/system/system.cpp — executable directory, locale, instance lock, log (POSIX).
+#include "platform/system/system.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Operating-system services of the start-up: locale separator, instance lock, executable dir.
-#include "platform/window/system.h"
+#include "platform/system/system.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +80,7 @@ TEST(InstanceLock, OneHolderAtATimeAndReleasedWithTheHolder) {
 
 TEST(ExecutableDirectory, HoldsTheRunningProgram) {
     const fs::path dir = sys::ExecutableDirectory();
-    EXPECT_TRUE(fs::exists(dir / "window_tests"));
+    EXPECT_TRUE(fs::exists(dir / "system_tests"));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// platform/window/system.h — services of the operating system the start-up needs: the
+// platform/system/system.h — services of the operating system the start-up needs: the
 // executable's directory, the locale's decimal separator, the single-instance lock and the log.
 #pragma once
 
