@@ -4,6 +4,7 @@
 // else), the single-instance check, the start-up variables, the window, the splash and the main
 // menu. The menu leads through the lobby screens into a match; the program ends after the match,
 // or when the menu's QUIT (or the window's close) asks it to quit.
+#include "app/wiring.h"
 #include "core/game.h"
 #include "core/game_state.h"
 #include "net/net.h"
@@ -14,7 +15,6 @@
 #include "ui/main_menu.h"
 #include "ui/render_window.h"
 #include "ui/splash.h"
-#include "web/web.h"
 
 #include <cctype>
 #include <chrono>
@@ -241,18 +241,6 @@ int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
     return WithMatchWindow(play, net::LeaveSession);
 }
 
-// The web client behind the session code and the match: publishing and withdrawing an
-// internet game, the download of a missing map, and the match report. In LAN mode (no web
-// server name) they do nothing.
-void ConnectWebClient() {
-    net::PublishGame = web::devenir_server;
-    net::DeleteServer = [] { web::DeleteServer(); };
-    core::FetchMapHook = [](const std::string& mapName) {
-        return !net::WebServerName.empty() && web::GetAnyFile(mapName);
-    };
-    core::QuitServerHook = web::quitte_server;
-}
-
 // The player's way in: the splash hands its pictures to the match's render window and opens the
 // main menu; the menu, the lobby and the match run inside the event pump until the program is
 // asked to quit or a match has been played. Returns the exit status (that of the match, if any).
@@ -285,7 +273,7 @@ int main() {
     }
     std::srand(seed);
 
-    ConnectWebClient();
+    app::ConnectModules();
 
     // 1. One instance per machine (settings directory).
     AnchorSettingsDirectory();

@@ -7,7 +7,6 @@
 #include "platform/window/window.h"
 
 #include <imgui.h>
-#include <imgui_internal.h>
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 //
 // Index
 //   1. State
-//   2. The request frame: web window, pointer, load
+//   2. The request frame: wait view, pointer, load
 //   3. Operations
 //   4. Downloads
 //   5. Reply readers
@@ -22,7 +22,6 @@
 #include <chrono>
 #include <fstream>
 #include <future>
-#include <imgui.h>
 #include <optional>
 #include <random>
 
@@ -42,6 +41,8 @@ std::string DownloadUrl;
 
 namespace {
 
+WaitView* gWaitView = nullptr; // see SetWaitView
+
 constexpr std::string_view kLineBreak = "\r\n";
 constexpr std::string_view kCommentPrompt =
     "Send a message (bugs,remarks) to DuzeVovo Thank you !!";
@@ -50,47 +51,17 @@ constexpr std::string_view kCommentPrompt =
 // 2. The request frame
 // =============================================================================================
 
-// The web window: a small centred box titled "TARNHOLD" with one label, shown modally while
-// some work runs on a worker thread; it closes itself when `done` says the work is over.
-class WebWindow : public window::Screen {
-public:
-    WebWindow(std::string label, std::function<bool()> done)
-        : window::Screen("TARNHOLD"), label_(std::move(label)), done_(std::move(done)) {}
-
-    void Draw() override {
-        if (done_()) {
-            window::CloseScreen(*this);
-            return;
-        }
-        const ImGuiViewport* viewport = ImGui::GetMainViewport();
-        ImGui::SetNextWindowPos(ImVec2(viewport->Pos.x + viewport->Size.x * 0.5f,
-                                       viewport->Pos.y + viewport->Size.y * 0.5f),
-                                ImGuiCond_Always, ImVec2(0.5f, 0.5f));
-        ImGui::Begin("TARNHOLD##web", nullptr,
-                     ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoCollapse |
-                         ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings);
-        ImGui::PushTextWrapPos(ImGui::GetFontSize() * 30.0f);
-        ImGui::TextUnformatted(label_.c_str());
-        ImGui::PopTextWrapPos();
-        ImGui::End();
-    }
-
-private:
-    std::string label_;
-    std::function<bool()> done_;
-};
-
-// Runs `work` on a worker thread while the web window shows `label` (only logged without a
-// window), and returns its result. The pointer is the hourglass meanwhile.
+// Runs `work` on a worker thread while the wait view shows `label` (always logged), and
+// returns its result. The pointer is the hourglass meanwhile.
 template <class Work> auto WithWebWindow(const std::string& label, Work work) {
     window::SetPointer(window::Pointer::Hourglass);
     sys::Log("web: " + label);
     auto pending = std::async(std::launch::async, std::move(work));
-    if (window::IsOpen()) {
-        // The short wait per frame keeps the pump from spinning while the work runs.
-        window::ShowModal(std::make_shared<WebWindow>(label, [&pending] {
+    if (gWaitView != nullptr) {
+        // The short wait per question keeps a pumping view from spinning while the work runs.
+        gWaitView->ShowUntil(label, [&pending] {
             return pending.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
-        }));
+        });
     }
     auto result = pending.get();
     window::SetPointer(window::Pointer::Normal);
@@ -227,6 +198,10 @@ void AnnounceNewVersion() {
 // =============================================================================================
 // 3. Operations
 // =============================================================================================
+
+void SetWaitView(WaitView* view) {
+    gWaitView = view;
+}
 
 bool DeleteServer() {
     Query query("delete_server.php3");

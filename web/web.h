@@ -12,12 +12,10 @@
 // value put into a query is percent-encoded, so a comment holding "&", "#" or spaces reaches
 // the server as typed and cannot add parameters of its own.
 //
-// While a request runs, the web window (screen "TARNHOLD") shows "Please Wait Connexion to ...";
-// it is modal, so the screen that asked — and every screen under it — is drawn disabled until
-// the reply is in, and the pointer is the hourglass. Without an open window (tools, tests) the
-// label only goes to the log. The request itself runs on a worker thread while the
-// user-interface thread keeps drawing the web window; the reply is handled on the
-// user-interface thread after it.
+// While a request runs, the pointer is the hourglass and the wait view (section 1) shows
+// "Please Wait Connexion to ..." until the reply is in; the label also goes to the log. The
+// request itself runs on a worker thread while the user-interface thread keeps drawing; the
+// reply is handled on the user-interface thread after it.
 //
 // A failed load (no network, server down, HTTP error, a reply that is not XML) changes nothing,
 // shows nothing and makes the operation return false.
@@ -73,6 +71,19 @@ extern std::vector<std::string> ServerLines;
 
 // Column where the IP starts in a `ServerLines` entry.
 inline constexpr std::size_t kServerLineWidth = 100;
+
+// What the player sees while a request, a download or an unpacking runs. The ui module
+// implements it (the web window); the entry point connects it. Called on the user-interface
+// thread only.
+class WaitView {
+public:
+    virtual ~WaitView() = default;
+    // Shows `label` and returns once `finished()` is true. `finished` waits a few milliseconds
+    // for the work each time it is asked, so a view that pumps events meanwhile does not spin.
+    virtual void ShowUntil(const std::string& label, const std::function<bool()>& finished) = 0;
+};
+// The view every request shows; null (the default): nothing is shown. Not owned.
+void SetWaitView(WaitView* view);
 
 // Called whenever `ServerLines` is emptied, so the session list can also empty its LAN list.
 extern std::function<void()> ClearSessionListsHook;

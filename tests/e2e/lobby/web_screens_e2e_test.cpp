@@ -9,6 +9,7 @@
 
 #include "tests/e2e/app/process.h"
 
+#include "app/wiring.h"
 #include "core/game_state.h"
 #include "net/net.h"
 #include "platform/window/automation.h"
@@ -54,6 +55,7 @@ protected:
         ::setenv("SDL_VIDEODRIVER", "dummy", 1);
         ::setenv("SDL_AUDIODRIVER", "dummy", 1);
         ASSERT_TRUE(window::Init("account", 800, 600));
+        app::ConnectModules();
         core::ProgramName = "Tarnhold";
         core::SoftKey = 1;
         core::VersionText = "1.0.0";

@@ -2,6 +2,7 @@
 // the replies, and that a failed exchange leaves every value as it was.
 #include "web/web.h"
 
+#include "app/wiring.h"
 #include "core/game.h"
 #include "core/game_state.h"
 #include "net/net.h"
@@ -434,6 +435,7 @@ TEST_F(Web, MatchReportIsSentOnlyInInternetMode) {
 TEST_F(Web, TheWebWindowIsShownModallyWithTheHourglassWhileARequestRuns) {
     ::setenv("SDL_VIDEODRIVER", "dummy", 1);
     ASSERT_TRUE(window::Init("web test", 640, 480));
+    app::ConnectModules();
     ScriptedServer server;
     server.Delay(300ms);
     server.Reply("nouveaumess.php3", "<R>OK</R>");
