@@ -39,7 +39,7 @@ constexpr int kInitialHeight = 480;
 constexpr int kExitOk = 0;
 constexpr int kExitSecondInstance = 1; // another instance runs; this one did nothing
 constexpr int kExitBadSetup = 2;       // bad script or seed, or no video at all
-constexpr int kExitFatal = 3;          // a match ended on content it could not read
+// app::kExitFatal (3): a match ended on content it could not read.
 
 // A relative TARNHOLD_HOME names a folder of the starting directory. The match start changes
 // the working directory to the installation directory, so the name is made absolute here,
@@ -81,38 +81,11 @@ void PrepareDeveloperMatch(const std::string& mapName) {
     if (core::Skin.empty()) core::Skin = "1";
 }
 
-// Runs a match (`play`); a match that stops on content it cannot read shows why and gives the
-// fatal exit status.
-int PlayGuarded(const std::function<int()>& play) {
-    try {
-        return play();
-    } catch (const core::FatalError& error) {
-        sys::Log(std::string("fatal: ") + error.what());
-        window::MsgBox(error.what(), core::ProgramName, window::Buttons::Ok);
-        return kExitFatal;
-    }
-}
-
-// The render window a match is drawn in, made the game core's match window; `pictures` are the
-// splash's three pictures (any may be null), `onUnload` runs when the match ends.
-std::shared_ptr<ui::RenderWindow>
-MakeMatchWindow(const std::array<std::shared_ptr<window::Picture>, 3>& pictures,
-                const std::function<void()>& onUnload) {
-    auto render = std::make_shared<ui::RenderWindow>(pictures);
-    render->SetSelf(render);
-    render->onMessageTimer = core::OnMessageTimer;
-    render->onKeyTimer = core::OnKeyTimer;
-    render->onChatClosed = core::OnChatClosed;
-    render->onUnload = onUnload;
-    core::SetMatchWindow(render.get());
-    return render;
-}
-
-// Runs `play` with a render window as the match's window; `onUnload` runs when the match ends.
-int WithMatchWindow(const std::function<int()>& play, const std::function<void()>& onUnload) {
-    const auto render = MakeMatchWindow({}, onUnload);
-    const int status = PlayGuarded(play);
-    core::SetMatchWindow(nullptr);
+// Runs `play` with a render window of `kind` as the match's window.
+int WithMatchWindow(const std::function<int()>& play, app::MatchKind kind) {
+    const auto render = app::ConnectMatchWindow({}, kind);
+    const int status = app::PlayGuarded(play);
+    app::DisconnectMatchWindow();
     return status;
 }
 
@@ -123,7 +96,7 @@ int RunDeveloperMatch(const std::string& mapName) {
     core::PlayerIds = {1, 0, 0, 0, 0};
     core::PlayerNames[0] = core::Login.empty() ? "Player" : core::Login;
     core::PlayerFormalNames[0] = std::to_string(core::Team) + core::Skin;
-    return WithMatchWindow(core::StartMatch, nullptr);
+    return WithMatchWindow(core::StartMatch, app::MatchKind::Alone);
 }
 
 // The text of an environment variable, or `fallback` when it is unset or empty.
@@ -210,15 +183,12 @@ int JoinNetworkMatch() {
 
 // The session layer as every networked run uses it: TARNHOLD_LAN_TARGET is the address sessions
 // are looked for at (default: the broadcast address) and TARNHOLD_DISCOVERY_PORT the first port
-// of the discovery range; the game core polls the network and sends through it, chat lines go to
-// the session, and a START plays the match guarded against unreadable content.
+// of the discovery range; the session layer is connected to the game core (app::ConnectNetwork).
 void PrepareNetwork() {
     net::LanTarget = EnvOr("TARNHOLD_LAN_TARGET", "");
     const int port = std::atoi(EnvOr("TARNHOLD_DISCOVERY_PORT", "0").c_str());
     if (port > 0 && port < 65536) net::ServiceSettings.discoveryPort = uint16_t(port);
-    net::Install();
-    net::RunMatch = [] { return PlayGuarded(core::StartMatch); };
-    ui::SendChatHook = net::SendChat;
+    app::ConnectNetwork();
 }
 
 // TARNHOLD_NET=host:<players> or join, with TARNHOLD_MATCH=<map>: a networked match without the
@@ -238,7 +208,7 @@ int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
     if (!net::InitDirectPlay()) return kExitBadSetup;
     std::function<int()> play = JoinNetworkMatch;
     if (host) play = [players] { return HostNetworkMatch(players); };
-    return WithMatchWindow(play, net::LeaveSession);
+    return WithMatchWindow(play, app::MatchKind::OnSession);
 }
 
 // The player's way in: the splash hands its pictures to the match's render window and opens the
@@ -248,14 +218,14 @@ int RunFromMenu() {
     PrepareNetwork();
     std::shared_ptr<ui::RenderWindow> render;
     ui::Splash(core::ProgramDirectory, [&render](ui::SplashScreen& splash) {
-        render = MakeMatchWindow(
+        render = app::ConnectMatchWindow(
             {splash.RenvoieImage(0), splash.RenvoieImage(1), splash.RenvoieImage(2)},
-            net::LeaveSession);
+            app::MatchKind::OnSession);
         ui::OpenMainMenu();
     });
     while (!window::QuitRequested() && !net::MatchStatus)
         window::Yield();
-    core::SetMatchWindow(nullptr);
+    app::DisconnectMatchWindow();
     return net::MatchStatus.value_or(kExitOk);
 }
 

@@ -19,12 +19,9 @@ namespace core {
 
 namespace {
 MatchWindow* matchWindow = nullptr;
-}
-
-std::function<void()> ReceiveMessagesHook;
-std::function<void()> QuitServerHook;
-std::function<bool(const std::string& mapName)> FetchMapHook;
-player::MessageSink* NetworkSink = nullptr;
+MatchNetwork* matchNetwork = nullptr;
+MatchWeb* matchWeb = nullptr;
+} // namespace
 
 void SetMatchWindow(MatchWindow* window) {
     matchWindow = window;
@@ -32,6 +29,22 @@ void SetMatchWindow(MatchWindow* window) {
 
 MatchWindow* GetMatchWindow() {
     return matchWindow;
+}
+
+void SetMatchNetwork(MatchNetwork* network) {
+    matchNetwork = network;
+}
+
+MatchNetwork* GetMatchNetwork() {
+    return matchNetwork;
+}
+
+void SetMatchWeb(MatchWeb* web) {
+    matchWeb = web;
+}
+
+MatchWeb* GetMatchWeb() {
+    return matchWeb;
 }
 
 void OnMessageTimer() {

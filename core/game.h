@@ -2,7 +2,8 @@
 //
 // Index
 //   1. Fatal errors             (FatalError: the message shown before the program ends)
-//   2. The render window        (MatchWindow: what the match asks of the window it is drawn in)
+//   2. The layers above         (MatchWindow, MatchNetwork, MatchWeb: what a match asks of the
+//                                window it is drawn in, the session and the web service)
 //   3. Common routines          (ToLong, UpdateWeaponPower)
 //   4. Sound                    (InitSound, LoadSound, PlaySound, ShowMessage)
 //   5. Models                   (LoadModels)
@@ -22,7 +23,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -52,8 +52,10 @@ public:
 };
 
 // =============================================================================================
-// 2. The render window
+// 2. The layers above
 // =============================================================================================
+// Interfaces the game core calls and the modules above implement; the entry point connects
+// them (app/wiring.cpp).
 
 // The window a match is drawn in, as the game core uses it (the ui module implements it). Its
 // two one-shot timers call OnMessageTimer and OnKeyTimer; closing its chat box (Enter or loss of
@@ -81,16 +83,36 @@ void OnMessageTimer(); // MessageLine = ""
 void OnKeyTimer();     // the local player's TOUCHE_OK = true
 void OnChatClosed();   // ChatOpen = false
 
-// Hooks of the layers above the core, empty until they set them: the network poll of every
-// pass (ReceiveMessages), the web report of a finished match (quitte_server), and the download
-// of a map whose definition file is missing (GetAnyFile with the map's name; true when an
-// archive was fetched and unpacked into the player's data folder, false without a web server).
-extern std::function<void()> ReceiveMessagesHook;
-extern std::function<void()> QuitServerHook;
-extern std::function<bool(const std::string& mapName)> FetchMapHook;
-// Where the local player's messages go (World::network of every match); null: nowhere. Set by
-// the network layer, not owned.
-extern player::MessageSink* NetworkSink;
+// The session layer as a match uses it. The network module implements it (net::MatchLink) and
+// the entry point connects it for the runs that play over a session. Called on the
+// user-interface thread: ReceiveMessages once per pass of RunMainLoop (step 1), Messages when
+// StartMatch builds the match's world.
+class MatchNetwork {
+public:
+    virtual ~MatchNetwork() = default;
+    virtual void ReceiveMessages() = 0;          // drains the session's message queue
+    virtual player::MessageSink& Messages() = 0; // where the local player's messages go
+};
+
+// The web service as a match uses it. The web client implements it (web::MatchClient) and
+// the entry point connects it at start-up. Called on the user-interface thread.
+class MatchWeb {
+public:
+    virtual ~MatchWeb() = default;
+    // Fetches the archive of the map `mapName`, whose definition file is missing, and unpacks it
+    // into the player's data folder; true when that worked, false without a web server.
+    // ReadMapFile asks once.
+    virtual bool FetchMap(const std::string& mapName) = 0;
+    // The web report of a finished match (quitte_server); RunMainLoop calls it as it closes.
+    virtual void ReportMatch() = 0;
+};
+
+// The implementations in use; null (the default): no network (nothing is polled, the local
+// player's messages go nowhere) and no web service (no download, no report). Not owned.
+void SetMatchNetwork(MatchNetwork* network);
+MatchNetwork* GetMatchNetwork();
+void SetMatchWeb(MatchWeb* web);
+MatchWeb* GetMatchWeb();
 
 // =============================================================================================
 // 3. Common routines
@@ -170,9 +192,9 @@ bool IsVillageMap(std::string_view mapName);
 std::filesystem::path FindMapFile();
 // Builds MapName from FindMapFile() and its meshes into the map frames; the meshes and textures
 // are looked up beside the definition file first, then in the installation (the caller has added
-// the ambient light and created LadderFrame). A missing definition file is asked of
-// FetchMapHook once. Throws FatalError when the map is still missing (the unzip instructions)
-// or a file cannot be read.
+// the ambient light and created LadderFrame). A missing definition file is asked of the web
+// service (MatchWeb::FetchMap) once. Throws FatalError when the map is still missing (the unzip
+// instructions) or a file cannot be read.
 void ReadMapFile();
 // The built-in corridor map "couloirs"; failures after its named mesh builders exist are
 // skipped.

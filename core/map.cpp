@@ -203,7 +203,7 @@ void ReadMapFile() {
         const std::vector<fs::path> folders = MapFolders(DataPath);
         sys::Log("map " + MapName + ": " + MapName + ".map is missing from " + folders[0].string() +
                  " and " + folders[1].string());
-        if (FetchMapHook) FetchMapHook(MapName);
+        if (MatchWeb* web = GetMatchWeb()) web->FetchMap(MapName);
         file = FindMapFile();
         if (file.empty()) throw FatalError(MissingMapMessage());
     }

@@ -247,7 +247,7 @@ void FillWorld() {
     world.boxMode = BoxMode;
     world.localIndex = LocalIndex;
     world.dataPath = DataPath;
-    world.network = NetworkSink;
+    world.network = GetMatchNetwork() ? &GetMatchNetwork()->Messages() : nullptr;
     world.services = &matchServices;
     // What the player's controls, collisions, shots and animations reach.
     world.floorFrame = FloorFrame;
@@ -430,7 +430,7 @@ void CentreCursor() {
 // One pass of the loop (steps 1 to 13).
 void RunPass() {
     // 1. The network.
-    if (ReceiveMessagesHook) ReceiveMessagesHook();
+    if (MatchNetwork* network = GetMatchNetwork()) network->ReceiveMessages();
     // 2. Every participant. A shot spends one bullet of the weapon in hand (a reload or a
     // weapon change never lowers the count with the weapon unchanged).
     const player::player& me = *Players[size_t(LocalIndex)];
@@ -499,7 +499,7 @@ int RunMainLoop() {
     EcritIni();
     window::SetPointer(window::Pointer::Hourglass);
     if (MatchWindow* w = GetMatchWindow()) w->Unload();
-    if (QuitServerHook) QuitServerHook();
+    if (MatchWeb* web = GetMatchWeb()) web->ReportMatch();
     ReleaseDisplay();
     sys::Log("match ended");
     return 0;

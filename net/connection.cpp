@@ -1,5 +1,6 @@
 // net/connection.cpp — the session object, connections, session lists, create, join, leave.
 #include "net/net.h"
+#include "net/net_local.h"
 
 #include "core/game.h"
 #include "core/game_state.h"
@@ -29,9 +30,23 @@ std::string WebServerName;
 session::ServiceConfig ServiceSettings;
 std::string LanTarget;
 
-WaitingRoomHooks WaitingRoom;
-std::function<bool(std::string_view)> PublishGame;
-std::function<void()> DeleteServer;
+namespace above {
+WaitingRoomView* room = nullptr;
+GameDirectory* directory = nullptr;
+MatchRunner* runner = nullptr;
+} // namespace above
+
+void SetWaitingRoom(WaitingRoomView* room) {
+    above::room = room;
+}
+
+void SetGameDirectory(GameDirectory* directory) {
+    above::directory = directory;
+}
+
+void SetMatchRunner(MatchRunner* runner) {
+    above::runner = runner;
+}
 
 namespace {
 
@@ -227,7 +242,7 @@ bool CreateGame(std::string_view comment) {
     if (internet) {
         if (DPlay) DPlay->Close();
         DPlay.reset();
-        if (!PublishGame || !PublishGame(comment)) return false;
+        if (!above::Publish(comment)) return false;
         if (!NewService() ||
             DPlay->Initialize(session::ProviderKind::Lan, {LanTarget, 0}) != session::Error::Ok) {
             Box(kTextCreateGameFailed);
@@ -313,7 +328,7 @@ void LeaveSession() {
 }
 
 void CloseDirectPlay() {
-    if (!WebServerName.empty() && HostPlayerId == core::MyPlayerId && DeleteServer) DeleteServer();
+    if (!WebServerName.empty() && HostPlayerId == core::MyPlayerId) above::Withdraw();
     IsHost = false;
     core::InGame = false;
     ConnectionList.clear();

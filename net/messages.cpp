@@ -1,5 +1,6 @@
 // net/messages.cpp — the wire layouts and every send: START, STATE, CHAT, HOST, HIT, KILLED.
 #include "net/net.h"
+#include "net/net_local.h"
 
 #include "core/game.h"
 #include "core/game_state.h"
@@ -125,7 +126,7 @@ void SendStartTo(int32_t id) {
 }
 
 int SendStartToAll() {
-    if (WaitingRoom.stopTimer) WaitingRoom.stopTimer();
+    above::StopRoomTimer();
     std::vector<SessionPlayer> players = EnumPlayers();
     // A session holds at most four players; the slots beyond them stay empty.
     if (players.size() > size_t(kMaxPlayers)) players.resize(size_t(kMaxPlayers));
@@ -139,9 +140,8 @@ int SendStartToAll() {
     session::Message m;
     WriteStart(m, SessionIds(players), core::MyPlayerId, SessionName, core::MapName);
     Send(0, true, m);
-    if (WaitingRoom.hide) WaitingRoom.hide();
-    MatchStatus = RunMatch ? RunMatch() : 0;
-    return *MatchStatus;
+    above::HideRoom();
+    return above::RunMatch();
 }
 
 void SendHostId() {

@@ -2,24 +2,24 @@
 //
 // Index
 //   1. State            (the session object, its lists, host and names; lifetime below)
-//   2. Hooks            (the waiting room, the web client, the match start)
+//   2. The layers above (the waiting room, the web game list, the match runner)
 //   3. Connection       (InitDirectPlay, connect, enumerate, create, join, players, leave)
 //   4. Wire format      (message codes, field layouts, the death taunts)
 //   5. Sending          (SendStartTo, SendStartToAll, SendHostId, SendChat, the player's sink)
 //   6. Receiving        (ReceiveMessages and the per-message handler)
-//   7. Installation     (Install: the game core's network poll and message sink)
+//   7. The game core's network (MatchLink: the poll and the message sink of a match)
 //
 // Everything runs on the user-interface thread. The network is polled, never waited on: the
 // waiting room's timer and every pass of the main loop call ReceiveMessages. Dependencies point
 // downwards: this module uses core, player and the platform's session and window services; the
-// screens above it fill the hooks of section 2.
+// layers above it implement the interfaces of section 2.
 #pragma once
 
+#include "core/game.h"
 #include "platform/session/session.h"
 #include "player/player.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -58,34 +58,55 @@ extern session::ServiceConfig ServiceSettings;
 extern std::string LanTarget;
 
 // =============================================================================================
-// 2. Hooks
+// 2. The layers above
 // =============================================================================================
+// Interfaces this module calls and the layers above implement; the entry point connects them
+// (app/wiring.cpp). Each is called on the user-interface thread, from the receiver (the waiting
+// room's timer or a pass of the main loop) or from the lobby's own actions. Not owned.
 
-// What the receiver does to the waiting room. The lobby screens fill these; an empty hook does
-// nothing and an empty `visible` means the room is not shown.
-struct WaitingRoomHooks {
-    std::function<bool()> visible;                    // the room is on screen (no match yet)
-    std::function<void(std::string_view)> appendChat; // append to the chat history, beep
-    std::function<void()> refreshPlayers;             // UpdateWaiting
-    std::function<void()> stopTimer;                  // the room's 100 ms timer stops
-    std::function<void()> hide;                       // the room goes (the match starts)
+// The waiting room as the receiver and the START sender reach it. The lobby implements it;
+// before the room's window exists it is not shown and the calls do nothing.
+class WaitingRoomView {
+public:
+    virtual ~WaitingRoomView() = default;
+    virtual bool IsShown() const = 0;                   // the room is on screen (no match yet)
+    virtual void AppendChat(std::string_view text) = 0; // append to the chat history, beep
+    virtual void RefreshPlayers() = 0;                  // UpdateWaiting
+    virtual void StopTimer() = 0;                       // the room's 100 ms timer stops
+    virtual void Hide() = 0;                            // the room goes (the match starts)
 };
-extern WaitingRoomHooks WaitingRoom;
+// Null: no room (not shown, nothing to do).
+void SetWaitingRoom(WaitingRoomView* room);
 
-// The web client (internet mode only). PublishGame lists the game hosted here with `comment`
-// and returns false when that failed (devenir_server); DeleteServer withdraws it. Empty: no web
-// client, and publishing fails.
-extern std::function<bool(std::string_view comment)> PublishGame;
-extern std::function<void()> DeleteServer;
+// The web game list, internet mode only. The web client implements it.
+class GameDirectory {
+public:
+    virtual ~GameDirectory() = default;
+    // Lists the game hosted here with `comment`; false when that failed (devenir_server).
+    virtual bool Publish(std::string_view comment) = 0;
+    // Withdraws it (the host leaves).
+    virtual void Withdraw() = 0;
+};
+// Null: no web client, and publishing fails.
+void SetGameDirectory(GameDirectory* directory);
 
-// What a START runs: the match, until it ends (core::StartMatch; tests replace it). Its exit
-// status is kept in MatchStatus, which tells the caller of ReceiveMessages that the match was
-// played and the program should end.
-extern std::function<int()> RunMatch;
+// What a START runs. The entry point implements it with core::StartMatch, guarded against
+// content that cannot be read.
+class MatchRunner {
+public:
+    virtual ~MatchRunner() = default;
+    // Plays the match until it ends and returns the program's exit status.
+    virtual int RunMatch() = 0;
+    // The world of the running match, which late joiners' records are built in; null: late
+    // joiners get no record.
+    virtual const player::World* MatchWorld() const = 0;
+};
+// Null: a START plays nothing (status 0) and late joiners get no record.
+void SetMatchRunner(MatchRunner* runner);
+
+// The exit status of the match a START ran, which tells the caller of ReceiveMessages that the
+// match was played and the program should end. Empty until then.
 extern std::optional<int> MatchStatus;
-
-// The world late joiners are built in (core::MatchWorld() once Install ran; tests set their own).
-extern const player::World* LateJoinWorld;
 
 // =============================================================================================
 // 3. Connection
@@ -212,7 +233,8 @@ std::string Taunt(std::string_view killerName, int32_t power);
 // START, guaranteed, to one player (a late joiner): the session's players, this machine as host.
 void SendStartTo(int32_t id);
 // The waiting room's START: PlayerCount, PlayerIds and the players' names from the session, START
-// to all (guaranteed), then the match (RunMatch) on this machine. Returns the match's status.
+// to all (guaranteed), then the match (MatchRunner::RunMatch) on this machine. Returns the
+// match's status.
 int SendStartToAll();
 // HOST with HostPlayerId, to all, guaranteed.
 void SendHostId();
@@ -264,11 +286,15 @@ std::string ChatHistoryEntry(std::string_view timeOfDay, std::string_view writer
 std::string TimeOfDay();
 
 // =============================================================================================
-// 7. Installation
+// 7. The game core's network
 // =============================================================================================
 
-// Makes the game core poll ReceiveMessages every pass and hand the local player's messages to
-// Sink, sets RunMatch to core::StartMatch and LateJoinWorld to the match's world.
-void Install();
+// core::MatchNetwork over this module: a match polls ReceiveMessages every pass and hands the
+// local player's messages to Sink.
+class MatchLink : public core::MatchNetwork {
+public:
+    void ReceiveMessages() override;
+    player::MessageSink& Messages() override;
+};
 
 } // namespace net

@@ -5,11 +5,12 @@
 //   2. Dispatch
 //   3. Application messages: START, STATE, CHAT, HOST, HIT, KILLED
 //   4. System events: PLAYER_CREATED, PLAYER_DESTROYED, BECAME_HOST
-//   5. Installation
+//   5. The game core's network (MatchLink)
 //
 // Every handler reads the whole body before it changes anything, so a truncated or bad message
 // is dropped without leaving half of it applied.
 #include "net/net.h"
+#include "net/net_local.h"
 
 #include "core/game.h"
 #include "core/game_state.h"
@@ -21,21 +22,14 @@
 
 namespace net {
 
-std::function<int()> RunMatch;
 std::optional<int> MatchStatus;
-const player::World* LateJoinWorld = nullptr;
 
 namespace {
 
 session::Message received; // reused by every receive
 
-bool RoomVisible() {
-    return WaitingRoom.visible && WaitingRoom.visible();
-}
-
-void RefreshRoom() {
-    if (WaitingRoom.refreshPlayers) WaitingRoom.refreshPlayers();
-}
+using above::RefreshRoom;
+using above::RoomShown;
 
 // The record in `slot` when it exists.
 player::player* Slot(int slot) {
@@ -79,7 +73,7 @@ void OnStart(session::Message& m) {
     // Every machine of a running match answers a late joiner with its own START: the first one
     // starts the match, the others only say who they are.
     if (core::InGame) return;
-    if (WaitingRoom.stopTimer) WaitingRoom.stopTimer();
+    above::StopRoomTimer();
     core::PlayerCount = n;
     core::PlayerIds = ids;
     for (size_t i = 0; i < size_t(core::kPlayerSlots); ++i) {
@@ -93,9 +87,9 @@ void OnStart(session::Message& m) {
     HostPlayerId = host;
     SessionName = std::move(sessionName);
     core::MapName = std::move(mapName);
-    if (WaitingRoom.hide) WaitingRoom.hide();
+    above::HideRoom();
     core::InGame = true;
-    MatchStatus = RunMatch ? RunMatch() : 0;
+    above::RunMatch();
 }
 
 struct State {
@@ -167,9 +161,8 @@ void OnState(uint32_t from, session::Message& m) {
 void OnChat(uint32_t from, session::Message& m) {
     const std::string text = m.ReadString();
     const std::string name = FriendlyName(from);
-    if (RoomVisible()) {
-        if (WaitingRoom.appendChat)
-            WaitingRoom.appendChat(ChatHistoryEntry(TimeOfDay(), name, text));
+    if (RoomShown()) {
+        above::AppendRoomChat(ChatHistoryEntry(TimeOfDay(), name, text));
         return;
     }
     core::ShowMessage(name + " says: " + text, 1);
@@ -203,14 +196,15 @@ void SetIdentityFromFormalName(player::player& p, const std::string& formal) {
 
 void OnPlayerCreated(session::Message& m) {
     // 1. Before the match only the waiting room's list changes.
-    if (RoomVisible() || !core::InGame) {
+    if (RoomShown() || !core::InGame) {
         RefreshRoom();
         return;
     }
     // 2. A late joiner takes the lowest slot 0..3 without an avatar.
     m.ReadLong(); // player type
     const int32_t id = m.ReadLong();
-    if (id == 0 || id == core::MyPlayerId || LateJoinWorld == nullptr) return;
+    const player::World* world = above::LateJoinWorld();
+    if (id == 0 || id == core::MyPlayerId || world == nullptr) return;
     for (int j = 0; j < core::kPlayerSlots; ++j)
         if (Slot(j) != nullptr && Slot(j)->joueur && Slot(j)->id == id) return; // already in
     int slot = -1;
@@ -227,13 +221,13 @@ void OnPlayerCreated(session::Message& m) {
     SetIdentityFromFormalName(*p, formal);
     if (Slot(slot) != nullptr) Slot(slot)->Destroy();
     core::Players[size_t(slot)] = std::move(p);
-    core::Players[size_t(slot)]->Initplayer(*LateJoinWorld);
+    core::Players[size_t(slot)]->Initplayer(*world);
     // 6.
     SendStartTo(id);
 }
 
 void OnPlayerDestroyed(session::Message& m) {
-    if (RoomVisible()) RefreshRoom();
+    if (RoomShown()) RefreshRoom();
     m.ReadLong(); // player type
     const int32_t id = m.ReadLong();
     if (!core::InGame) return;
@@ -248,8 +242,8 @@ void OnBecameHost() {
     IsHost = true;
     HostPlayerId = core::MyPlayerId;
     SendHostId();
-    if (!WebServerName.empty() && PublishGame) PublishGame("");
-    if (!RoomVisible()) {
+    if (!WebServerName.empty()) above::Publish("");
+    if (!RoomShown()) {
         core::ShowMessage(kTextNowHost, 0);
         return;
     }
@@ -347,14 +341,15 @@ void ReceiveMessages() {
 }
 
 // =============================================================================================
-// 5. Installation
+// 5. The game core's network
 // =============================================================================================
 
-void Install() {
-    core::ReceiveMessagesHook = ReceiveMessages;
-    core::NetworkSink = &Sink;
-    RunMatch = core::StartMatch;
-    LateJoinWorld = &core::MatchWorld();
+void MatchLink::ReceiveMessages() {
+    net::ReceiveMessages();
+}
+
+player::MessageSink& MatchLink::Messages() {
+    return Sink;
 }
 
 } // namespace net

@@ -13,15 +13,53 @@ namespace ui {
 // 1. Entry and the windows
 // =============================================================================================
 
-std::shared_ptr<SessionListScreen> SessionListWindow() {
-    static std::shared_ptr<SessionListScreen> screen;
-    if (!screen) {
-        screen = std::make_shared<SessionListScreen>();
-        web::ClearSessionListsHook = [] {
-            if (screen) screen->ClearLists();
-        };
+namespace {
+
+// The windows, created on first use and kept for the rest of the run.
+std::shared_ptr<SessionListScreen> sessionList;
+std::shared_ptr<WaitingRoomScreen> waitingRoom;
+
+// The waiting room as the receiver reaches it: nothing until the room's window exists.
+class WaitingRoomLink : public net::WaitingRoomView {
+public:
+    bool IsShown() const override { return waitingRoom && waitingRoom->IsOpen(); }
+    void AppendChat(std::string_view text) override {
+        if (waitingRoom) waitingRoom->AppendChat(text);
     }
-    return screen;
+    void RefreshPlayers() override {
+        if (waitingRoom) waitingRoom->UpdateWaiting();
+    }
+    void StopTimer() override {
+        if (waitingRoom) waitingRoom->timer.Disable();
+    }
+    void Hide() override {
+        if (waitingRoom) waitingRoom->Hide();
+    }
+};
+
+// The session list as the web client reaches it: nothing until the list's window exists.
+class SessionListLink : public web::SessionListView {
+public:
+    void ServerListsCleared() override {
+        if (sessionList) sessionList->ClearLists();
+    }
+};
+
+} // namespace
+
+net::WaitingRoomView& WaitingRoomForNetwork() {
+    static WaitingRoomLink link;
+    return link;
+}
+
+web::SessionListView& SessionListForWeb() {
+    static SessionListLink link;
+    return link;
+}
+
+std::shared_ptr<SessionListScreen> SessionListWindow() {
+    if (!sessionList) sessionList = std::make_shared<SessionListScreen>();
+    return sessionList;
 }
 
 std::shared_ptr<CreateGameScreen> CreateGameWindow() {
@@ -30,17 +68,8 @@ std::shared_ptr<CreateGameScreen> CreateGameWindow() {
 }
 
 std::shared_ptr<WaitingRoomScreen> WaitingRoomWindow() {
-    static std::shared_ptr<WaitingRoomScreen> screen;
-    if (!screen) {
-        screen = std::make_shared<WaitingRoomScreen>();
-        // What the receiver does to the room.
-        net::WaitingRoom.visible = [] { return screen->IsOpen(); };
-        net::WaitingRoom.appendChat = [](std::string_view text) { screen->AppendChat(text); };
-        net::WaitingRoom.refreshPlayers = [] { screen->UpdateWaiting(); };
-        net::WaitingRoom.stopTimer = [] { screen->timer.Disable(); };
-        net::WaitingRoom.hide = [] { screen->Hide(); };
-    }
-    return screen;
+    if (!waitingRoom) waitingRoom = std::make_shared<WaitingRoomScreen>();
+    return waitingRoom;
 }
 
 void EndProgram() {

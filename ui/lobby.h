@@ -6,18 +6,27 @@
 //   1. Entry               (OpenSessionList, called by the main menu)
 //   2. Screen names        (what scripts wait for)
 //   3. Texts of the lobby  (map choices, session name, waiting room lines, chat history)
+//   4. Views               (the lobby as the session code and the web client reach it)
 //
-// The windows drive net/ (connect, enumerate, create, join, leave) and fill net::WaitingRoom so
-// the receiver can reach the waiting room. The match starts from the waiting room: the host's
-// START, or a START received by the room's 100 ms timer, runs net::RunMatch, which the entry
-// point sets up (net::Install and the match window) before the menu opens. When the match has
-// ended the program is asked to quit. CANCEL in any lobby window ends the program as well.
+// The windows drive net/ (connect, enumerate, create, join, leave); the receiver reaches the
+// waiting room, and the web client the session list, through the views of section 4. The match
+// starts from the waiting room: the host's START, or a START received by the room's 100 ms
+// timer, runs the match runner, which the entry point connects (with the match window) before
+// the menu opens. When the match has ended the program is asked to quit. CANCEL in any lobby
+// window ends the program as well.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace net {
+class WaitingRoomView;
+}
+namespace web {
+class SessionListView;
+}
 
 namespace ui {
 
@@ -67,5 +76,17 @@ std::string TrimSpaces(std::string_view text);
 // The message box shown for a web game of another release (three lines); the last names the
 // web server in use (net::WebServerName), where the release is offered.
 std::string VersionMismatchText(std::string_view serverVersion, std::string_view ourVersion);
+
+// ---------------------------------------------------------------------------------------------
+// 4. Views
+// ---------------------------------------------------------------------------------------------
+// Connected by the entry point (app/wiring.cpp); called on the user-interface thread. Each
+// reaches its window only once the window exists: before, the waiting room is not shown and the
+// calls do nothing. They live for the whole process.
+
+// The waiting room, for the receiver and the START sender.
+net::WaitingRoomView& WaitingRoomForNetwork();
+// The session list, for the web client (emptying its game list empties the LAN list too).
+web::SessionListView& SessionListForWeb();
 
 } // namespace ui

@@ -7,29 +7,20 @@
 
 namespace ui {
 
-std::function<void(std::string_view)> SendChatHook;
-
-void SendChat(std::string_view text) {
-    if (SendChatHook) SendChatHook(text);
-}
-
 namespace {
 constexpr float kEdgePx = 3.0f; // 50 twips
 constexpr ImGuiWindowFlags kOverlayFlags =
     ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings;
 } // namespace
 
-RenderWindow::RenderWindow(std::array<std::shared_ptr<window::Picture>, 3> pictures)
+RenderWindow::RenderWindow(std::array<std::shared_ptr<window::Picture>, 3> pictures,
+                           RenderWindowEvents& events)
     : window::Screen("render"),
       messageTimer(window::Timers(), kMessageTimerMs, window::TimerMode::OneShot,
-                   [this] {
-                       if (onMessageTimer) onMessageTimer();
-                   }),
+                   [this] { events_.MessageTimerExpired(); }),
       keyTimer(window::Timers(), kKeyTimerMs, window::TimerMode::OneShot,
-               [this] {
-                   if (onKeyTimer) onKeyTimer();
-               }),
-      pictures_(std::move(pictures)) {}
+               [this] { events_.KeyTimerExpired(); }),
+      events_(events), pictures_(std::move(pictures)) {}
 
 void RenderWindow::AppendLog(std::string_view text) {
     log_.append(text);
@@ -55,12 +46,12 @@ void RenderWindow::OpenChat() {
 void RenderWindow::SubmitChat() {
     if (!chatOpen_) return;
     chatOpen_ = false;
-    SendChat(chatText_);
-    if (onChatClosed) onChatClosed();
+    events_.ChatSent(chatText_);
+    events_.ChatClosed();
 }
 
 void RenderWindow::Unload() {
-    if (onUnload) onUnload();
+    events_.Unloaded();
     window::CloseScreen(*this);
 }
 

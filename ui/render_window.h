@@ -5,18 +5,25 @@
 #include "platform/window/window.h"
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace ui {
 
-// Sends one chat line to every player of the session. Calls SendChatHook when set (the network
-// layer sets it when a session exists); without it the line goes nowhere. An empty line is sent
-// like any other.
-void SendChat(std::string_view text);
-extern std::function<void(std::string_view)> SendChatHook;
+// What the render window's own events do. The entry point implements it (app/wiring.cpp): the
+// game core's handlers, and for a match over a session the network's chat and leave. Called on
+// the user-interface thread, from the window's timers, its chat box and Unload.
+class RenderWindowEvents {
+public:
+    virtual ~RenderWindowEvents() = default;
+    virtual void MessageTimerExpired() = 0; // 10000 ms after a message: the HUD line clears
+    virtual void KeyTimerExpired() = 0;     // 400 ms without re-arming: the keys are ready again
+    // One chat line for every player of the session; an empty line is sent like any other.
+    virtual void ChatSent(std::string_view line) = 0;
+    virtual void ChatClosed() = 0; // the chat box closed after sending its line (ChatOpen = False)
+    virtual void Unloaded() = 0;   // the window goes at the end of a match
+};
 
 // The render window. While loading it shows three pictures taken from the splash, a label and
 // the loading log; afterwards it draws nothing of its own except the chat box when open, so
@@ -27,8 +34,10 @@ public:
     static constexpr uint32_t kKeyTimerMs = 400;
     static constexpr size_t kChatMaxLength = 255; // bytes of one chat line
 
-    // `pictures` are the splash's pictures 0, 1 and 2 (any may be nullptr).
-    explicit RenderWindow(std::array<std::shared_ptr<window::Picture>, 3> pictures);
+    // `pictures` are the splash's pictures 0, 1 and 2 (any may be nullptr). `events` outlives
+    // the window.
+    RenderWindow(std::array<std::shared_ptr<window::Picture>, 3> pictures,
+                 RenderWindowEvents& events);
 
     void Draw() override;
 
@@ -40,7 +49,7 @@ public:
     // --- Chat box: one line of text; Enter (or losing the focus) sends it. ---
     bool IsChatOpen() const { return chatOpen_; }
     std::string& ChatText() { return chatText_; }
-    // The lost-focus handling: SendChat with the box's text, hide the box, run onChatClosed.
+    // The lost-focus handling: hide the box, send its text (ChatSent), then ChatClosed.
     void SubmitChat();
 
     // --- core::MatchWindow: the match drives the window through these. ---
@@ -53,28 +62,22 @@ public:
     int ChatTop() const override { return chatTop_; }
     void EnableMessageTimer() override { messageTimer.Enable(); }
     void EnableKeyTimer() override { keyTimer.Enable(); }
-    // Closes the window; onUnload (leaving the session) runs first.
+    // Closes the window; Unloaded runs first.
     void Unload() override;
-    std::function<void()> onUnload;
     // The shared pointer the window is opened through (Show needs it).
     void SetSelf(const std::shared_ptr<RenderWindow>& self) { self_ = self; }
 
     // --- Timers, both one-shot and initially disabled. ---
-    // 10000 ms: onMessageTimer clears the HUD message line (armed when a message is shown).
+    // 10000 ms: MessageTimerExpired (armed when a message is shown).
     window::Timer messageTimer;
-    // 400 ms: onKeyTimer sets the local player's key-ready flag (armed every frame of a match).
+    // 400 ms: KeyTimerExpired (armed every frame of a match).
     window::Timer keyTimer;
-
-    // Hooks the game fills in: message timer expiry, key timer expiry, chat box closed
-    // (ChatOpen = False). Empty hooks do nothing.
-    std::function<void()> onMessageTimer;
-    std::function<void()> onKeyTimer;
-    std::function<void()> onChatClosed;
 
 private:
     void DrawLoading();
     void DrawChat();
 
+    RenderWindowEvents& events_;
     std::array<std::shared_ptr<window::Picture>, 3> pictures_;
     std::string log_;
     bool loading_ = true;

@@ -6,6 +6,7 @@
 //   3. Operations
 //   4. Downloads
 //   5. Reply readers
+//   6. Connections
 #include "web/web.h"
 
 #include "core/game.h"
@@ -33,7 +34,6 @@ namespace web {
 
 std::vector<ServerRecord> ServerList;
 std::vector<std::string> ServerLines;
-std::function<void()> ClearSessionListsHook;
 std::vector<std::string> MapList;
 int32_t ServerKey = 0;
 std::string ServerVersion;
@@ -41,7 +41,8 @@ std::string DownloadUrl;
 
 namespace {
 
-WaitView* gWaitView = nullptr; // see SetWaitView
+WaitView* gWaitView = nullptr;               // see SetWaitView
+SessionListView* gSessionListView = nullptr; // see SetSessionListView
 
 constexpr std::string_view kLineBreak = "\r\n";
 constexpr std::string_view kCommentPrompt =
@@ -148,7 +149,7 @@ private:
 void ClearServerLists() {
     ServerLines.clear();
     ServerList.clear();
-    if (ClearSessionListsHook) ClearSessionListsHook();
+    if (gSessionListView != nullptr) gSessionListView->ServerListsCleared();
 }
 
 std::string UpperCase(std::string text) {
@@ -198,10 +199,6 @@ void AnnounceNewVersion() {
 // =============================================================================================
 // 3. Operations
 // =============================================================================================
-
-void SetWaitView(WaitView* view) {
-    gWaitView = view;
-}
 
 bool DeleteServer() {
     Query query("delete_server.php3");
@@ -503,6 +500,34 @@ std::string ReadMessages(const xml::Node& root) {
             text += child.Text() + std::string(kLineBreak) + std::string(kLineBreak);
     }
     return text;
+}
+
+// =============================================================================================
+// 6. Connections
+// =============================================================================================
+
+void SetWaitView(WaitView* view) {
+    gWaitView = view;
+}
+
+void SetSessionListView(SessionListView* view) {
+    gSessionListView = view;
+}
+
+bool GameDirectory::Publish(std::string_view comment) {
+    return devenir_server(comment);
+}
+
+void GameDirectory::Withdraw() {
+    DeleteServer();
+}
+
+bool MatchClient::FetchMap(const std::string& mapName) {
+    return !net::WebServerName.empty() && GetAnyFile(mapName);
+}
+
+void MatchClient::ReportMatch() {
+    quitte_server();
 }
 
 } // namespace web

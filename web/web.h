@@ -6,13 +6,14 @@
 //   2. Operations               (one per server script; each one blocking HTTP GET)
 //   3. Downloads                (map and release archives, unpacked into the installation)
 //   4. Reply readers            (the XML reply handling, shared with the fuzz target)
+//   5. Connections              (the views it shows, what it does for the session code and match)
 //
 // Every operation sends one GET to "http://" + net::WebServerName + "/script/<name>.php3?..." and
 // reads the small XML document that comes back; a server name without ":port" is port 80. Every
 // value put into a query is percent-encoded, so a comment holding "&", "#" or spaces reaches
 // the server as typed and cannot add parameters of its own.
 //
-// While a request runs, the pointer is the hourglass and the wait view (section 1) shows
+// While a request runs, the pointer is the hourglass and the wait view (section 5) shows
 // "Please Wait Connexion to ..." until the reply is in; the label also goes to the log. The
 // request itself runs on a worker thread while the user-interface thread keeps drawing; the
 // reply is handled on the user-interface thread after it.
@@ -25,6 +26,9 @@
 // the map download window, the account variables of core/game_state.h for the account screen —
 // and the screens read them after the call.
 #pragma once
+
+#include "core/game.h"
+#include "net/net.h"
 
 #include <cstdint>
 #include <functional>
@@ -71,22 +75,6 @@ extern std::vector<std::string> ServerLines;
 
 // Column where the IP starts in a `ServerLines` entry.
 inline constexpr std::size_t kServerLineWidth = 100;
-
-// What the player sees while a request, a download or an unpacking runs. The ui module
-// implements it (the web window); the entry point connects it. Called on the user-interface
-// thread only.
-class WaitView {
-public:
-    virtual ~WaitView() = default;
-    // Shows `label` and returns once `finished()` is true. `finished` waits a few milliseconds
-    // for the work each time it is asked, so a view that pumps events meanwhile does not spin.
-    virtual void ShowUntil(const std::string& label, const std::function<bool()>& finished) = 0;
-};
-// The view every request shows; null (the default): nothing is shown. Not owned.
-void SetWaitView(WaitView* view);
-
-// Called whenever `ServerLines` is emptied, so the session list can also empty its LAN list.
-extern std::function<void()> ClearSessionListsHook;
 
 // Map names the server offers (upper case), filled by Get_Map for the map download window.
 extern std::vector<std::string> MapList;
@@ -212,5 +200,48 @@ void ReadAccount(const xml::Node& root);
 void ReadMapList(const xml::Node& root);
 // RecupMessage: the message board text.
 std::string ReadMessages(const xml::Node& root);
+
+// ---------------------------------------------------------------------------------------------
+// 5. Connections
+// ---------------------------------------------------------------------------------------------
+// The views below are implemented by the ui module and connected by the entry point
+// (app/wiring.cpp); null (the default) shows nothing. The classes after them are this client's
+// side of the interfaces the session code and the game core call. All on the user-interface
+// thread; nothing here is owned.
+
+// What the player sees while a request, a download or an unpacking runs: the web window.
+class WaitView {
+public:
+    virtual ~WaitView() = default;
+    // Shows `label` and returns once `finished()` is true. `finished` waits a few milliseconds
+    // for the work each time it is asked, so a view that pumps events meanwhile does not spin.
+    virtual void ShowUntil(const std::string& label, const std::function<bool()>& finished) = 0;
+};
+void SetWaitView(WaitView* view);
+
+// The session list, whose internet games come from `ServerLines`.
+class SessionListView {
+public:
+    virtual ~SessionListView() = default;
+    // `ServerLines` was just emptied: the session list empties its LAN list as well.
+    virtual void ServerListsCleared() = 0;
+};
+void SetSessionListView(SessionListView* view);
+
+// The web game list as the session code uses it: Publish is devenir_server, Withdraw is
+// DeleteServer (its answer is not needed).
+class GameDirectory : public net::GameDirectory {
+public:
+    bool Publish(std::string_view comment) override;
+    void Withdraw() override;
+};
+
+// The web service as a match uses it: a missing map is fetched with GetAnyFile when a web
+// server is set (false without one), and the match report is quitte_server.
+class MatchClient : public core::MatchWeb {
+public:
+    bool FetchMap(const std::string& mapName) override;
+    void ReportMatch() override;
+};
 
 } // namespace web

@@ -9,7 +9,11 @@
 
 namespace {
 
-struct Match {
+// The match runner too: a START plays nothing, late joiners enter `world`.
+struct Match : net::MatchRunner {
+    int RunMatch() override { return 0; }
+    const player::World* MatchWorld() const override { return &world; }
+
     Match() {
         root = scene::Frame::Create();
         world.sceneFrame = scene::Frame::Create(root);
@@ -17,8 +21,7 @@ struct Match {
         world.network = &net::Sink;
         world.localIndex = 0;
         core::RootFrame = root;
-        net::LateJoinWorld = &world;
-        net::RunMatch = [] { return 0; };
+        net::SetMatchRunner(this);
     }
 
     // Four players in slots 0..3 (the local one in 0), ids 101..104.

@@ -30,7 +30,6 @@ protected:
     }
     void TearDown() override {
         automation::Stop();
-        ui::SendChatHook = nullptr;
         window::Shutdown();
     }
     void WritePicture(const std::string& name, int width, int height) {
@@ -42,6 +41,19 @@ protected:
         SDL_FreeSurface(surface);
     }
     fs::path dir_;
+};
+
+// What the render window's events reached, counted.
+struct CountedEvents : ui::RenderWindowEvents {
+    void MessageTimerExpired() override { ++cleared; }
+    void KeyTimerExpired() override { ++keyReady; }
+    void ChatSent(std::string_view line) override { sent.emplace_back(line); }
+    void ChatClosed() override { ++closed; }
+    void Unloaded() override {}
+    int cleared = 0;
+    int keyReady = 0;
+    std::vector<std::string> sent;
+    int closed = 0;
 };
 
 TEST_F(Screens, SplashPreparesTheMachineAndHandsOverAfterItsTimer) {
@@ -92,12 +104,11 @@ TEST_F(Screens, SplashPreparesTheMachineAndHandsOverAfterItsTimer) {
 }
 
 TEST_F(Screens, EnterInTheChatBoxSendsTheLineEvenWhenEmpty) {
-    auto render =
-        std::make_shared<ui::RenderWindow>(std::array<std::shared_ptr<window::Picture>, 3>{});
-    std::vector<std::string> sent;
-    ui::SendChatHook = [&](std::string_view text) { sent.emplace_back(text); };
-    int closed = 0;
-    render->onChatClosed = [&] { ++closed; };
+    CountedEvents events;
+    auto render = std::make_shared<ui::RenderWindow>(
+        std::array<std::shared_ptr<window::Picture>, 3>{}, events);
+    std::vector<std::string>& sent = events.sent;
+    int& closed = events.closed;
     window::OpenScreen(render);
     render->AppendLogLine("Loading map");
     render->AppendLog(".");
@@ -126,12 +137,11 @@ TEST_F(Screens, EnterInTheChatBoxSendsTheLineEvenWhenEmpty) {
 }
 
 TEST_F(Screens, KeyTimerArmedEveryFrameFiresOnceAfter400ms) {
-    auto render =
-        std::make_shared<ui::RenderWindow>(std::array<std::shared_ptr<window::Picture>, 3>{});
-    int keyReady = 0;
-    int cleared = 0;
-    render->onKeyTimer = [&] { ++keyReady; };
-    render->onMessageTimer = [&] { ++cleared; };
+    CountedEvents events;
+    auto render = std::make_shared<ui::RenderWindow>(
+        std::array<std::shared_ptr<window::Picture>, 3>{}, events);
+    int& keyReady = events.keyReady;
+    int& cleared = events.cleared;
     window::OpenScreen(render);
     render->EndLoading();
     EXPECT_FALSE(render->keyTimer.Enabled());

@@ -1,5 +1,6 @@
 // The lobby windows driven by a script in this process, headless, against real sessions over
 // 127.0.0.1: a plain session service in the test stands for the other machine.
+#include "app/wiring.h"
 #include "core/game_state.h"
 #include "net/net.h"
 #include "platform/window/automation.h"
@@ -8,9 +9,8 @@
 #include "ui/lobby_local.h"
 #include "web/web.h"
 
-#include <gtest/gtest.h>
 #include "tests/support/discovery_port.h"
-
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -73,8 +73,15 @@ struct Peer {
     int32_t id = 0;
 };
 
-class Lobby : public ::testing::Test {
+// The fixture is the match runner: a START counts a match; late joiners get no record.
+class Lobby : public ::testing::Test, public net::MatchRunner {
 protected:
+    int RunMatch() override {
+        ++matches;
+        return 0;
+    }
+    const player::World* MatchWorld() const override { return nullptr; }
+
     void SetUp() override {
         ::setenv("SDL_VIDEODRIVER", "dummy", 1);
         ::setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -93,15 +100,14 @@ protected:
         net::LanTarget = "127.0.0.1";
         net::WebServerName.clear();
         net::MatchStatus.reset();
-        net::RunMatch = [this] {
-            ++matches;
-            return 0;
-        };
+        app::ConnectModules();
+        net::SetMatchRunner(this);
     }
 
     void TearDown() override {
         automation::Stop();
         net::LeaveSession();
+        net::SetMatchRunner(nullptr);
         window::Shutdown();
         std::filesystem::remove_all(install);
     }

@@ -65,9 +65,16 @@ struct Peer {
     int32_t id = 0;
 };
 
-// The game's side: net's session, the match state of the game core and a small world.
-class Receiver : public ::testing::Test {
+// The game's side: net's session, the match state of the game core and a small world. The
+// fixture is the match runner: a START counts a match (status 7), late joiners enter `world`.
+class Receiver : public ::testing::Test, public net::MatchRunner {
 protected:
+    int RunMatch() override {
+        ++matches;
+        return 7;
+    }
+    const player::World* MatchWorld() const override { return &world; }
+
     void SetUp() override {
         config.discoveryPort = testsupport::FreshDiscoveryPort();
         config.discoveryPortCount = 4;
@@ -78,11 +85,8 @@ protected:
         net::SessionName = "Ann (COUR)";
         core::MapName = "cour";
         net::MatchStatus.reset();
-        net::WaitingRoom = {};
-        net::RunMatch = [this] {
-            ++matches;
-            return 7;
-        };
+        net::SetWaitingRoom(nullptr);
+        net::SetMatchRunner(this);
 
         root = scene::Frame::Create();
         world.sceneFrame = scene::Frame::Create(root);
@@ -90,7 +94,6 @@ protected:
         world.network = &net::Sink;
         world.localIndex = 0;
         core::RootFrame = root;
-        net::LateJoinWorld = &world;
     }
 
     void TearDown() override {
@@ -103,7 +106,8 @@ protected:
         core::LocalIndex = -1;
         core::InGame = false;
         core::MessageLine.clear();
-        net::LateJoinWorld = nullptr;
+        net::SetMatchRunner(nullptr);
+        net::SetWaitingRoom(nullptr);
         net::HostPlayerId = 0;
     }
 
@@ -334,24 +338,27 @@ TEST_F(Receiver, JoinerListsTheSessionStartsOnceAndBecomesHostWhenTheHostLeaves)
     carl.Join("Carl", "03");
 
     // In the waiting room chat goes to the room's box, with the time and " write: ".
-    std::vector<std::string> room;
-    int refreshed = 0, stopped = 0, hidden = 0;
-    net::WaitingRoom.visible = [&] { return hidden == 0; };
-    net::WaitingRoom.appendChat = [&](std::string_view t) { room.emplace_back(t); };
-    net::WaitingRoom.refreshPlayers = [&] { ++refreshed; };
-    net::WaitingRoom.stopTimer = [&] { ++stopped; };
-    net::WaitingRoom.hide = [&] { ++hidden; };
+    struct Room : net::WaitingRoomView {
+        bool IsShown() const override { return hidden == 0; }
+        void AppendChat(std::string_view t) override { chat.emplace_back(t); }
+        void RefreshPlayers() override { ++refreshed; }
+        void StopTimer() override { ++stopped; }
+        void Hide() override { ++hidden; }
+        std::vector<std::string> chat;
+        int refreshed = 0, stopped = 0, hidden = 0;
+    } room;
+    net::SetWaitingRoom(&room);
     session::Message m;
     net::WriteChat(m, "ready?");
     host.Send(0, m);
     ASSERT_TRUE(WaitUntil([&] {
         net::ReceiveMessages();
-        return !room.empty();
+        return !room.chat.empty();
     }));
-    EXPECT_GT(refreshed, 0) << "Carl's arrival refreshes the player list";
-    ASSERT_EQ(room[0].size(), 32u) << "two line breaks, HH:MM:SS, the name line, the text";
-    EXPECT_EQ(room[0].substr(0, 4), "\r\n\r\n");
-    EXPECT_EQ(room[0].substr(12), " Zed write: \r\nready?");
+    EXPECT_GT(room.refreshed, 0) << "Carl's arrival refreshes the player list";
+    ASSERT_EQ(room.chat[0].size(), 32u) << "two line breaks, HH:MM:SS, the name line, the text";
+    EXPECT_EQ(room.chat[0].substr(0, 4), "\r\n\r\n");
+    EXPECT_EQ(room.chat[0].substr(12), " Zed write: \r\nready?");
 
     // START: the players, the host, the names, then the match; a second START changes nothing.
     const std::vector<int32_t> ids = {host.id, core::MyPlayerId, carl.id};
@@ -362,8 +369,8 @@ TEST_F(Receiver, JoinerListsTheSessionStartsOnceAndBecomesHostWhenTheHostLeaves)
         return matches > 0;
     }));
     EXPECT_EQ(net::MatchStatus, 7);
-    EXPECT_EQ(stopped, 1);
-    EXPECT_EQ(hidden, 1);
+    EXPECT_EQ(room.stopped, 1);
+    EXPECT_EQ(room.hidden, 1);
     EXPECT_EQ(core::PlayerCount, 3);
     EXPECT_EQ(core::PlayerIds[2], carl.id);
     EXPECT_EQ(core::PlayerNames[0], "Zed");
@@ -457,15 +464,19 @@ TEST_F(Receiver, FailuresShowTheirFixedMessagesAndLeaveNoSessionBehind) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout().find("messagebox"), std::string::npos);
     EXPECT_FALSE(net::DPlay && net::DPlay->IsOpen());
     // Leaving a game this machine does not host leaves the web list alone.
-    int deleted = 0;
-    net::DeleteServer = [&] { ++deleted; };
+    struct Directory : net::GameDirectory {
+        bool Publish(std::string_view) override { return false; }
+        void Withdraw() override { ++withdrawn; }
+        int withdrawn = 0;
+    } directory;
+    net::SetGameDirectory(&directory);
     net::HostPlayerId = 12345;
     net::LeaveSession();
-    EXPECT_EQ(deleted, 0);
+    EXPECT_EQ(directory.withdrawn, 0);
     EXPECT_FALSE(net::DPlay);
     net::HostPlayerId = core::MyPlayerId;
     net::CloseDirectPlay();
-    EXPECT_EQ(deleted, 1) << "the host of an internet game withdraws it";
+    EXPECT_EQ(directory.withdrawn, 1) << "the host of an internet game withdraws it";
     net::WebServerName.clear();
-    net::DeleteServer = nullptr;
+    net::SetGameDirectory(nullptr);
 }

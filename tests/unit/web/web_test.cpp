@@ -243,11 +243,14 @@ TEST_F(Web, ServerListLinesArePaddedToTheIpColumnAndIncompleteGamesAreDropped) {
                      // A last game without COMMENT leaves no record behind.
                      "<CLE_SERVEUR>14</CLE_SERVEUR><NOM>tail</NOM>"
                      "</SERVEURS>");
-    int cleared = 0;
-    web::ClearSessionListsHook = [&] { ++cleared; };
+    struct CountingList : web::SessionListView {
+        void ServerListsCleared() override { ++cleared; }
+        int cleared = 0;
+    } list;
+    web::SetSessionListView(&list);
     ASSERT_TRUE(web::server_en_cours());
-    web::ClearSessionListsHook = nullptr;
-    EXPECT_EQ(cleared, 1);
+    web::SetSessionListView(nullptr);
+    EXPECT_EQ(list.cleared, 1);
 
     ASSERT_EQ(web::ServerLines.size(), 2u);
     EXPECT_EQ(web::ServerLines[0], Padded("SERVER alpha On version 1.0.0", "127.0.0.2"));
