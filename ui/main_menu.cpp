@@ -1,18 +1,13 @@
-// ui/main_menu.cpp — the main menu.
-//
-// Index
-//   1. List contents        (skins, display modes, devices, news, title)
-//   2. Storing the choices  (StoreChoices)
-//   3. The character preview (affiche_MODELE: a turning model drawn under the menu)
-//   4. The screen           (load, event handlers, drawing, "LET'S FIGHT")
+// ui/main_menu.cpp — the main menu screen: its load, event handlers, drawing and "LET'S FIGHT".
+// Its lists' contents and the storing of its choices are in menu_choices.cpp; the character
+// preview it shows is in menu_preview.cpp.
 #include "ui/main_menu.h"
+#include "ui/main_menu_local.h"
 
 #include "core/game.h"
 #include "core/game_state.h"
 #include "net/net.h"
 #include "platform/registry/registry.h"
-#include "platform/render/render.h"
-#include "platform/scene/scene.h"
 #include "platform/system/system.h"
 #include "ui/account.h"
 #include "ui/deferred.h"
@@ -26,9 +21,7 @@
 #include <imgui.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
-#include <glm/gtc/constants.hpp>
 #include <memory>
 #include <optional>
 
@@ -36,320 +29,15 @@ namespace ui {
 
 namespace fs = std::filesystem;
 
-// =============================================================================================
-// 1. List contents
-// =============================================================================================
-
 namespace {
 
+using menu_local::InstallDir;
+using menu_local::kPreviewTimerMs;
+using menu_local::ParseInt;
+using menu_local::Preview;
+using menu_local::Trim;
+using menu_local::UserName;
 using screen_util::Upper;
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
-bool ParseInt(std::string_view text, int& value) {
-    text = Trim(text);
-    if (text.empty()) return false;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
-}
-
-// The prefix of team `team`'s skin files: the team name's first letter and "S".
-std::string SkinPrefix(int team) {
-    return std::string(1, kTeamNames[team == 0 ? 0 : 1][0]) + "S";
-}
-
-// The name the user logged in with, "" when unknown.
-std::string UserName() {
-    for (const char* variable : {"USER", "USERNAME", "LOGNAME"}) {
-        if (const char* value = std::getenv(variable); value != nullptr && *value != '\0')
-            return value;
-    }
-    return {};
-}
-
-fs::path InstallDir() {
-    return screen_util::InstallDirectory();
-}
-
-} // namespace
-
-std::vector<std::string> SkinNames(const fs::path& modelsDir, int team) {
-    const std::string prefix = SkinPrefix(team);
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (fs::directory_iterator it(modelsDir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!it->is_regular_file(ec)) continue;
-        const std::string name = it->path().filename().string();
-        const std::string upper = Upper(name);
-        if (upper.size() < prefix.size() + 4 || upper.compare(0, 2, prefix) != 0 ||
-            upper.compare(upper.size() - 4, 4, ".BMP") != 0)
-            continue;
-        files.push_back(name);
-    }
-    std::sort(files.begin(), files.end());
-    std::vector<std::string> skins;
-    for (const std::string& name : files)
-        skins.push_back(Upper(name.substr(2, name.find('.', 2) - 2)));
-    return skins;
-}
-
-fs::path SkinFile(const fs::path& modelsDir, int team, std::string_view skin) {
-    if (skin.empty()) return {};
-    const std::string wanted = SkinPrefix(team) + Upper(skin) + ".BMP";
-    std::error_code ec;
-    for (fs::directory_iterator it(modelsDir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (Upper(it->path().filename().string()) == wanted && it->is_regular_file(ec))
-            return it->path();
-    }
-    return {};
-}
-
-std::string PadRight(std::string_view text, size_t width) {
-    std::string out(text);
-    if (out.size() < width) out.append(width - out.size(), ' ');
-    return out;
-}
-
-std::string DisplayModeText(int width, int height) {
-    return PadRight(std::to_string(width) + " X " + std::to_string(height), 15);
-}
-
-bool ParseDisplayMode(std::string_view text, int& width, int& height) {
-    const size_t x = text.find('X');
-    int w = 0;
-    int h = 0;
-    if (x == std::string_view::npos || !ParseInt(text.substr(0, x), w) ||
-        !ParseInt(text.substr(x + 1), h))
-        return false;
-    width = w;
-    height = h;
-    return true;
-}
-
-std::string DeviceEntry(std::string_view description, std::string_view id) {
-    return PadRight(description, kDeviceColumn) + std::string(id);
-}
-
-std::string DeviceId(std::string_view entry) {
-    if (entry.size() < kDeviceColumn) return {};
-    return std::string(Trim(entry.substr(kDeviceColumn - 1)));
-}
-
-DisplayLists BuildDisplayLists(const std::vector<window::DisplayMode>& modes,
-                               const window::DisplayMode& desktop) {
-    DisplayLists lists;
-    std::vector<std::pair<int, int>> sizes;
-    std::vector<int> depths;
-    for (const window::DisplayMode& mode : modes) {
-        const std::pair<int, int> size{mode.width, mode.height};
-        auto known = std::find(sizes.begin(), sizes.end(), size);
-        if (known == sizes.end()) {
-            sizes.push_back(size);
-            lists.modes.push_back(DisplayModeText(mode.width, mode.height));
-            known = sizes.end() - 1;
-        }
-        if (size == std::pair{desktop.width, desktop.height})
-            lists.selectedMode = int(known - sizes.begin());
-        auto depth = std::find(depths.begin(), depths.end(), mode.bitsPerPixel);
-        if (depth == depths.end()) {
-            depths.push_back(mode.bitsPerPixel);
-            lists.depths.push_back(std::to_string(mode.bitsPerPixel));
-            depth = depths.end() - 1;
-        }
-        if (mode.bitsPerPixel == desktop.bitsPerPixel)
-            lists.selectedDepth = int(depth - depths.begin());
-    }
-    return lists;
-}
-
-std::vector<std::string> RenderDeviceEntries() {
-    return {DeviceEntry("OpenGL 3.3 renderer", kHardwareDeviceId)};
-}
-
-std::string NewsText() {
-    return "NOUVELLES MAPS DESERT & DUST DISPONIBLES  \r\n"
-           "INVERSION SOURIS DANS KEYBOARD\r\n"
-           "NOUVEAU MODE DE VUE INTERIEUR\r\n\r\n"
-           "Merci a tous et BON CLASH!!\r\n"
-           "DUZEVOVO.";
-}
-
-std::string MenuTitle() {
-    return Upper(core::ProgramName) + " V" + core::VersionText;
-}
-
-// =============================================================================================
-// 2. Storing the choices
-// =============================================================================================
-
-std::string PlayerNameFor(std::string_view typed, int team) {
-    if (Trim(typed).empty()) return kTeamNames[team == 0 ? 0 : 1];
-    return std::string(typed);
-}
-
-std::string StoreChoices(const MenuChoices& c) {
-    const std::string name = PlayerNameFor(c.name, c.team);
-    core::AccountName = name;
-    core::Skin = c.skin;
-    core::DisplayModeIndex = c.displayMode;
-    core::DisplayDeviceIndex = c.displayDevice;
-    core::RenderDeviceIndex = c.renderDevice;
-    core::TextureQuality = c.textureQuality;
-    core::ObjectQuality = c.objectQuality;
-    core::Maximised = c.maximised;
-    core::Team = c.team;
-    int depth = 0;
-    if (ParseInt(c.depthEntry, depth)) core::DisplayDepth = int16_t(depth);
-    int width = 0;
-    int height = 0;
-    if (ParseDisplayMode(c.displayModeEntry, width, height)) {
-        core::DisplayWidth = width;
-        core::DisplayHeight = height;
-    }
-    core::DisplayDriver = DeviceId(c.displayDeviceEntry);
-    core::RenderDriver = DeviceId(c.renderDeviceEntry);
-    if (c.textureQuality >= 0 && c.textureQuality < int(kTextureQualities.size()))
-        core::RenderOptionA = kTextureQualities[size_t(c.textureQuality)].value;
-    if (c.objectQuality >= 0 && c.objectQuality < int(kObjectQualities.size()))
-        core::RenderOptionB = kObjectQualities[size_t(c.objectQuality)].value;
-    core::FullScreen = c.fullScreen ? 1 : 0;
-    core::BoxMode = c.boxMode;
-    core::ConnectionIndex = c.connection;
-    core::ServerChoice = c.serverChoice;
-    core::LoadFlag = true;
-    return name;
-}
-
-// =============================================================================================
-// 3. The character preview
-// =============================================================================================
-
-namespace {
-
-constexpr uint32_t kPreviewTimerMs = 10;
-constexpr float kPreviewStepDegrees = 0.5f; // turn of the model per timer tick
-
-// The preview scene: the team's character model, turning, lit from the camera, drawn by its
-// own renderer into the rectangle the menu keeps free for it. Exists only with a display.
-class Preview {
-public:
-    // affiche_MODELE: loads "terror.x" (team 0) or "gign.x" from `modelsDir`, with the skin
-    // picture `skinFile` (when not empty) as the texture the model names, without touching the
-    // files. False when there is no display or the model cannot be read.
-    bool Build(const fs::path& modelsDir, int team, const fs::path& skinFile, int objectQuality,
-               int textureQuality) {
-        Clear();
-        if (window::IsHeadless() || window::NativeWindow() == nullptr) return false;
-        if (!renderer_) {
-            std::string error;
-            renderer_ = render::Renderer::Create(&error);
-            if (!renderer_) {
-                sys::Log("menu preview: " + error);
-                return false;
-            }
-        }
-        renderer_->SetQuality(scene::RenderQuality(std::clamp(objectQuality, 0, 4)));
-        renderer_->SetTextureFilter(scene::TextureFilter(std::clamp(textureQuality, 0, 5)));
-        renderer_->SetBackground(glm::vec3(0.0f));
-
-        root_ = scene::Frame::Create();
-        pivot_ = scene::Frame::Create(root_);
-        auto model = scene::Frame::Create(pivot_);
-        scene::SearchPath path;
-        path.AddFolder(modelsDir.parent_path().string());
-        path.AddFolder(modelsDir.string());
-        const std::string modelTexture = team == 0 ? "terror2_0.bmp" : "gign2_0.bmp";
-        auto textures = [&](const std::string& name) -> std::shared_ptr<scene::Texture> {
-            if (!skinFile.empty() && Upper(name) == Upper(modelTexture)) {
-                if (auto skin = scene::LoadTexture(skinFile.string())) return skin;
-            }
-            return scene::LoadTexture(name, &path);
-        };
-        const scene::LoadStatus status =
-            scene::LoadXAsFrames(*model, team == 0 ? "terror.x" : "gign.x", &path, textures);
-        const scene::Box box = model->GetBox();
-        if (!status || box.IsEmpty()) {
-            sys::Log("menu preview: " + status.error);
-            Clear();
-            return false;
-        }
-        // The model turns about the vertical axis through its centre; the camera looks at it
-        // from the front (-z), far enough back to see it whole in a tall, narrow picture.
-        const glm::vec3 centre = (box.min + box.max) * 0.5f;
-        const glm::vec3 extent = box.max - box.min;
-        model->SetPosition(pivot_.get(), {-centre.x, -centre.y, -centre.z});
-        camera_ = scene::Frame::Create(root_);
-        const float across = std::max(extent.x, extent.z);
-        const float distance = 0.65f * std::max(extent.y, 1.6f * across) / kField + 0.5f * across;
-        camera_->SetPosition(nullptr, {0.0f, 0.0f, -distance});
-        camera_->SetOrientation(nullptr, {0.0f, 0.0f, 1.0f}, {0.0f, 1.0f, 0.0f});
-        root_->AddLight(scene::Light::Create(scene::LightType::Ambient, glm::vec3(0.45f)));
-        camera_->AddLight(scene::Light::Create(scene::LightType::Directional, glm::vec3(0.8f)));
-        back_ = std::max(10.0f, distance * 4.0f);
-        return true;
-    }
-
-    bool Exists() const { return root_ != nullptr; }
-
-    // One timer tick: the model turns a little.
-    void Turn() {
-        if (pivot_)
-            pivot_->AddRotation(scene::Combine::Before, {0.0f, 1.0f, 0.0f},
-                                glm::radians(kPreviewStepDegrees));
-    }
-
-    // Draws the scene into (x, y, width, height), window pixels. Called by the window's pump
-    // before the screens are drawn.
-    void Draw(int x, int y, int width, int height) {
-        if (!renderer_ || !root_ || width <= 0 || height <= 0) return;
-        int surfaceWidth = 0;
-        int surfaceHeight = 0;
-        window::GetSize(surfaceWidth, surfaceHeight);
-        renderer_->SetTargetSize(surfaceWidth, surfaceHeight);
-        scene::ViewportParams view;
-        view.camera = camera_;
-        view.x = x;
-        view.y = y;
-        view.width = width;
-        view.height = height;
-        view.front = 1.0f;
-        view.back = back_;
-        view.field = kField;
-        renderer_->Clear(view, render::kClearAll);
-        renderer_->Render(view, *root_);
-    }
-
-    // Drops the scene; the renderer stays for the next Build (Release frees it).
-    void Clear() {
-        if (root_) root_->DeleteFrameTree();
-        root_.reset();
-        pivot_.reset();
-        camera_.reset();
-    }
-    // Frees everything; the window's GL context must still be current.
-    void Release() {
-        Clear();
-        renderer_.reset();
-    }
-
-private:
-    static constexpr float kField = 0.5f;
-    std::unique_ptr<render::Renderer> renderer_;
-    std::shared_ptr<scene::Frame> root_;
-    std::shared_ptr<scene::Frame> pivot_;
-    std::shared_ptr<scene::Frame> camera_;
-    float back_ = 100.0f;
-};
-
-// =============================================================================================
-// 4. The screen
-// =============================================================================================
 
 constexpr int kMenuWidth = 800;
 constexpr int kMenuHeight = 600;
