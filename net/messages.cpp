@@ -162,7 +162,7 @@ void GameSink::SendHit(int32_t target, int32_t power, const glm::vec3& point) {
     const int32_t to = SlotId(target);
     if (to == 0) return;
     WriteHit(event_, point, power);
-    Send(to, false, event_);
+    Send(to, true, event_); // a lost HIT would be a shot that never hurt
 }
 
 void GameSink::SendState(const player::player& p) {
@@ -174,7 +174,7 @@ void GameSink::SendKilled(int32_t killer, int32_t power) {
     const int32_t to = SlotId(killer);
     if (to != 0) {
         WriteKilled(event_);
-        Send(to, false, event_);
+        Send(to, true, event_); // a lost KILLED would be a kill the killer never counts
     }
     SendChat(Taunt(to != 0 ? core::Players[size_t(killer)]->nom : "", power));
 }

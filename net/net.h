@@ -241,9 +241,10 @@ void SendHostId();
 // CHAT to all, not guaranteed.
 void SendChat(std::string_view text);
 
-// The local player's messages (player::MessageSink): STATE to all, HIT to the target slot's
-// player only, KILLED to the killer's player only followed by the taunt. A slot without a
-// record (or outside 0..4) sends nothing, so a HIT never becomes a broadcast.
+// The local player's messages (player::MessageSink): STATE to all, not guaranteed; HIT to the
+// target slot's player only and KILLED to the killer's player only, both guaranteed, KILLED
+// followed by the taunt. A slot without a record (or outside 0..4) sends nothing, so a HIT
+// never becomes a broadcast.
 class GameSink : public player::MessageSink {
 public:
     void SendHit(int32_t target, int32_t power, const glm::vec3& point) override;

@@ -265,6 +265,36 @@ TEST_F(Receiver, HitsHurtTheLocalPlayerAndADeathSendsKilledAndTheTauntToTheKille
     EXPECT_EQ(carl.Next(-1, 300ms).Size(), 0u);
 }
 
+// The other machine throws away a fifth of the datagrams it receives (the session service's
+// loss injection), yet every HIT this machine's sink sends reaches it whole and in order, and so
+// does every KILLED: no shot is lost and every kill is counted by its killer.
+TEST_F(Receiver, EveryHitAndEveryKilledReachesItsMachineOverALossyLink) {
+    session::ServiceConfig lossy = config;
+    lossy.testIncomingLoss = 0.2;
+    lossy.peerTimeoutMinMs = lossy.peerTimeoutMaxMs = 15000;
+    Peer bob(lossy);
+    HostWith({&bob}, {"Bob"});
+    StartLocalMatch();
+    Put(1, bob.id, "Bob", 1);
+
+    constexpr int kShots = 40;
+    for (int i = 0; i < kShots; ++i)
+        net::Sink.SendHit(1, i, {float(i), 2.0f, 3.0f});
+    for (int i = 0; i < kShots; ++i) {
+        session::Message got = bob.Next(net::code::HIT, 5000ms);
+        session::Message sent;
+        net::WriteHit(sent, {float(i), 2.0f, 3.0f}, i);
+        ASSERT_EQ(got.Body(), sent.Body()) << "HIT " << i << " of " << kShots;
+    }
+
+    constexpr int kKills = 20;
+    for (int i = 0; i < kKills; ++i)
+        net::Sink.SendKilled(1, 30);
+    for (int i = 0; i < kKills; ++i)
+        ASSERT_EQ(bob.Next(net::code::KILLED, 5000ms).Body(), (std::vector<uint8_t>{10, 0, 0, 0}))
+            << "KILLED " << i << " of " << kKills;
+}
+
 TEST_F(Receiver, LateJoinersTakeTheLowestFreeSlotAndGetStartWhileAFullHouseIgnoresThem) {
     Peer bob(config);
     HostWith({&bob}, {"Bob"});
