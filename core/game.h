@@ -333,5 +333,87 @@ struct MenuDefaults {
 void LitIni(const MenuDefaults& defaults);
 // Writes every value back as text, in the fixed order; errors are ignored (logged).
 void EcritIni();
+// Writes the controls alone (the key bindings, the mouse sensitivity and "Souris"), as the
+// KEYBOARD screen does when it closes; errors are ignored (logged).
+void EcritTouches();
+
+// =============================================================================================
+// 11. Key bindings
+// =============================================================================================
+// The local player's controls: each action has one input, a DirectInput key code or a mouse
+// button (player::kMouseInput + button), chosen on the KEYBOARD screen among InputChoices().
+// No input does two actions. They are kept in KeyBindings and MouseSensitivity (game_state.h),
+// stored with the settings, and given to the local player at the match start.
+
+enum class Action : uint8_t {
+    Avancer,
+    Reculer,
+    EsquiveGauche,
+    EsquiveDroite,
+    Tir,
+    CameraLibre,
+    ChangementVues,
+    BlocageVisee,
+    ChangementArmes,
+    Baisser,
+};
+
+// One action: its label on the KEYBOARD screen, its value name in the game key, its input when
+// nothing else is stored (the game's own keys).
+struct ActionRow {
+    const char* label;
+    const char* setting;
+    int32_t defaultInput;
+};
+inline constexpr std::array<ActionRow, kActionCount> kActions = {{
+    {"AVANCER:", "ToucheAvancer", player::kKeyUp},
+    {"RECULER:", "ToucheReculer", player::kKeyDown},
+    {"ESQUIVE GAUCHE:", "ToucheEsquiveGauche", player::kKeyLeft},
+    {"ESQUIVE DROITE:", "ToucheEsquiveDroite", player::kKeyRight},
+    {"TIR:", "ToucheTir", player::kMouseInput},
+    {"CAMERA LIBRE:", "ToucheCamera", player::kMouseInput + 1},
+    {"CHANGEMENT VUES:", "ToucheVues", player::kKeyView},
+    {"BLOCAGE VISEE:", "ToucheBlocage", player::kKeyLock},
+    {"CHANGEMENT ARMES:", "ToucheArmes", player::kKeyWeapon},
+    {"BAISSER:", "ToucheBaisser", player::kKeyCrouch},
+}};
+
+// The mouse sensitivities offered, in percent of the plain speed.
+inline constexpr std::array<int32_t, 8> kSensitivityChoices = {25, 50, 75, 100, 150, 200, 300, 400};
+inline constexpr int32_t kDefaultSensitivity = 100;
+
+// An input the player may bind, with its name on the KEYBOARD screen ("TOUCHE F").
+struct InputChoice {
+    int32_t input;
+    const char* name;
+};
+// The inputs offered, in the screen lists' order: the mouse buttons, the arrows and the other
+// keys of the game, then the rest of the keyboard. The keys the game keeps for itself (Escape,
+// F1-F10, the numeric pad's + and -) are not offered.
+std::span<const InputChoice> InputChoices();
+// `input`'s index in InputChoices(); -1 when it is not offered.
+int InputChoiceIndex(int32_t input);
+// `input`'s name; "" when it is not offered.
+std::string_view InputName(int32_t input);
+
+// KeyBindings = every action's default input; MouseSensitivity = kDefaultSensitivity.
+void ResetKeyBindings();
+// The action (an Action's value) that `input` triggers; -1 for none. P counts as TIR's while
+// TIR is on a mouse button and no other action has P: it fires from the keyboard as it
+// always did.
+int BoundAction(int32_t input);
+// Binds `input` to `action`. "" when done (also when it already was); otherwise the refusal,
+// and nothing changes: "<input name> is already bound to <action label without ':'>" when
+// another action has it, or a reason when the input is not offered.
+std::string BindInput(Action action, int32_t input);
+// True when every input is offered and no two actions share one.
+bool KeyBindingsAreValid(const std::array<int32_t, kActionCount>& bindings);
+// Gives the local player's record its inputs and mouse sensitivity from the bindings: the
+// movement, view, lock, weapon and crouch keys; k_clic and k_camera; k_Tir (the bound key, or
+// P for a mouse-fired TIR unless another action has P, else none); sensibilite.
+void ApplyKeyBindings(player::player& p);
+// The F1 help lines of the views, the pitch lock, the weapon and crouching: the game's own
+// texts for default keys ("Suppr = VUES"), else the bound input's name ("TOUCHE V = VUES").
+std::array<std::string, 4> KeyHelpLines();
 
 } // namespace core

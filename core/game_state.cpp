@@ -47,6 +47,11 @@ std::string MakeVersionText(int major, int minor, int revision) {
 int32_t Team = 0;
 std::string Skin;
 int32_t InvertMouse = 0;
+std::array<int32_t, kActionCount> KeyBindings = {
+    player::kKeyUp,      player::kKeyDown,        player::kKeyLeft, player::kKeyRight,
+    player::kMouseInput, player::kMouseInput + 1, player::kKeyView, player::kKeyLock,
+    player::kKeyWeapon,  player::kKeyCrouch};
+int32_t MouseSensitivity = 100;
 int16_t FullScreen = 0;
 bool Maximised = false;
 int32_t DisplayWidth = 0;
@@ -93,6 +98,8 @@ bool InGame = false;
 bool ChatOpen = false;
 bool QuitRequested = false;
 bool ShowHelp = false;
+std::array<std::string, 4> HelpKeyLines = {"Suppr = VUES", "Fin = Bloquage SOURIS",
+                                           "Page Down = chgt ARMES", "CTRL = BAISSER"};
 std::string MessageLine;
 int32_t ViewWidth = 0;
 int32_t ViewHeight = 0;

@@ -88,9 +88,15 @@ std::string MakeVersionText(int major, int minor, int revision);
 // Read by LitIni (core/settings.h) when the menu opens, changed by the menu, written by
 // EcritIni when the menu starts a match and at the end of a match. They last the process.
 
-extern int32_t Team;               // local team: 0 "TERRORIST", otherwise "GIGN"
-extern std::string Skin;           // local skin suffix: the picture is "TS"/"GS" + Skin + ".bmp"
-extern int32_t InvertMouse;        // non-zero: the mouse's vertical direction is inverted
+extern int32_t Team;        // local team: 0 "TERRORIST", otherwise "GIGN"
+extern std::string Skin;    // local skin suffix: the picture is "TS"/"GS" + Skin + ".bmp"
+extern int32_t InvertMouse; // non-zero: the mouse's vertical direction is inverted
+// The local player's input per action (core::Action order; key codes, or player::kMouseInput +
+// a mouse button), and the mouse look speed in percent; read by LitIni, set by the KEYBOARD
+// screen, written by EcritIni and EcritTouches (see game.h, Key bindings).
+inline constexpr size_t kActionCount = 10;
+extern std::array<int32_t, kActionCount> KeyBindings;
+extern int32_t MouseSensitivity;
 extern int16_t FullScreen;         // 1 = full-screen display, anything else windowed
 extern bool Maximised;             // windowed display in a maximised window
 extern int32_t DisplayWidth;       // chosen display mode, pixels (0: keep the window's size)
@@ -151,11 +157,13 @@ extern std::string MapName;                                     // map chosen in
 // in the match; the record owns its frames until Destroy.
 extern std::array<std::unique_ptr<player::player>, kPlayerSlots> Players;
 
-extern std::string DataPath;    // installation directory (the program's own directory)
-extern bool InGame;             // a match is loading or running
-extern bool ChatOpen;           // the chat box is open: no key but Escape acts, the player stands
-extern bool QuitRequested;      // Escape with the chat box closed: ends the main loop
-extern bool ShowHelp;           // the HUD shows the key help lines (F1 toggles)
+extern std::string DataPath; // installation directory (the program's own directory)
+extern bool InGame;          // a match is loading or running
+extern bool ChatOpen;        // the chat box is open: no key but Escape acts, the player stands
+extern bool QuitRequested;   // Escape with the chat box closed: ends the main loop
+extern bool ShowHelp;        // the HUD shows the key help lines (F1 toggles)
+// The help lines naming the bound keys (KeyHelpLines()), made at the match start.
+extern std::array<std::string, 4> HelpKeyLines;
 extern std::string MessageLine; // transient message drawn at (10, 230); cleared after 10 s
 extern int32_t ViewWidth;       // 3D view size, pixels; numpad +/- change it
 extern int32_t ViewHeight;

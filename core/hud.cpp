@@ -135,11 +135,11 @@ void BuildHud() {
                                       ? Players[size_t(LocalIndex)].get()
                                       : nullptr;
     if (ShowHelp) {
-        DrawHudText("Suppr = VUES", 10, 25);
-        DrawHudText("Fin = Bloquage SOURIS", 10, 40);
-        DrawHudText("Page Down = chgt ARMES", 10, 55);
+        DrawHudText(HelpKeyLines[0], 10, 25);
+        DrawHudText(HelpKeyLines[1], 10, 40);
+        DrawHudText(HelpKeyLines[2], 10, 55);
         DrawHudText("F5 = CHAT/PAUSE", 10, 70);
-        DrawHudText("CTRL = BAISSER", 10, 85);
+        DrawHudText(HelpKeyLines[3], 10, 85);
         const bool dead = local == nullptr || local->mort;
         DrawHudText(Labelled(buffer, "VIE : ", dead ? 0 : local->force), 10, 100);
         DrawHudText(Labelled(buffer, "TUEUR : ", local ? local->tueur : 0), 10, 115);

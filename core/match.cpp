@@ -307,6 +307,8 @@ void PrepareLocalPlayer() {
     p.joueur->SetTraversalOptions(scene::kFlagRendered);
     PlayerCount = 4;
     p.AssignLocalKeys();
+    ApplyKeyBindings(p);
+    HelpKeyLines = KeyHelpLines();
     p.Souris = true;
 }
 

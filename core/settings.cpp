@@ -5,6 +5,8 @@
 #include "platform/system/system.h"
 #include "platform/window/window.h"
 
+#include <algorithm>
+
 namespace core {
 
 namespace {
@@ -43,6 +45,30 @@ void WriteNumber(std::string_view key, std::string_view name, int64_t value) {
 
 const char* Flag(bool value) {
     return value ? "-1" : "0";
+}
+
+// The stored bindings, all or none: a set with an input not offered or one input for two
+// actions goes back to the defaults (and is logged). A sensitivity not offered is the plain
+// one.
+void ReadKeyBindings() {
+    std::array<int32_t, kActionCount> bindings{};
+    for (size_t i = 0; i < kActionCount; ++i)
+        bindings[i] = ReadNumberOr(kGameKey, kActions[i].setting, kActions[i].defaultInput);
+    ResetKeyBindings();
+    if (KeyBindingsAreValid(bindings))
+        KeyBindings = bindings;
+    else
+        sys::Log("key bindings: the stored set is not usable; the default keys are used");
+    const int32_t sensitivity = ReadNumberOr(kGameKey, "SensibiliteSouris", kDefaultSensitivity);
+    if (std::find(kSensitivityChoices.begin(), kSensitivityChoices.end(), sensitivity) !=
+        kSensitivityChoices.end())
+        MouseSensitivity = sensitivity;
+}
+
+void WriteKeyBindings() {
+    for (size_t i = 0; i < kActionCount; ++i)
+        WriteNumber(kGameKey, kActions[i].setting, KeyBindings[i]);
+    WriteNumber(kGameKey, "SensibiliteSouris", MouseSensitivity);
 }
 
 } // namespace
@@ -88,6 +114,8 @@ void LitIni(const MenuDefaults& defaults) {
     BoxMode = ReadNumber(kGameKey, "Box") != 0;
     ConnectionIndex = ReadNumber(kGameKey, "Dplay1");
     ServerChoice = ReadNumber(kGameKey, "Dplay2");
+    // 7. Controls.
+    ReadKeyBindings();
 }
 
 void EcritIni() {
@@ -118,6 +146,13 @@ void EcritIni() {
     Write(kGameKey, "Box", Flag(BoxMode));
     WriteNumber(kGameKey, "Dplay1", ConnectionIndex);
     WriteNumber(kGameKey, "Dplay2", ServerChoice);
+    WriteKeyBindings();
+}
+
+void EcritTouches() {
+    registry::EnsureKey(RootKey::LocalMachine, kGameKey);
+    WriteNumber(kGameKey, "Souris", InvertMouse);
+    WriteKeyBindings();
 }
 
 } // namespace core

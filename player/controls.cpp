@@ -26,7 +26,11 @@ constexpr float kDeg = float(std::numbers::pi / 180.0);
 constexpr float kZoomFront = 6.0f;
 const glm::vec3 kUp(0.0f, 1.0f, 0.0f);
 
+// Whether input `code` is held: a key of `clavier`, or a mouse button (kMouseInput + button).
 bool Bas(const input::KeyboardState& clavier, int32_t code) {
+    if (code >= kMouseInput)
+        return code - kMouseInput <= int32_t(input::MouseButton::Middle) &&
+               input::IsMouseButtonDown(input::MouseButton(code - kMouseInput));
     return code >= 0 && code < int32_t(clavier.size()) && (clavier[size_t(code)] & 0x80) != 0;
 }
 
@@ -196,9 +200,9 @@ void player::scrute_clavier() {
     // With the chat box open the player only animates.
     if (!(Services() != nullptr && Services()->ChatOpen())) {
         // Input.
-        const bool gauche = input::IsMouseButtonDown(input::MouseButton::Left);
-        droit = input::IsMouseButtonDown(input::MouseButton::Right);
         const input::KeyboardState& clavier = input::GetKeyboardState();
+        const bool gauche = Bas(clavier, k_clic);
+        droit = Bas(clavier, k_camera);
         // The dead wait for the end of their death; then a left click brings them back.
         if (mort) {
             if (gauche && pret) {
@@ -270,10 +274,10 @@ player::MouseLook player::ReadMouseLook() {
     look.rcy = std::nearbyint(cy);
     if (!Souris) return look;
     if (curseur.x != look.rcx && ex != 0)
-        look.y = inverse * (curseur.x - look.rcx) * 180.0 / ex / 3.0;
+        look.y = inverse * (curseur.x - look.rcx) * 180.0 / ex / 3.0 * sensibilite;
     if (!SourisBloque) {
         if (curseur.y != look.rcy && ey != 0)
-            look.p = inverse * (curseur.y - look.rcy) * 180.0 / ey / 3.0;
+            look.p = inverse * (curseur.y - look.rcy) * 180.0 / ey / 3.0 * sensibilite;
     } else {
         pivot = pivot_memo;
     }

@@ -29,6 +29,8 @@ void player::AssignLocalKeys() {
     k_V2 = kKeyLock;
     k_Arme = kKeyWeapon;
     k_baisser = kKeyCrouch;
+    k_clic = kMouseInput;
+    k_camera = kMouseInput + 1;
 }
 
 void PrepareSight(scene::Texture& texture, bool crosshair) {

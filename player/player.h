@@ -47,6 +47,9 @@ using model::WeaponRow;
 inline constexpr int32_t kKeyUp = 200, kKeyDown = 208, kKeyRight = 205, kKeyLeft = 203;
 inline constexpr int32_t kKeyFire = 25, kKeyView = 211, kKeyLock = 207, kKeyWeapon = 209;
 inline constexpr int32_t kKeyCrouch = 157;
+// Inputs at or above this code are mouse buttons: kMouseInput + input::MouseButton (left 0,
+// right 1, middle 2); below it, DirectInput key codes. A negative input is none.
+inline constexpr int32_t kMouseInput = 256;
 
 // Size of the crosshair over the view, in double view heights: a fifth of the view's height.
 inline constexpr float kCrosshairSize = 0.1f;
@@ -318,6 +321,9 @@ public:
     int32_t inverse = 1;       // mouse direction multiplier, +1 or -1
     int32_t K_up = 0, k_down = 0, k_right = 0, k_left = 0, k_Tir = 0; // DirectInput key codes
     int32_t k_V1 = 0, k_V2 = 0, k_Arme = 0, k_strafe = 0, k_baisser = 0;
+    int32_t k_clic = kMouseInput;       // fires while the mouse is on; brings the dead back
+    int32_t k_camera = kMouseInput + 1; // held: free camera
+    double sensibilite = 1.0;           // mouse look multiplier (1: the plain speed)
     // Gives the key fields above the local player's keys (kKeyUp…kKeyCrouch).
     void AssignLocalKeys();
 

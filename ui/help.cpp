@@ -1,6 +1,7 @@
 // ui/help.cpp — the mouse and keyboard help window and the about window.
 #include "ui/help.h"
 
+#include "core/game.h"
 #include "core/game_state.h"
 #include "platform/system/system.h"
 #include "platform/window/window.h"
@@ -9,6 +10,7 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -42,34 +44,60 @@ bool CloseButton() {
 class KeyboardScreen : public window::Screen {
 public:
     KeyboardScreen() : window::Screen("keyboard"), inverted_(core::InvertMouse != 0) {
-        for (const KeyHelpRow& row : kKeyHelp)
-            keys_.push_back({row.key});
+        for (const core::InputChoice& choice : core::InputChoices())
+            inputs_.emplace_back(choice.name);
+        for (const int32_t percent : core::kSensitivityChoices)
+            sensitivities_.push_back(std::to_string(percent) + " %");
     }
 
     void Draw() override {
         BeginCentred("SETUP MOUSE & KEYBOARD###keyboard", 420.0f);
-        for (size_t i = 0; i < kKeyHelp.size(); ++i) {
-            ImGui::TextUnformatted(kKeyHelp[i].action);
+        // Each list shows the action's input; choosing another binds it, unless another action
+        // has it (refused with a message, and the list shows the input kept).
+        for (size_t i = 0; i < core::kActionCount; ++i) {
+            ImGui::TextUnformatted(core::kActions[i].label);
             ImGui::SameLine(170.0f);
             ImGui::SetNextItemWidth(-1.0f);
-            // The list holds only the bound key: choosing in it changes nothing.
-            int selected = 0;
+            int selected = core::InputChoiceIndex(core::KeyBindings[i]);
             const std::string label = std::string("##cmbdep") + std::to_string(i);
-            window::Combo(label.c_str(), keys_[i], selected);
+            if (window::Combo(label.c_str(), inputs_, selected) && selected >= 0)
+                Bind(core::Action(i), core::InputChoices()[size_t(selected)].input);
         }
         ImGui::Spacing();
         ImGui::TextWrapped("Les déplacements du joueur se font avec les flèches du clavier");
         ImGui::TextWrapped("Les rotations du joueur se font à la souris");
         ImGui::Spacing();
+        ImGui::TextUnformatted("SENSIBILITE SOURIS:");
+        ImGui::SameLine(170.0f);
+        ImGui::SetNextItemWidth(-1.0f);
+        const auto* found = std::find(core::kSensitivityChoices.begin(),
+                                      core::kSensitivityChoices.end(), core::MouseSensitivity);
+        int sensitivity = found == core::kSensitivityChoices.end()
+                              ? -1
+                              : int(found - core::kSensitivityChoices.begin());
+        if (window::Combo("##sensibilite", sensitivities_, sensitivity) && sensitivity >= 0)
+            core::MouseSensitivity = core::kSensitivityChoices[size_t(sensitivity)];
         window::CheckBox("SOURIS INVERSEE", inverted_);
         if (CloseButton()) window::CloseScreen(*this);
         ImGui::End();
     }
 
-    void OnClose() override { core::InvertMouse = inverted_ ? 1 : 0; }
+    // The controls are saved as the screen goes, so they hold from the next match on.
+    void OnClose() override {
+        core::InvertMouse = inverted_ ? 1 : 0;
+        core::EcritTouches();
+    }
 
 private:
-    std::vector<std::vector<std::string>> keys_;
+    static void Bind(core::Action action, int32_t input) {
+        const std::string refusal = core::BindInput(action, input);
+        if (refusal.empty()) return;
+        sys::Log("keyboard: " + refusal);
+        Defer([refusal] { window::MsgBox(refusal, core::ProgramName); });
+    }
+
+    std::vector<std::string> inputs_;
+    std::vector<std::string> sensitivities_;
     bool inverted_;
 };
 

@@ -7,28 +7,15 @@
 
 namespace ui {
 
-// One row of the keyboard help: the action and the one key that does it in a match.
-struct KeyHelpRow {
-    const char* action;
-    const char* key;
-};
-inline constexpr std::array<KeyHelpRow, 10> kKeyHelp = {{
-    {"AVANCER:", "FLECHE HAUT"},
-    {"RECULER:", "FLECHE BAS"},
-    {"ESQUIVE GAUCHE:", "FLECHE GAUCHE"},
-    {"ESQUIVE DROITE:", "FLECHE DROITE"},
-    {"TIR:", "SOURIS GAUCHE"},
-    {"CAMERA LIBRE:", "SOURIS DROITE"},
-    {"CHANGEMENT VUES:", "TOUCHE SUPPR"},
-    {"BLOCAGE VISEE:", "TOUCHE FIN"},
-    {"CHANGEMENT ARMES:", "TOUCHE PAGE DOWN"},
-    {"BAISSER:", "TOUCHE CTRL DROITE"},
-}};
-
 // Shows the mouse and keyboard screen (screen "keyboard", title "SETUP MOUSE & KEYBOARD")
-// modally until its CLOSE button. Its check box "SOURIS INVERSEE" starts ticked when
-// core::InvertMouse is not 0; when the screen goes, InvertMouse = 1 (ticked) or 0. Opens at
-// the next pass of the event pump, so a screen may call it from its Draw().
+// modally until its CLOSE button. One row per action (core::kActions): its label and a list
+// "##cmbdep<row>" of core::InputChoices() showing the action's input; choosing an entry binds
+// it (core::BindInput), or shows the refusal in a message box when another action has that
+// input. The list "##sensibilite" chooses the mouse sensitivity (core::kSensitivityChoices, as
+// "<percent> %"). Its check box "SOURIS INVERSEE" starts ticked when core::InvertMouse is not
+// 0; when the screen goes, InvertMouse = 1 (ticked) or 0 and the controls are saved
+// (core::EcritTouches). Opens at the next pass of the event pump, so a screen may call it from
+// its Draw().
 void OpenKeyboardHelp();
 
 // The whole file `installDir`/readme.txt, byte for byte; "" when it cannot be read.

@@ -228,6 +228,9 @@ void RunKeyboardScreen(const std::string& script) {
 
 TEST(Help, KeyboardScreenKeepsOrSetsTheInvertedMouse) {
     ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+    // The screen saves the controls as it closes: into a machine of the test's own.
+    const fs::path home = FreshDir("keyboard-home");
+    ::setenv("TARNHOLD_HOME", home.c_str(), 1);
     ASSERT_TRUE(window::Init("test", 640, 480));
     const std::string close = "waitscreen keyboard\nwait 2\npress CLOSE\n";
 
@@ -243,6 +246,7 @@ TEST(Help, KeyboardScreenKeepsOrSetsTheInvertedMouse) {
     RunKeyboardScreen("waitscreen keyboard\ncheck \"SOURIS INVERSEE\" off\nwait 2\npress CLOSE\n");
     EXPECT_EQ(core::InvertMouse, 0);
     window::Shutdown();
+    ::unsetenv("TARNHOLD_HOME");
 }
 
 } // namespace
