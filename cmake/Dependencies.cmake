@@ -6,6 +6,8 @@ find_package(glm REQUIRED)
 find_package(ZLIB REQUIRED)
 
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+# PNG and TGA textures (BMP stays with SDL itself).
+pkg_check_modules(SDL2_IMAGE REQUIRED IMPORTED_TARGET SDL2_image)
 pkg_check_modules(EPOXY REQUIRED IMPORTED_TARGET epoxy)
 pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
 pkg_check_modules(ASSIMP REQUIRED IMPORTED_TARGET assimp)

@@ -379,8 +379,10 @@ private:
 
 // Texture loading callback of the map meshes. The six sky face names map to the current sky's
 // pictures in programDir/map/env/; every other name is looked up in programDir/map/textures/,
-// and a found texture whose name starts with "{" gets blue as its transparent colour. Names that
-// climb out of the folder ("..", absolute paths) find nothing. Errors give no texture.
+// and a found texture whose name starts with "{" gets blue as its transparent colour. Pictures
+// may be BMP, TGA or PNG, and a missing name is also tried with the other two extensions
+// (scene::LoadTexture). Names that climb out of the folder ("..", absolute paths) find nothing.
+// Errors give no texture.
 class Class1 {
 public:
     std::string programDir;     // installation directory

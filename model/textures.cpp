@@ -1,8 +1,6 @@
 // model/textures.cpp — the player's skin texture and the map texture callback.
 #include "model/model_local.h"
 
-#include <filesystem>
-
 namespace model {
 
 namespace {
@@ -45,9 +43,8 @@ std::shared_ptr<scene::Texture> Class1::LoadTexture(const std::string& textureNa
     }
     // 2. Map textures.
     if (!IsPlainFileName(textureName)) return nullptr;
+    // A missing file is also tried with the other picture extensions; none found gives none.
     const std::string path = JoinPath(JoinPath(programDir, "map/textures"), textureName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
     std::shared_ptr<scene::Texture> texture = scene::LoadTexture(path);
     if (texture && textureName[0] == '{') {
         texture->SetDecalTransparency(true);

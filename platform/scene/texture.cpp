@@ -1,9 +1,11 @@
-// platform/scene/texture.cpp — textures (pictures with decal properties), BMP loading through
-// SDL, and the search path that resolves file names.
+// platform/scene/texture.cpp — textures (pictures with decal properties), BMP, TGA and PNG
+// loading through SDL and SDL_image, and the search path that resolves file names.
 #include "platform/scene/scene_local.h"
 
 #include <SDL.h>
+#include <SDL_image.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -90,7 +92,7 @@ std::string SearchPath::Resolve(std::string_view name) const {
     return {};
 }
 
-// ------------------------------------------------------------------ BMP loading
+// ------------------------------------------------------------------ picture loading
 
 namespace {
 
@@ -98,12 +100,34 @@ namespace {
 constexpr uint64_t kMaxPixels = uint64_t(4096) * 4096;
 constexpr uint64_t kMaxFileBytes = uint64_t(256) << 20;
 
+enum class PictureFormat { Bmp, Tga, Png };
+
+const char* FormatName(PictureFormat format) {
+    switch (format) {
+    case PictureFormat::Bmp:
+        return "BMP";
+    case PictureFormat::Tga:
+        return "TGA";
+    case PictureFormat::Png:
+        return "PNG";
+    }
+    return "?";
+}
+
 uint32_t ReadU32(std::span<const uint8_t> b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
            uint32_t(b[at + 3]) << 24;
 }
+uint32_t ReadU32BigEndian(std::span<const uint8_t> b, size_t at) {
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 |
+           uint32_t(b[at + 3]);
+}
 uint16_t ReadU16(std::span<const uint8_t> b, size_t at) {
     return uint16_t(b[at] | b[at + 1] << 8);
+}
+
+bool SizeInRange(int64_t width, int64_t height) {
+    return width > 0 && height > 0 && uint64_t(width) * uint64_t(height) <= kMaxPixels;
 }
 
 // Checks the BMP headers before the decoder sizes its buffers from them: a sane size, and for
@@ -127,8 +151,7 @@ std::string CheckBmpHeader(std::span<const uint8_t> b) {
         return "unknown BMP header";
     }
     if (height < 0) height = -height;
-    if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) > kMaxPixels)
-        return "picture size out of range";
+    if (!SizeInRange(width, height)) return "picture size out of range";
     if (bpp == 0 || bpp > 32) return "bad bit depth";
     if (compression == 0) {
         const uint64_t row = (uint64_t(width) * bpp + 31) / 32 * 4;
@@ -138,12 +161,65 @@ std::string CheckBmpHeader(std::span<const uint8_t> b) {
     return {};
 }
 
-std::shared_ptr<Texture> TextureFromSurface(SDL_Surface* loaded, std::string_view name,
-                                            LoadStatus* status) {
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+bool HasPngSignature(std::span<const uint8_t> b) {
+    return b.size() >= 8 && std::memcmp(b.data(), kPngSignature, 8) == 0;
+}
+
+// A PNG starts with its IHDR chunk: width and height (big-endian) before anything is inflated.
+std::string CheckPngHeader(std::span<const uint8_t> b) {
+    if (b.size() < 33 || ReadU32BigEndian(b, 8) != 13 || std::memcmp(b.data() + 12, "IHDR", 4))
+        return "PNG header cut short or without IHDR";
+    const uint32_t width = ReadU32BigEndian(b, 16), height = ReadU32BigEndian(b, 20);
+    if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu || !SizeInRange(width, height))
+        return "picture size out of range";
+    return {};
+}
+
+// TGA has no signature: an 18-byte header whose fields a TGA writer can produce. Colour-mapped,
+// true-colour and grey pictures, plain or run-length encoded.
+bool LooksLikeTga(std::span<const uint8_t> b) {
+    if (b.size() < 18) return false;
+    const uint8_t colorMapType = b[1], imageType = b[2], bpp = b[16];
+    const bool typeOk = imageType == 1 || imageType == 2 || imageType == 3 || imageType == 9 ||
+                        imageType == 10 || imageType == 11;
+    const bool bppOk = bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32;
+    return colorMapType <= 1 && typeOk && bppOk;
+}
+
+// Size, and pixel data that the file really holds: for run-length encoded pictures the packets
+// are walked (the decoder would fill a picture cut short with whatever its buffer held).
+std::string CheckTgaHeader(std::span<const uint8_t> b) {
+    const uint64_t idLength = b[0];
+    const uint64_t mapLength = b[1] ? ReadU16(b, 5) : 0;
+    const uint64_t mapEntryBytes = (uint64_t(b[7]) + 7) / 8;
+    const int64_t width = ReadU16(b, 12), height = ReadU16(b, 14);
+    if (!SizeInRange(width, height)) return "picture size out of range";
+    const uint64_t pixelBytes = (uint64_t(b[16]) + 7) / 8;
+    const uint64_t pixels = uint64_t(width) * uint64_t(height);
+    uint64_t at = 18 + idLength + mapLength * mapEntryBytes;
+    if (b[2] < 9) {
+        if (at + pixels * pixelBytes > b.size()) return "picture data cut short";
+        return {};
+    }
+    for (uint64_t done = 0; done < pixels;) {
+        if (at >= b.size()) return "picture data cut short";
+        const uint8_t packet = b[at++];
+        const uint64_t count = uint64_t(packet & 0x7F) + 1;
+        at += (packet & 0x80) ? pixelBytes : count * pixelBytes;
+        if (at > b.size()) return "picture data cut short";
+        done += count;
+    }
+    return {};
+}
+
+std::shared_ptr<Texture> TextureFromSurface(SDL_Surface* loaded, PictureFormat format,
+                                            std::string_view name, LoadStatus* status) {
     if (!loaded) {
         if (status)
-            *status = {false,
-                       std::string(name) + ": not a readable BMP picture (" + SDL_GetError() + ")"};
+            *status = {false, std::string(name) + ": not a readable " + FormatName(format) +
+                                  " picture (" + SDL_GetError() + ")"};
         return nullptr;
     }
     SDL_Surface* rgba = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGBA32, 0);
@@ -169,13 +245,65 @@ std::shared_ptr<Texture> TextureFromSurface(SDL_Surface* loaded, std::string_vie
     return Texture::CreateFromImage(std::move(image), name);
 }
 
+// The picture extensions tried in turn, in this order.
+constexpr std::string_view kPictureExtensions[3] = {".bmp", ".tga", ".png"};
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string FindPicture(std::string_view name, const SearchPath* path) {
+    const std::string file = path ? path->Resolve(name) : NormaliseSeparators(name);
+    return !file.empty() && IsFile(file) ? file : std::string();
+}
+
 } // namespace
+
+std::vector<std::string> PictureAlternatives(std::string_view name) {
+    std::vector<std::string> names;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return names;
+    const std::string_view ext = name.substr(dot);
+    bool known = false;
+    for (std::string_view candidate : kPictureExtensions)
+        known = known || EqualsIgnoringCase(ext, candidate);
+    if (!known) return names;
+    bool upper = true;
+    for (char c : ext.substr(1))
+        upper = upper && std::isupper(static_cast<unsigned char>(c));
+    for (std::string_view candidate : kPictureExtensions) {
+        if (EqualsIgnoringCase(ext, candidate)) continue;
+        std::string alternative(name.substr(0, dot));
+        for (char c : candidate)
+            alternative.push_back(upper ? char(std::toupper(static_cast<unsigned char>(c))) : c);
+        names.push_back(std::move(alternative));
+    }
+    return names;
+}
 
 std::shared_ptr<Texture> LoadTexture(std::string_view name, const SearchPath* path,
                                      LoadStatus* status) {
-    std::string file = path ? path->Resolve(name) : NormaliseSeparators(name);
-    if (file.empty() || !IsFile(file)) {
-        if (status) *status = {false, NotFound(name, path)};
+    std::string file = FindPicture(name, path);
+    std::vector<std::string> alternatives;
+    if (file.empty()) {
+        alternatives = PictureAlternatives(name);
+        for (const std::string& alternative : alternatives) {
+            file = FindPicture(alternative, path);
+            if (!file.empty()) break;
+        }
+    }
+    if (file.empty()) {
+        if (status) {
+            status->ok = false;
+            status->error = NotFound(name, path);
+            for (size_t i = 0; i < alternatives.size(); ++i)
+                status->error += (i ? ", " : "; also tried ") + alternatives[i];
+        }
         return nullptr;
     }
     std::ifstream in(file, std::ios::binary | std::ios::ate);
@@ -199,20 +327,43 @@ std::shared_ptr<Texture> LoadTexture(std::string_view name, const SearchPath* pa
 
 std::shared_ptr<Texture> LoadTextureFromMemory(std::span<const uint8_t> bytes,
                                                std::string_view name, LoadStatus* status) {
-    if (bytes.empty() || bytes.size() > kMaxFileBytes) {
-        if (status) *status = {false, std::string(name) + ": empty picture"};
-        return nullptr;
-    }
-    if (const std::string why = CheckBmpHeader(bytes); !why.empty()) {
+    const auto fail = [&](const std::string& why) -> std::shared_ptr<Texture> {
         if (status) *status = {false, std::string(name) + ": " + why};
         return nullptr;
+    };
+    if (bytes.empty() || bytes.size() > kMaxFileBytes) return fail("empty picture");
+    // The format is told by the content, whatever the name's extension says.
+    PictureFormat format;
+    std::string why;
+    if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') {
+        format = PictureFormat::Bmp;
+        why = CheckBmpHeader(bytes);
+    } else if (HasPngSignature(bytes)) {
+        format = PictureFormat::Png;
+        why = CheckPngHeader(bytes);
+    } else if (LooksLikeTga(bytes)) {
+        format = PictureFormat::Tga;
+        why = CheckTgaHeader(bytes);
+    } else {
+        return fail("not a BMP, TGA or PNG picture");
     }
+    if (!why.empty()) return fail(why);
     SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
-    if (!rw) {
-        if (status) *status = {false, std::string(name) + ": cannot read picture"};
-        return nullptr;
+    if (!rw) return fail("cannot read picture");
+    SDL_Surface* loaded = nullptr;
+    switch (format) {
+    case PictureFormat::Bmp:
+        loaded = SDL_LoadBMP_RW(rw, 0);
+        break;
+    case PictureFormat::Tga:
+        loaded = IMG_LoadTGA_RW(rw);
+        break;
+    case PictureFormat::Png:
+        loaded = IMG_LoadPNG_RW(rw);
+        break;
     }
-    return TextureFromSurface(SDL_LoadBMP_RW(rw, 1), name, status);
+    SDL_RWclose(rw);
+    return TextureFromSurface(loaded, format, name, status);
 }
 
 } // namespace scene

@@ -174,13 +174,24 @@ struct LoadStatus {
     explicit operator bool() const { return ok; }
 };
 
-// Loads a BMP picture into a texture named `name` (the name as given). `name` is resolved
-// through `path` when given. Returns null and fills `status` when the file is missing or is not
-// a readable BMP; never throws.
+// Loads a BMP, TGA or PNG picture into a texture named `name` (the name as given); the format
+// is told by the file's content, not its extension. An alpha channel is read into the image, but
+// the renderer draws every pixel opaque except those of a texture's transparent colour. `name`
+// is resolved through `path` when given. A name ending in ".bmp", ".tga" or ".png" (any case)
+// whose file does not exist is tried with the other two extensions (PictureAlternatives).
+// Returns null and fills `status` when no file exists (the error names `name`, the folders
+// searched and the names also tried) or the picture cannot be read; never throws.
 std::shared_ptr<Texture> LoadTexture(std::string_view name, const SearchPath* path = nullptr,
                                      LoadStatus* status = nullptr);
 
-// Decodes a BMP held in memory (for tests and archives). Null on bad data.
+// The names tried after `name` when its file is missing: the same base name with the other
+// picture extensions in the order ".bmp", ".tga", ".png", upper case when `name`'s extension is
+// all upper case. Empty for a name without one of those extensions.
+std::vector<std::string> PictureAlternatives(std::string_view name);
+
+// Decodes a BMP, TGA or PNG picture held in memory (for tests and archives). Pictures larger than
+// 4096 x 4096 pixels or whose headers promise more data than the bytes hold are refused before
+// decoding. Null on bad data.
 std::shared_ptr<Texture> LoadTextureFromMemory(std::span<const uint8_t> bytes,
                                                std::string_view name, LoadStatus* status = nullptr);
 

@@ -1,5 +1,5 @@
-// BMP decoding on arbitrary bytes: a texture comes back with a pixel buffer of its size, or
-// nothing.
+// Picture decoding (BMP, TGA, PNG, told apart by content) on arbitrary bytes: a texture comes
+// back with a pixel buffer of its size, or nothing.
 #include "platform/scene/scene.h"
 
 #include <cstdint>
