@@ -148,6 +148,9 @@ struct ModelSettings {
     std::string programDir;             // installation directory (skins under "models/")
     bool boxMode = false;               // draw hit boxes instead of skinned meshes
     int32_t team = 0;                   // local team: 0 gives blue hit boxes, others red
+    // Tools: a texture of an SMD file that cannot be loaded is noted in MDL::TextureErrors() and
+    // its faces stay untextured, instead of ending the load (the game keeps this off).
+    bool noteTextureErrors = false;
 };
 
 // =============================================================================================
@@ -333,6 +336,9 @@ public:
     const scene::SearchPath& GetTextureSearchPath() const { return TexturePath; }
     // One "FILE:LINE: reason" per animation file that ended early, in reading order.
     const std::vector<std::string>& AnimErrors() const { return AnimErrorList; }
+    // With settings.noteTextureErrors: one "FILE:LINE: reason" per texture that could not be
+    // loaded, at its first use.
+    const std::vector<std::string>& TextureErrors() const { return TextureErrorList; }
 
 private:
     struct Welder;
@@ -371,6 +377,7 @@ private:
     std::vector<std::optional<glm::mat4>> ModelToBoneCache;  // valid for the current pose
     std::vector<std::optional<glm::dmat4>> BoneToModelCache; // valid for the current pose
     std::vector<std::string> AnimErrorList;
+    std::vector<std::string> TextureErrorList;
 };
 
 // =============================================================================================

@@ -52,6 +52,7 @@ void MDL::Load(const std::shared_ptr<scene::Frame>& parent, std::string_view nom
     HitBoxes.clear();
     RenderCopies.clear();
     AnimErrorList.clear();
+    TextureErrorList.clear();
     TextureCache.clear();
 
     // 4. Texture search path and model directory.

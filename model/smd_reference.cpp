@@ -236,7 +236,11 @@ std::shared_ptr<scene::Texture> MDL::TextureNamed(const std::string& name, const
     }
     scene::LoadStatus status;
     std::shared_ptr<scene::Texture> texture = scene::LoadTexture(name, &TexturePath, &status);
-    if (!texture) in.Fail("texture \"" + name + "\" cannot be loaded: " + status.error);
+    if (!texture) {
+        const std::string reason = "texture \"" + name + "\" cannot be loaded: " + status.error;
+        if (!settings.noteTextureErrors) in.Fail(reason);
+        TextureErrorList.push_back(ModelError(in.path, in.LineNo(), reason).what());
+    }
     TextureCache.emplace_back(name, texture);
     return texture;
 }

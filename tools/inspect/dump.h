@@ -15,4 +15,11 @@ int ModelCommand(std::span<const std::string> args, std::ostream& out, std::ostr
 // map NAME [INSTALLDIR]: the map as a match builds it (INSTALLDIR: the executable's directory)
 int MapCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 
+// check FILE.qc | MAPNAME [INSTALLDIR]: every problem the game would meet with a model or a map,
+// one "FILE:LINE: text" per line; status 1 when there is any, 0 and "no problems found" else.
+int CheckCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+// True when `fileName` reads CLASS_NAME.EXT with NAME in the game's weapon table.
+bool LooksLikeWeapon(const std::string& fileName);
+
 } // namespace inspect

@@ -16,6 +16,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"model", "model [--weapon|--character] FILE.qc", inspect::ModelCommand},
     {"map", "map NAME [INSTALLDIR]", inspect::MapCommand},
+    {"check", "check FILE.qc | MAPNAME [INSTALLDIR]", inspect::CheckCommand},
 };
 
 int Usage(std::ostream& err) {

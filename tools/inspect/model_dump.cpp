@@ -29,15 +29,6 @@ std::string Vec(const glm::vec3& v) {
     return "(" + Num(v.x) + ", " + Num(v.y) + ", " + Num(v.z) + ")";
 }
 
-bool LooksLikeWeapon(const std::string& fileName) {
-    const size_t underscore = fileName.find('_');
-    if (underscore == std::string::npos || fileName.size() < underscore + 4) return false;
-    const std::string name = fileName.substr(underscore + 1, fileName.size() - underscore - 4);
-    int32_t magazine = 0, power = 0, rank = 0;
-    bool scope = false;
-    return model::CaracteristiquesArme(name, magazine, power, rank, scope);
-}
-
 std::string FrameName(const std::shared_ptr<scene::Frame>& frame) {
     return frame ? "\"" + frame->GetName() + "\"" : "none";
 }
@@ -103,6 +94,15 @@ void Print(const model::MDL& m, bool weapon, std::ostream& out) {
 }
 
 } // namespace
+
+bool LooksLikeWeapon(const std::string& fileName) {
+    const size_t underscore = fileName.find('_');
+    if (underscore == std::string::npos || fileName.size() < underscore + 4) return false;
+    const std::string name = fileName.substr(underscore + 1, fileName.size() - underscore - 4);
+    int32_t magazine = 0, power = 0, rank = 0;
+    bool scope = false;
+    return model::CaracteristiquesArme(name, magazine, power, rank, scope);
+}
 
 int ModelCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     std::string file;
