@@ -447,7 +447,7 @@ int CheckCommand(std::span<const std::string> args, std::ostream& out, std::ostr
         CheckModel(target, problems, out);
     } else {
         const fs::path installDir =
-            args.size() > 1 ? fs::path(args[1]) : sys::ExecutableDirectory();
+            args.size() > 1 ? fs::path(args[1]) : core::FindProgramDirectory();
         CheckMap(target, installDir, problems, out);
     }
     if (problems.Count() == 0) {
