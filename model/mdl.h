@@ -70,10 +70,13 @@ std::optional<int32_t> ParseInteger(std::string_view field);
 // outside the 32-bit range gives 0.
 int32_t ToLong(std::string_view value, std::string_view decimalSeparator);
 
-// Splits a trimmed data line into exactly `count` fields separated by single spaces: field k
-// starts one character after the space that ends field k-1 and the last field runs to the end of
-// the line. Each field is trimmed. False when the line has fewer than count - 1 spaces.
-bool SplitFields(std::string_view line, size_t count, std::vector<std::string_view>& fields);
+// Removes leading and trailing blanks: spaces and tabs.
+std::string_view TrimBlanks(std::string_view text);
+
+// Splits a data line into its fields: any run of blanks (spaces and tabs) separates two fields,
+// and blanks at either end of the line are ignored. `fields` receives them in order (none for a
+// blank line).
+void SplitFields(std::string_view line, std::vector<std::string_view>& fields);
 
 // Bone-name normalisation: every " " becomes "_", then every "-" becomes "D".
 std::string NormaliseName(std::string_view name);

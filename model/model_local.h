@@ -45,16 +45,20 @@ double FieldDouble(const LineReader& in, std::string_view field, std::string_vie
                    const char* what);
 int32_t FieldInteger(const LineReader& in, std::string_view field, const char* what);
 
-// Splits into exactly `count` fields or fails the reader's current line.
+// Splits a data line (SplitFields) into exactly `count` fields, or at least `count`, or fails the
+// reader's current line naming the counts.
 void RequireFields(const LineReader& in, std::string_view line, size_t count,
                    std::vector<std::string_view>& fields);
+void RequireAtLeastFields(const LineReader& in, std::string_view line, size_t count,
+                          std::vector<std::string_view>& fields);
 
 // One line of an SMD nodes section: `index "name" parent`. The index field is not read: a node's
 // index is its place in the section.
 struct NodeLine {
     std::string_view name; // between the first two double quotes, blanks trimmed; a view of the
                            // reader's text, valid until the reader is closed
-    int32_t parent = -1;   // the field after the closing quote; -1 for a root
+    int32_t parent = -1;   // the field after the closing quote (blanks and tabs around it
+                           // ignored); -1 for a root
 };
 
 // Reads the next line of a nodes section (the line after "nodes", then each following one) into

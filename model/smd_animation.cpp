@@ -70,13 +70,15 @@ bool MDL::ReadAnimation(LineReader& in, scene::AnimationSet& set, bool blend, in
             haveLine = in.Next(line);
         } else if (trimmed.find("time") != std::string_view::npos) {
             // 5. Time block: keys at frame t for every mapped node of the block.
-            const size_t space = trimmed.find(' ');
-            if (space == std::string_view::npos) in.Fail("a time line needs its frame number");
-            const int32_t t = FieldInteger(in, TrimSpaces(trimmed.substr(space + 1)), "the frame");
+            // The frame number follows the line's first space (its first tab when it has none).
+            size_t blank = trimmed.find(' ');
+            if (blank == std::string_view::npos) blank = trimmed.find('\t');
+            if (blank == std::string_view::npos) in.Fail("a time line needs its frame number");
+            const int32_t t = FieldInteger(in, TrimBlanks(trimmed.substr(blank + 1)), "the frame");
             lastTime = t;
             line = in.Require("a time block");
             while (line.find("time") == std::string_view::npos && line != "end") {
-                RequireFields(in, TrimSpaces(line), 7, f);
+                RequireFields(in, line, 7, f);
                 const int32_t node = FieldInteger(in, f[0], "the node index");
                 const double x = FieldDouble(in, f[1], sep, "x");
                 const double y = FieldDouble(in, f[2], sep, "y");

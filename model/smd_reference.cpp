@@ -173,7 +173,7 @@ bool ReadNodeLine(LineReader& in, NodeLine& node) {
     if (!quoted) in.Fail("a node line needs its bone name in double quotes");
     const size_t second = line.find('"', line.find('"') + 1);
     node.name = *quoted;
-    node.parent = FieldInteger(in, TrimSpaces(line.substr(second + 1)), "the parent index");
+    node.parent = FieldInteger(in, TrimBlanks(line.substr(second + 1)), "the parent index");
     return true;
 }
 
@@ -210,7 +210,7 @@ void MDL::ReadPose(LineReader& in) {
     std::vector<std::string_view> f;
     std::string_view line;
     while ((line = in.Require("the time 0 block (no \"end\" line)")) != "end") {
-        RequireFields(in, TrimSpaces(line), 7, f);
+        RequireFields(in, line, 7, f);
         const int32_t bone = FieldInteger(in, f[0], "the bone index");
         const std::string_view sep = settings.decimalSeparator;
         const float x = FieldSingle(in, f[1], sep, "x");
@@ -249,15 +249,42 @@ namespace {
 
 // One vertex line of a triangle, in the model's axes.
 struct TriangleVertex {
-    int32_t bone = 0;
+    int32_t bone = 0;         // the line's own bone
+    int32_t linkBone = 0;     // the bone the vertex rides (its heaviest link, else its own bone)
     glm::vec3 position{0.0f}; // (y, -x, z) of the file
     glm::vec3 normal{0.0f};
     float u = 0, v = 0; // v negated
 };
 
+// The bone a vertex rides: the link of greatest weight (the first of equal ones) when the line
+// carries links after its nine fields (a count, then that many bone and weight pairs), else the
+// line's own bone. Bones are range-checked by the caller.
+int32_t RiddenBone(const LineReader& in, int32_t ownBone, std::string_view sep,
+                   std::span<const std::string_view> f) {
+    if (f.size() == 9) return ownBone;
+    const int32_t count = FieldInteger(in, f[9], "the link count");
+    if (count < 0 || f.size() != 10 + 2 * size_t(count)) {
+        in.Fail("a vertex line with link count " + std::to_string(count) + " needs " +
+                (count < 0 ? std::string("a count of 0 or more")
+                           : std::to_string(10 + 2 * size_t(count)) + " fields") +
+                ", it has " + std::to_string(f.size()));
+    }
+    int32_t bone = ownBone;
+    float heaviest = 0.0f;
+    for (int32_t k = 0; k < count; ++k) {
+        const int32_t linkBone = FieldInteger(in, f[10 + 2 * size_t(k)], "a link's bone");
+        const float weight = FieldSingle(in, f[11 + 2 * size_t(k)], sep, "a link's weight");
+        if (k == 0 || weight > heaviest) {
+            bone = linkBone;
+            heaviest = weight;
+        }
+    }
+    return bone;
+}
+
 TriangleVertex ReadVertexLine(const LineReader& in, std::string_view line, std::string_view sep,
                               std::vector<std::string_view>& f) {
-    RequireFields(in, TrimSpaces(line), 9, f);
+    RequireAtLeastFields(in, line, 9, f);
     TriangleVertex t;
     t.bone = FieldInteger(in, f[0], "the bone index");
     const double x = -FieldDouble(in, f[1], sep, "x");
@@ -268,6 +295,7 @@ TriangleVertex ReadVertexLine(const LineReader& in, std::string_view line, std::
     t.u = FieldSingle(in, f[7], sep, "u");
     t.v = float(-FieldDouble(in, f[8], sep, "v"));
     t.position = glm::vec3(y, float(x), z);
+    t.linkBone = RiddenBone(in, t.bone, sep, f);
     return t;
 }
 
@@ -299,14 +327,17 @@ void MDL::ReadTriangles(LineReader& in) {
             material->ambient = glm::vec3(0.5f);
             texture = TextureNamed(textureName, in);
         }
-        // 2-3. Three vertices, carried into their bones' frames.
+        // 2-3. Three vertices, each carried into the frame of the bone it rides.
         TriangleVertex v[3];
         for (TriangleVertex& t : v) {
             t = ReadVertexLine(in, in.Require("a triangle (three vertex lines)"), sep, f);
-            if (t.bone < 0 || t.bone >= BoneCount) {
-                in.Fail("bone index " + std::to_string(t.bone) + " outside the skeleton of " +
-                        std::to_string(BoneCount) + " bones");
+            for (const int32_t b : {t.bone, t.linkBone}) {
+                if (b < 0 || b >= BoneCount) {
+                    in.Fail("bone index " + std::to_string(b) + " outside the skeleton of " +
+                            std::to_string(BoneCount) + " bones");
+                }
             }
+            t.bone = t.linkBone;
             t.position = glm::vec3(ModelToBone(t.bone) * glm::vec4(t.position, 1.0f));
         }
         // 4-5. Rigid face on the bone's own mesh, or skinned face on the group's mesh.

@@ -45,18 +45,21 @@ std::string ReplaceFirst(std::string_view text, char character, std::string_view
     return result;
 }
 
-bool SplitFields(std::string_view line, size_t count, std::vector<std::string_view>& fields) {
+std::string_view TrimBlanks(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
     fields.clear();
-    if (count == 0) return true;
-    size_t start = 0;
-    for (size_t k = 0; k + 1 < count; ++k) {
-        const size_t space = line.find(' ', start);
-        if (space == std::string_view::npos) return false;
-        fields.push_back(TrimSpaces(line.substr(start, space - start)));
-        start = space + 1;
+    size_t start = line.find_first_not_of(" \t");
+    while (start != std::string_view::npos) {
+        const size_t end = line.find_first_of(" \t", start);
+        fields.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
+        start = end == std::string_view::npos ? end : line.find_first_not_of(" \t", end);
     }
-    fields.push_back(TrimSpaces(line.substr(start)));
-    return true;
 }
 
 std::string NormaliseName(std::string_view name) {
@@ -276,9 +279,20 @@ int32_t FieldInteger(const LineReader& in, std::string_view field, const char* w
 
 void RequireFields(const LineReader& in, std::string_view line, size_t count,
                    std::vector<std::string_view>& fields) {
-    if (!SplitFields(line, count, fields)) {
-        in.Fail("expected " + std::to_string(count) +
-                " fields separated by single spaces: " + Quote(line));
+    SplitFields(line, fields);
+    if (fields.size() != count) {
+        in.Fail("expected " + std::to_string(count) + " fields separated by blanks, found " +
+                std::to_string(fields.size()) + ": " + Quote(line));
+    }
+}
+
+void RequireAtLeastFields(const LineReader& in, std::string_view line, size_t count,
+                          std::vector<std::string_view>& fields) {
+    SplitFields(line, fields);
+    if (fields.size() < count) {
+        in.Fail("expected at least " + std::to_string(count) +
+                " fields separated by blanks, found " + std::to_string(fields.size()) + ": " +
+                Quote(line));
     }
 }
 

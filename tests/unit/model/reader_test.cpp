@@ -147,6 +147,59 @@ TEST(Smd, SkeletonPoseNamesAndSpecialBones) {
     EXPECT_EQ(m->ChercheFrames("bip01_head"), nullptr);
 }
 
+// Data lines written with doubled blanks and tabs, as exporters and hands write them, and vertex
+// lines with weight links: the vertex rides its heaviest link, or its own bone without links.
+TEST(Smd, BlankSeparatedFieldsAndVerticesOnTheirHeaviestLink) {
+    ModelDir dir;
+    dir.WriteBmp("skin.bmp");
+    dir.Write("ref.smd", "version 1\n"
+                         "nodes\n"
+                         "0 \"root\" -1\n"
+                         "1 \"arm\"\t0\n"
+                         "end\n"
+                         "skeleton\n"
+                         "time 0\n"
+                         "0 0 0 0 0 0 0\n"
+                         "  1  0\t0 10  0 0\t0 \n"
+                         "end\n"
+                         "triangles\n"
+                         "skin.bmp\n"
+                         "0 -1 2 13 0 0 1 0 0 0\n"
+                         "0\t-3 4 15 0 0 1 1 0  1 1 1.0\n"
+                         "1 -5 6 17 0 0 1 0 1 2 0 0.75 1 0.25\n"
+                         "end\n");
+    dir.Write("idle.smd", "nodes\n0 \"root\" -1\n1 \"arm\" 0\nend\n"
+                          "time\t0\n1\t0  0 12 0 0 0\nend\n");
+    dir.Write("test.qc", Qc("$sequence \"idle\"\n"));
+    auto m = LoadModel(dir);
+    ASSERT_EQ(m->GetBoneCount(), 2);
+    EXPECT_EQ(m->GetBoneParents()[1], 0);
+    EXPECT_EQ(m->GetBones()[1]->GetPosition(nullptr), glm::vec3(0, 0, 10));
+
+    // Vertices are added third, second, first. File (x, y, z) is (y, -x, z) in the model; the
+    // arm stands 10 up the z axis.
+    ASSERT_EQ(m->GetSkinGroupCount(), 1);
+    const model::SkinGroup& g = m->GetSkinGroups()[0];
+    ASSERT_EQ(g.Links.size(), 2u);
+    // The third vertex's own bone is the arm, but its heavier link is the root; the first has a
+    // link count of 0 and rides its own bone, the root.
+    EXPECT_EQ(g.Links[0].Frame, m->GetBones()[0]);
+    EXPECT_EQ(g.Links[0].VertexIndices, (std::vector<int32_t>{0, 2}));
+    EXPECT_EQ(g.Links[0].LocalPositions,
+              (std::vector<glm::vec3>{glm::vec3(6, 5, 17), glm::vec3(2, 1, 13)}));
+    // The second vertex's own bone is the root; its one link puts it on the arm.
+    EXPECT_EQ(g.Links[1].Frame, m->GetBones()[1]);
+    EXPECT_EQ(g.Links[1].VertexIndices, (std::vector<int32_t>{1}));
+    EXPECT_EQ(g.Links[1].LocalPositions, (std::vector<glm::vec3>{glm::vec3(4, 3, 5)}));
+
+    // The animation key line with a tab and doubled blanks keys the arm (its set's first
+    // animation: the file's y motion dropped).
+    ASSERT_EQ(m->NbAni, 1);
+    EXPECT_TRUE(m->AnimErrors().empty()) << m->AnimErrors()[0];
+    m->GetAnimSets()[0]->SetTime(0.0f);
+    EXPECT_EQ(m->GetBones()[1]->GetPosition(nullptr), glm::vec3(0, 0, 12));
+}
+
 TEST(Smd, WeldingComparesBoneLocalPositionAndTextureCoordinates) {
     ModelDir dir;
     dir.WriteBmp("skin.bmp");
@@ -277,8 +330,15 @@ TEST(Smd, ErrorsNameTheFileAndLine) {
     const std::string tri = "triangles\nskin.bmp\n";
     const Case cases[] = {
         {"bad number in the pose", "nodes\n0 \"a\" -1\nend\ntime 0\n0 0 x 0 0 0 0\nend\n", 5},
-        {"two spaces", "nodes\n0 \"a\" -1\nend\ntime 0\n0 0  0 0 0 0 0\nend\n", 5},
-        {"tab separated", "nodes\n0 \"a\" -1\nend\ntime 0\n0\t0 0 0 0 0 0\nend\n", 5},
+        {"eight pose fields", "nodes\n0 \"a\" -1\nend\ntime 0\n0 0 0 0 0 0 0 0\nend\n", 5},
+        {"link count not a number", "nodes\n0 \"a\" -1\nend\n" + tri + "0 0 0 0 0 0 1 0 0 x\n", 6},
+        {"negative link count", "nodes\n0 \"a\" -1\nend\n" + tri + "0 0 0 0 0 0 1 0 0 -1\n", 6},
+        {"link pairs cut short", "nodes\n0 \"a\" -1\nend\n" + tri + "0 0 0 0 0 0 1 0 0 2 0 1.0\n",
+         6},
+        {"link weight not a number",
+         "nodes\n0 \"a\" -1\nend\n" + tri + "0 0 0 0 0 0 1 0 0 1 0 heavy\n", 6},
+        {"link bone outside the skeleton",
+         "nodes\n0 \"a\" -1\nend\n" + tri + "0 0 0 0 0 0 1 0 0 1 4 1.0\n", 6},
         {"missing end of nodes", "nodes\n0 \"a\" -1\n", 3},
         {"parent out of range", "nodes\n0 \"a\" 3\nend\n", 2},
         {"pose bone out of range", "nodes\n0 \"a\" -1\nend\ntime 0\n1 0 0 0 0 0 0\nend\n", 5},

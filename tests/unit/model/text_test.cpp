@@ -32,14 +32,13 @@ TEST(Text, NamesFieldsAndTrimming) {
     EXPECT_EQ(QuotedName("3 \"  Bip01 Head \" 1 2"), "Bip01 Head");
     EXPECT_FALSE(QuotedName("no \"quote"));
 
+    // Data lines: any run of spaces and tabs separates fields; blanks at the ends do not count.
     std::vector<std::string_view> f;
-    ASSERT_TRUE(SplitFields("1 2.5 x y z", 3, f));
-    EXPECT_EQ(f[0], "1");
-    EXPECT_EQ(f[1], "2.5");
-    EXPECT_EQ(f[2], "x y z"); // the last field runs to the end of the line
-    ASSERT_TRUE(SplitFields("1  2 3", 3, f));
-    EXPECT_EQ(f[1], "");                       // two spaces make an empty field
-    EXPECT_FALSE(SplitFields("1\t2 3", 3, f)); // a tab is no separator
+    SplitFields(" \t1  2.5\tx \t y ", f);
+    EXPECT_EQ(f, (std::vector<std::string_view>{"1", "2.5", "x", "y"}));
+    SplitFields(" \t ", f);
+    EXPECT_TRUE(f.empty());
+    EXPECT_EQ(TrimBlanks("\t -1 \t"), "-1");
 }
 
 TEST(Text, NumbersHonourTheDecimalSeparatorWithoutTouchingTheCLocale) {
