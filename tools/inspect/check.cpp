@@ -310,29 +310,45 @@ int TextureLine(const fs::path& meshFile, const std::string& name) {
     return 0;
 }
 
+// Where a file map's pieces are found, as ReadMapFile finds them: its definition in the first
+// map folder that holds it (the player's, then the installation's), its meshes there or else in
+// the installation's map folder, its textures in its own content folder or else the
+// installation's.
+struct MapPlace {
+    fs::path mapDir;            // the folder that holds the definition file
+    scene::SearchPath meshPath; // mapDir, then the installation's map folder
+    model::Class1 own, installed;
+    std::string TextureFolders() const {
+        const std::string ownFolder = (fs::path(own.programDir) / "map" / "textures").string();
+        const std::string installedFolder =
+            (fs::path(installed.programDir) / "map" / "textures").string();
+        return ownFolder == installedFolder ? ownFolder : ownFolder + " nor " + installedFolder;
+    }
+};
+
 // Loads one map mesh as ReadMapFile does, noting the textures the callback cannot find.
-std::shared_ptr<scene::MeshBuilder> CheckMapMesh(const fs::path& mapDir, const std::string& file,
-                                                 const model::Class1& textures,
+std::shared_ptr<scene::MeshBuilder> CheckMapMesh(const MapPlace& place, const std::string& file,
                                                  Problems& problems) {
-    scene::SearchPath path;
-    path.AddFolder(mapDir.string());
     std::vector<std::string> missing;
     const scene::TextureCallback callback = [&](const std::string& textureName) {
-        std::shared_ptr<scene::Texture> t = textures.LoadTexture(textureName);
+        std::shared_ptr<scene::Texture> t = place.own.LoadTexture(textureName);
+        if (!t && place.own.programDir != place.installed.programDir)
+            t = place.installed.LoadTexture(textureName);
         if (!t && std::find(missing.begin(), missing.end(), textureName) == missing.end())
             missing.push_back(textureName);
         return t;
     };
     auto builder = scene::MeshBuilder::Create();
-    const scene::LoadStatus status = scene::LoadXIntoMeshBuilder(*builder, file, &path, callback);
+    const scene::LoadStatus status =
+        scene::LoadXIntoMeshBuilder(*builder, file, &place.meshPath, callback);
     if (!status) {
-        problems.AddLocated(status.error.empty() ? (mapDir / file).string() + ": cannot be read"
-                                                 : status.error);
+        problems.AddLocated(status.error.empty() ? file + ": cannot be read" : status.error);
         return nullptr;
     }
+    const fs::path meshFile = place.meshPath.Resolve(file);
     for (const std::string& t : missing) {
-        problems.Add((mapDir / file).string(), TextureLine(mapDir / file, t),
-                     "texture \"" + t + "\" not found in " + (mapDir / "textures").string() +
+        problems.Add(meshFile.string(), TextureLine(meshFile, t),
+                     "texture \"" + t + "\" not found in " + place.TextureFolders() +
                          " (nor under its other picture extensions)");
     }
     return builder;
@@ -340,17 +356,36 @@ std::shared_ptr<scene::MeshBuilder> CheckMapMesh(const fs::path& mapDir, const s
 
 int CheckMap(const std::string& mapName, const fs::path& installDir, Problems& problems,
              std::ostream& out) {
-    const fs::path mapDir = installDir / "map";
-    const fs::path definition = mapDir / (mapName + ".map");
     out << "checking map " << mapName << " in " << installDir.string() << "\n";
     if (mapName == "couloirs" || mapName == "entrepot") {
         out << "(a built-in map: nothing to check)\n";
         return 0;
     }
+    const std::vector<fs::path> folders = core::MapFolders(installDir);
+    MapPlace place;
+    place.mapDir = folders.back();
+    for (const fs::path& folder : folders) {
+        if (fs::is_regular_file(folder / (mapName + ".map"))) {
+            place.mapDir = folder;
+            break;
+        }
+    }
+    const fs::path definition = place.mapDir / (mapName + ".map");
+    out << "map folder " << place.mapDir.string() << "\n";
+    place.meshPath.AddFolder(place.mapDir.string());
+    if (place.mapDir != installDir / "map") place.meshPath.AddFolder((installDir / "map").string());
+    place.own.programDir = place.mapDir.parent_path().string();
+    place.installed.programDir = installDir.string();
+
     std::optional<core::MapDefinition> def;
-    if (const std::optional<std::vector<std::string>> lines = ReadLines(definition); !lines) {
-        problems.Add(definition.string(), 0,
-                     "missing: the map definition file (sky, light, four spawn points, scale)");
+    if (!fs::is_regular_file(definition)) {
+        std::string where;
+        for (const fs::path& folder : folders)
+            where += (where.empty() ? "" : " nor in ") + folder.string();
+        problems.Add(mapName + ".map", 0,
+                     "missing: the map definition file (sky, light, four spawn points, scale) is "
+                     "neither in " +
+                         where);
     } else {
         std::ifstream in(definition, std::ios::binary);
         std::ostringstream text;
@@ -362,30 +397,32 @@ int CheckMap(const std::string& mapName, const fs::path& installDir, Problems& p
             problems.AddLocated(e.what());
         }
     }
+    place.own.skyName = place.installed.skyName = def ? def->skyName : std::string();
 
-    model::Class1 textures;
-    textures.programDir = installDir.string();
-    textures.skyName = def ? def->skyName : std::string();
     const float meshScale = def ? float(def->meshScale) : 24.0f;
     std::shared_ptr<scene::MeshBuilder> floor;
     for (const char* suffix : {".sol", ".mur", ".lad", ".pla"}) {
         const std::string file = mapName + suffix;
-        if (!fs::is_regular_file(mapDir / file)) {
-            if (std::string_view(suffix) != ".lad")
-                problems.Add((mapDir / file).string(), 0,
+        const bool ladder = std::string_view(suffix) == ".lad";
+        // Ladders come only from the map's own folder; the other pieces from the search path.
+        if (ladder ? !fs::is_regular_file(place.mapDir / file)
+                   : place.meshPath.Resolve(file).empty()) {
+            if (!ladder)
+                problems.Add((place.mapDir / file).string(), 0,
                              std::string("missing: the map's ") +
                                  (suffix == std::string_view(".sol")   ? "floors"
                                   : suffix == std::string_view(".mur") ? "walls"
                                                                        : "ceilings"));
             continue;
         }
-        auto mesh = CheckMapMesh(mapDir, file, textures, problems);
+        auto mesh = CheckMapMesh(place, file, problems);
         if (mesh && std::string_view(suffix) == ".sol") floor = mesh;
     }
-    if (!fs::is_regular_file(mapDir / "boite.x")) {
-        problems.Add((mapDir / "boite.x").string(), 0, "missing: the sky box mesh of every map");
+    if (place.meshPath.Resolve("boite.x").empty()) {
+        problems.Add((installDir / "map" / "boite.x").string(), 0,
+                     "missing: the sky box mesh of every map");
     } else {
-        CheckMapMesh(mapDir, "boite.x", textures, problems);
+        CheckMapMesh(place, "boite.x", problems);
     }
 
     // Spawn points: the floor ray of a player placed there must find the floor below, within the

@@ -17,10 +17,19 @@ struct ToolRun {
     std::string out;
 };
 
-ToolRun Check(const std::string& args) {
+// A settings folder of no one: the player's data folder under it holds no map.
+std::string NoPlayersMaps() {
+    return "TARNHOLD_HOME=" +
+           (fs::temp_directory_path() / ("tarnhold-check-nobody-" + std::to_string(::getpid())))
+               .string() +
+           " ";
+}
+
+// Runs tarnhold-inspect check with `args`; `env` ("NAME=value ") goes before the command.
+ToolRun Check(const std::string& args, const std::string& env = NoPlayersMaps()) {
     ToolRun run;
     const std::string command =
-        std::string(TARNHOLD_INSTALL_DIR) + "/tarnhold-inspect check " + args + " 2>&1";
+        env + std::string(TARNHOLD_INSTALL_DIR) + "/tarnhold-inspect check " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
     char buffer[4096];
@@ -179,4 +188,41 @@ TEST(Check, BrokenMapListsEveryProblemWithItsLine) {
         run.out.find(" above the floor, more than 52.5: a player placed there cannot move\n", high),
         std::string::npos);
     EXPECT_NE(run.out.find("\n6 problems\n"), std::string::npos) << run.out;
+}
+
+// A downloaded map lives in the player's data folder (TARNHOLD_HOME/data/map): it is checked
+// there, borrowing the installation's sky box and textures as the game does, and a texture
+// found in neither folder names both.
+TEST(Check, DownloadedMapIsCheckedInThePlayersFolder) {
+    modeltest::ModelDir home;
+    const fs::path map = fs::path(home.Path()) / "data" / "map";
+    fs::create_directories(map / "textures");
+    for (const char* suffix : {".map", ".sol", ".mur", ".pla"}) {
+        std::string text = ReadText(Installed() / "map" / (std::string("cour") + suffix));
+        std::ofstream(map / (std::string("ruelle") + suffix), std::ios::binary) << text;
+    }
+    // Its own bricks; everything else comes from the installation.
+    fs::copy_file(Installed() / "map" / "textures" / "brique.bmp", map / "textures" / "brique.bmp");
+    const std::string env = "TARNHOLD_HOME=" + home.Path() + " ";
+    const auto run = [&](const std::string& args) {
+        return Check(args + " " + Installed().string(), env);
+    };
+    ToolRun ok = run("ruelle");
+    EXPECT_EQ(ok.status, 0) << ok.out;
+    EXPECT_NE(ok.out.find("map folder " + map.string() + "\n"), std::string::npos) << ok.out;
+
+    std::string sol = ReadText(map / "ruelle.sol");
+    std::ofstream(map / "ruelle.sol", std::ios::binary)
+        << Replace(sol, "\"pave.bmp\"", "\"pavement.bmp\"");
+    const ToolRun bad = run("ruelle");
+    EXPECT_EQ(bad.status, 1);
+    const int line = LineContaining(ReadText(map / "ruelle.sol"), "\"pavement.bmp\"");
+    EXPECT_NE(bad.out.find((map / "ruelle.sol").string() + ":" + std::to_string(line) +
+                           ": texture \"pavement.bmp\" not found in " +
+                           (map.parent_path() / "map" / "textures").string() + " nor " +
+                           (Installed() / "map" / "textures").string() +
+                           " (nor under its other picture extensions)\n"),
+              std::string::npos)
+        << bad.out;
+    EXPECT_NE(bad.out.find("\n1 problem\n"), std::string::npos) << bad.out;
 }
