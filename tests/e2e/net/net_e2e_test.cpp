@@ -1,11 +1,10 @@
 // Networked matches between real `tarnhold` processes over loopback, started without the lobby
 // (TARNHOLD_MATCH with TARNHOLD_NET): both machines get into one match and announce each other,
 // chat crosses, and leaving is seen by the one who stays, who becomes host if the host left.
-#include <gtest/gtest.h>
 #include "tests/support/discovery_port.h"
+#include <gtest/gtest.h>
 
 #include "tests/e2e/app/process.h"
-
 
 #include <memory>
 

@@ -121,7 +121,8 @@ TEST_F(HeadlessWindow, ScriptChoosesInListsChecksBoxesAndClicksOptionsAndLabels)
     // An entry the list does not have waits (the list may still be filling); a disabled label
     // is not clicked, and the script waits for it to be enabled.
     Run("select Maps 7\n");
-    for (int i = 0; i < 5; ++i) window::Yield();
+    for (int i = 0; i < 5; ++i)
+        window::Yield();
     EXPECT_FALSE(automation::IsFinished());
     screen->maps.push_back("A");
     screen->maps.push_back("B");
@@ -133,7 +134,8 @@ TEST_F(HeadlessWindow, ScriptChoosesInListsChecksBoxesAndClicksOptionsAndLabels)
 
     screen->fightEnabled = false;
     Run("check \"Full screen\" off\npress \"LET'S FIGHT\"\n");
-    for (int i = 0; i < 5; ++i) window::Yield();
+    for (int i = 0; i < 5; ++i)
+        window::Yield();
     EXPECT_FALSE(screen->full);
     EXPECT_EQ(screen->fights, 1);
     EXPECT_FALSE(automation::IsFinished());
