@@ -28,9 +28,12 @@ function(tarnhold_test binary)
     TARNHOLD_INSTALL_DIR="${TARNHOLD_INSTALL_DIR}"
     TARNHOLD_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TARNHOLD_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  # A test that names no data folder of its own writes the player's data (the corridor's logos,
+  # downloads) under the build tree, never into the home folder of whoever runs the tests.
   gtest_discover_tests(${binary}
     TEST_PREFIX "${ARG_PREFIX}."
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+               ENVIRONMENT "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data/${binary}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
