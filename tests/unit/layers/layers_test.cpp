@@ -1,11 +1,11 @@
 // The source tree against its rules: every include follows the module order of
 // cmake/layers.txt, and every C++ file is formatted as .clang-format says.
+#include "tests/support/command.h"
 #include "tests/support/resource.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -161,13 +161,7 @@ TEST(Layers, EverySourceIsFormatted) {
     const bool haveClangFormat = std::system("command -v clang-format >/dev/null 2>&1") == 0;
     TARNHOLD_REQUIRE_RESOURCE(haveClangFormat, "clang-format (scripts/setup installs it)");
     const std::string command = "\"" + (kRoot / "scripts" / "format").string() + "\" --check 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[4096];
-    while (const size_t n = fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    const int status = pclose(pipe);
+    const auto [status, output] = testsupport::RunCommand(command);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("are formatted"), std::string::npos) << output;
 }

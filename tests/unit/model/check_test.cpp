@@ -1,21 +1,17 @@
 // tarnhold-inspect check: every problem of a broken copy of the generated content, each with
 // its file and line, and none on the content as the build installs it.
+#include "tests/support/command.h"
 #include "tests/unit/model/model_files.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using ToolRun = testsupport::CommandRun;
 
 // A settings folder of no one: the player's data folder under it holds no map.
 std::string NoPlayersMaps() {
@@ -27,18 +23,8 @@ std::string NoPlayersMaps() {
 
 // Runs tarnhold-inspect check with `args`; `env` ("NAME=value ") goes before the command.
 ToolRun Check(const std::string& args, const std::string& env = NoPlayersMaps()) {
-    ToolRun run;
-    const std::string command =
-        env + std::string(TARNHOLD_INSTALL_DIR) + "/tarnhold-inspect check " + args + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return testsupport::RunCommand(env + std::string(TARNHOLD_INSTALL_DIR) +
+                                   "/tarnhold-inspect check " + args + " 2>&1");
 }
 
 std::string ReadText(const fs::path& file) {

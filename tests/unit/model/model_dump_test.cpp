@@ -1,31 +1,16 @@
 // tarnhold-inspect model: stable text of a loaded model, and errors with file and line.
+#include "tests/support/command.h"
 #include "tests/unit/model/model_files.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <sys/wait.h>
-
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using ToolRun = testsupport::CommandRun;
 
 ToolRun Inspect(const std::string& args) {
-    ToolRun run;
-    const std::string command =
-        std::string(TARNHOLD_INSTALL_DIR) + "/tarnhold-inspect " + args + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return testsupport::RunCommand(std::string(TARNHOLD_INSTALL_DIR) + "/tarnhold-inspect " + args +
+                                   " 2>&1");
 }
 
 } // namespace
