@@ -1,0 +1,142 @@
+// bots/nav.h — the navigation graph computer-controlled players walk by.
+//
+// Index
+//   1. Nodes, edges and paths
+//   2. NavGraph: building from a map, queries (nearest node, path, roaming, reachability)
+//   3. The map's spawn points
+//
+// The graph is built from a loaded map (player::World), built-in or from files, with no
+// waypoints made by hand: points are sampled on a grid over the floor meshes and kept where the
+// player's floor ray stands a player; an edge joins two points when a player holding the
+// forward key walks from one to the other under the player's own rules (the wall probe, the
+// ladder probe and the floor ray of player/collisions.cpp, moved as player/controls.cpp moves
+// the body). Stairs are walked, ledges are dropped from only where the floor ray lets a player
+// fall, and ladders are climbed from in front of them to the floor at their top.
+//
+// Coordinates are scene coordinates (the scene frame's, which are its root's in a match), in
+// scene units; a node's position is where `joueur` stands there: 2.5 above the floor. A graph
+// is immutable once built; every query is const and may be called from the user-interface
+// thread at any time, but allocates (call it when a bot plans, not every frame).
+#pragma once
+
+#include "player/player.h"
+
+#include <glm/vec3.hpp>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace bots {
+
+// ---------------------------------------------------------------------------------------------
+// 1. Nodes, edges and paths
+// ---------------------------------------------------------------------------------------------
+
+using NodeId = uint32_t;                       // index in NavGraph::Nodes()
+using EdgeId = uint32_t;                       // index in NavGraph::Edges()
+inline constexpr NodeId kNoNode = 0xFFFFFFFFu; // no such node (empty graph, no path)
+
+// How a player takes an edge. Every kind is taken the same way: face the edge's end and hold
+// the forward key; the kind says what happens on the way.
+enum class EdgeKind : uint8_t {
+    Walk = 0,   // along the floor, stairs included (height changes by less than a unit a step)
+    Drop = 1,   // off a ledge: the body falls on the way, one unit a step
+    Ladder = 2, // into a ladder: the body climbs it, then steps onto the floor at its top
+};
+
+struct NavNode {
+    glm::vec3 position{0.0f}; // where joueur stands: 2.5 above the floor (scene coordinates)
+};
+
+struct NavEdge {
+    NodeId from = kNoNode;
+    NodeId to = kNoNode;
+    EdgeKind kind = EdgeKind::Walk;
+    // What taking the edge costs, in scene units walked: the horizontal distance, plus the
+    // height climbed on a ladder twice over (a climbing body rises half as fast as a walking
+    // one advances). Never less than the horizontal distance between the two nodes.
+    float cost = 0.0f;
+};
+
+// A path through the graph: the nodes in order, the edge taken between each node and the next
+// (edges[i] leads from nodes[i] to nodes[i + 1]), and the nodes' positions as the waypoints to
+// walk through. The first node is the one nearest the start; a bot already past it goes on to
+// the second.
+struct NavPath {
+    std::vector<NodeId> nodes;
+    std::vector<EdgeId> edges;
+    std::vector<glm::vec3> waypoints; // positions of `nodes` (scene coordinates)
+    float cost = 0.0f;                // sum of the edges' costs
+};
+
+// ---------------------------------------------------------------------------------------------
+// 2. NavGraph
+// ---------------------------------------------------------------------------------------------
+
+class NavGraph {
+public:
+    // Distance between neighbouring sample points, scene units.
+    static constexpr float kSpacing = 2.0f;
+
+    NavGraph() = default; // empty: no node, every query finds nothing
+
+    // Builds the graph of the map `world` describes (floorFrame, wallFrame, ladderFrame,
+    // sectionFrames, mapScale, modelScale; sceneFrame's coordinates). The map is loaded and
+    // no player moves while it runs. The corridor sections are made pickable while the graph
+    // is built, so both are covered, and get their own traversal options back before it
+    // returns. A world without a floor gives an empty graph. Load time: about a second for a
+    // map of a few thousand square units.
+    static NavGraph Build(const player::World& world);
+
+    // Builds a graph from its parts (a stored graph). Edges are sorted by their start; false
+    // (and `graph` left empty) when an edge names a node out of range.
+    static bool FromParts(std::vector<NavNode> nodes, std::vector<NavEdge> edges, NavGraph& graph);
+
+    std::span<const NavNode> Nodes() const { return nodes_; }
+    std::span<const NavEdge> Edges() const { return edges_; } // sorted by `from`
+    // The edges leaving `node` (empty for kNoNode or out of range).
+    std::span<const NavEdge> EdgesFrom(NodeId node) const;
+    // Id of an edge of EdgesFrom(node) or Edges().
+    EdgeId IdOf(const NavEdge& edge) const { return EdgeId(&edge - edges_.data()); }
+    bool Empty() const { return nodes_.empty(); }
+
+    // The node nearest `position`, heights counting three times (a node on the floor above or
+    // below is farther than one beside); kNoNode for an empty graph.
+    NodeId NearestNode(const glm::vec3& position) const;
+
+    // The cheapest path (A*) from the node nearest `from` to the node nearest `to`, never
+    // taking an edge of `avoid` (a bot that made no progress along an edge avoids it and asks
+    // again). False, with `path` emptied, when no such path exists.
+    bool FindPath(const glm::vec3& from, const glm::vec3& to, std::span<const EdgeId> avoid,
+                  NavPath& path) const;
+
+    // True when each of the two nodes can be reached from the other.
+    bool Connected(NodeId a, NodeId b) const;
+
+    // A node a bot near `from` can walk to and come back from (roaming), drawn from `seed`;
+    // the nearest node itself when it is alone; kNoNode for an empty graph.
+    NodeId RandomReachableNode(const glm::vec3& from, uint32_t seed) const;
+
+private:
+    void Index(); // edge ranges, strongly connected components, spatial cells
+
+    std::vector<NavNode> nodes_;
+    std::vector<NavEdge> edges_;
+    std::vector<uint32_t> firstEdge_; // edges of node n: [firstEdge_[n], firstEdge_[n + 1])
+    std::vector<uint32_t> component_; // strongly connected component of each node
+    // Nodes sorted by the grid cell holding them, and the cells' keys in the same order.
+    std::vector<NodeId> cellNodes_;
+    std::vector<uint64_t> cellKeys_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// 3. The map's spawn points
+// ---------------------------------------------------------------------------------------------
+
+// Every point PlaceJoueur can put a player on in `world`, in scene coordinates: the corridor
+// rows of both sections on "couloirs", the warehouse rows on "entrepot", the four points of a
+// file map (as written: the floor ray then drops the body onto the floor below).
+std::vector<glm::vec3> SpawnPositions(const player::World& world);
+
+} // namespace bots
