@@ -2,68 +2,21 @@
 // core as a match loads it: every spawn point stands on the graph and every one can be walked
 // to from every other, which is what bots need to play on the map.
 #include "bots/nav.h"
-#include "core/game.h"
+#include "tests/unit/bots/installed_maps.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <set>
-
-namespace fs = std::filesystem;
 
 namespace {
 
-// The map `name` built by the game core into fresh frames, and the world a match gives its
-// players on it.
-player::World LoadMap(const std::string& name) {
-    core::DataPath = TARNHOLD_INSTALL_DIR;
-    core::MapName = name;
-    core::DecimalSeparator = ".";
-    core::RootFrame = scene::Frame::Create();
-    core::SceneFrame = scene::Frame::Create(core::RootFrame);
-    core::CameraFrame = scene::Frame::Create(core::SceneFrame);
-    core::CreateMapFrames();
-    core::LadderFrame.reset();
-    core::SectionFrames = {};
-    if (name == "couloirs") {
-        core::BuildCorridorMap();
-    } else if (name == "entrepot") {
-        core::BuildWarehouseMap();
-    } else {
-        core::LadderFrame = scene::Frame::Create(core::WallFrame);
-        core::ReadMapFile();
-    }
-    player::World w;
-    w.sceneFrame = core::SceneFrame;
-    w.wallFrame = core::WallFrame;
-    w.decorFrameA = core::DecorFrameA;
-    w.decorFrameB = core::DecorFrameB;
-    w.mapName = core::MapName;
-    for (size_t i = 0; i < 4; ++i)
-        w.spawnPoints[i] = {core::SpawnPoints[i].x, core::SpawnPoints[i].y, core::SpawnPoints[i].z};
-    w.floorFrame = core::FloorFrame;
-    w.ladderFrame = core::LadderFrame;
-    w.sectionFrames = core::SectionFrames;
-    w.mapScale = core::MapScale;
-    return w;
-}
-
-// The built-in maps and every file map of the installation.
-std::vector<std::string> InstalledMaps() {
-    std::set<std::string> names = {"couloirs", "entrepot"};
-    for (const auto& entry : fs::directory_iterator(fs::path(TARNHOLD_INSTALL_DIR) / "map"))
-        if (entry.path().extension() == ".map") names.insert(entry.path().stem().string());
-    return {names.begin(), names.end()};
-}
-
 TEST(NavMaps, EverySpawnPointOfEveryInstalledMapIsOnTheGraphAndReachesEveryOther) {
-    const std::vector<std::string> maps = InstalledMaps();
+    const std::vector<std::string> maps = navtest::InstalledMaps(TARNHOLD_INSTALL_DIR);
     EXPECT_GE(maps.size(), 4u) << "the two built-in maps and at least two file maps";
     for (const std::string& name : maps) {
         SCOPED_TRACE(name);
-        const player::World world = LoadMap(name);
+        const player::World world = navtest::LoadMap(name, TARNHOLD_INSTALL_DIR);
         std::array<uint32_t, 6> sections{};
         for (size_t i = 0; i < 6; ++i)
             if (world.sectionFrames[i]) sections[i] = world.sectionFrames[i]->GetTraversalOptions();
@@ -101,7 +54,7 @@ TEST(NavMaps, EverySpawnPointOfEveryInstalledMapIsOnTheGraphAndReachesEveryOther
                         [](const auto& e) { return e.kind == bots::EdgeKind::Ladder; });
         const bool hasLadders = world.ladderFrame && world.ladderFrame->GetVisualCount() > 0;
         EXPECT_EQ(ladder, hasLadders) << "every map with ladders gets ladder edges";
-        core::DeleteFrameTree(*core::RootFrame);
+        navtest::UnloadMap();
     }
 }
 
