@@ -439,9 +439,9 @@ private:
         NavEdge edge;
         edge.from = from;
         edge.to = to;
-        edge.kind = walk.climbed ? EdgeKind::Ladder : dropped ? EdgeKind::Drop : EdgeKind::Walk;
+        edge.kind = dropped ? EdgeKind::Drop : walk.climbed ? EdgeKind::Ladder : EdgeKind::Walk;
         const float across = HorizontalDistance(start, end);
-        edge.cost = walk.climbed ? across + 2.0f * std::max(0.0f, end.y - start.y) : across;
+        edge.cost = across + (walk.climbed ? 2.0f * std::max(0.0f, end.y - start.y) : 0.0f);
         edges_.push_back(edge);
     }
 

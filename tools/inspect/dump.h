@@ -19,6 +19,12 @@ int MapCommand(std::span<const std::string> args, std::ostream& out, std::ostrea
 // one "FILE:LINE: text" per line; status 1 when there is any, 0 and "no problems found" else.
 int CheckCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 
+// nav NAME [INSTALLDIR] [--png FILE]: the map's navigation graph as bots get it (its size,
+// its parts, every spawn point's node and whether it reaches the others); --png draws it from
+// above (walls grey, nodes and walks blue to yellow by height, drops orange, ladders red,
+// spawn points green).
+int NavCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
 // True when `fileName` reads CLASS_NAME.EXT with NAME in the game's weapon table.
 bool LooksLikeWeapon(const std::string& fileName);
 

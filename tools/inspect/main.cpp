@@ -17,6 +17,7 @@ constexpr Command kCommands[] = {
     {"model", "model [--weapon|--character] FILE.qc", inspect::ModelCommand},
     {"map", "map NAME [INSTALLDIR]", inspect::MapCommand},
     {"check", "check FILE.qc | MAPNAME [INSTALLDIR]", inspect::CheckCommand},
+    {"nav", "nav NAME [INSTALLDIR] [--png FILE]", inspect::NavCommand},
 };
 
 int Usage(std::ostream& err) {
