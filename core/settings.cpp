@@ -6,6 +6,7 @@
 #include "platform/window/window.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace core {
 
@@ -34,10 +35,37 @@ int32_t ReadNumberOr(std::string_view key, std::string_view name, int32_t fallba
     return s.IsNumber() ? s.Number() : ToLong(s.Text());
 }
 
+// The values EcritIni and EcritTouches save, gathered so the file is replaced once for all of
+// them; null outside those two.
+std::vector<registry::SettingWrite>* pending = nullptr;
+
 void Write(std::string_view key, std::string_view name, std::string_view text) {
+    if (pending) {
+        pending->push_back({RootKey::LocalMachine, std::string(key), std::string(name),
+                            std::string(text), registry::ValueType::Text});
+        return;
+    }
     if (!registry::WriteSetting(RootKey::LocalMachine, key, name, text, registry::ValueType::Text))
         sys::Log("setting not written: " + std::string(name));
 }
+
+// Gathers the writes made while it lives and stores them together as it ends; each one the
+// store refuses is logged as a single write would be.
+class SaveTogether {
+public:
+    SaveTogether() { pending = &writes_; }
+    ~SaveTogether() {
+        pending = nullptr;
+        const std::vector<bool> stored = registry::WriteSettings(writes_);
+        for (size_t i = 0; i < writes_.size(); ++i)
+            if (!stored[i]) sys::Log("setting not written: " + writes_[i].name);
+    }
+    SaveTogether(const SaveTogether&) = delete;
+    SaveTogether& operator=(const SaveTogether&) = delete;
+
+private:
+    std::vector<registry::SettingWrite> writes_;
+};
 
 void WriteNumber(std::string_view key, std::string_view name, int64_t value) {
     Write(key, name, std::to_string(value));
@@ -122,6 +150,7 @@ void EcritIni() {
     // The keys exist once the menu has read the settings; a match started any other way must
     // not lose its statistics for want of them.
     registry::EnsureKey(RootKey::LocalMachine, kGameKey);
+    const SaveTogether together;
     WriteNumber(kAccountKey, "Id", AccountNumber);
     Write(kAccountKey, "Login", Login);
     Write(kAccountKey, "Password", Password);
@@ -151,6 +180,7 @@ void EcritIni() {
 
 void EcritTouches() {
     registry::EnsureKey(RootKey::LocalMachine, kGameKey);
+    const SaveTogether together;
     WriteNumber(kGameKey, "Souris", InvertMouse);
     WriteKeyBindings();
 }

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -176,6 +177,15 @@ private:
     std::string notice_;
 };
 
+// One value to store: as the arguments of Store::WriteSetting.
+struct SettingWrite {
+    RootKey root = RootKey::LocalMachine;
+    std::string keyPath;
+    std::string name;
+    std::string value;
+    ValueType type = ValueType::Text;
+};
+
 // The operations on one registry file. Every operation reads the file afresh and, when it
 // changes something, replaces it atomically: the new text goes to a temporary file in the same
 // directory, is flushed to disk and renamed over the old one, so a crash at any moment leaves
@@ -211,6 +221,12 @@ public:
     bool WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
                       std::string_view value, ValueType type) const;
 
+    // Stores many values with one read and one replacement of the file, as WriteSetting would
+    // store each in turn (later writes of the same value win). A write WriteSetting would
+    // refuse is left out and the others are stored. Returns, for each write in order, whether
+    // it was stored; all false when the file cannot be read or written.
+    std::vector<bool> WriteSettings(std::span<const SettingWrite> writes) const;
+
     // The whole store as parsed now (for tools and tests).
     RegDocument Load() const;
 
@@ -239,5 +255,6 @@ bool EnsureKey(RootKey root, std::string_view keyPath);
 Setting ReadSetting(RootKey root, std::string_view keyPath, std::string_view name);
 bool WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
                   std::string_view value, ValueType type);
+std::vector<bool> WriteSettings(std::span<const SettingWrite> writes);
 
 } // namespace registry

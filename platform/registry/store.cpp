@@ -6,6 +6,7 @@
 //   3. The machine's store
 #include "platform/registry/registry_local.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -259,40 +260,76 @@ Setting Store::ReadSetting(RootKey root, std::string_view keyPath, std::string_v
     return Snapshot::FromText(bytes).ReadSetting(root, keyPath, name);
 }
 
-bool Store::WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
-                         std::string_view value, ValueType type) const {
-    const std::optional<std::string> path = local::NormaliseKeyPath(keyPath);
-    if (!path || !TextFitsTheFile(name)) return false;
+namespace {
+
+// The value a write stores, or nullopt when the write cannot be stored (a name or text with a
+// line break or zero character, a number that does not parse, another type).
+std::optional<RegValue> ValueToStore(std::string_view name, std::string_view value,
+                                     ValueType type) {
+    if (!TextFitsTheFile(name)) return std::nullopt;
     RegValue wanted;
     wanted.name = std::string(name);
     if (type == ValueType::Text) {
-        if (!TextFitsTheFile(value)) return false;
+        if (!TextFitsTheFile(value)) return std::nullopt;
         wanted.kind = RegValue::Kind::Text;
         wanted.text = std::string(value);
     } else if (type == ValueType::Number) {
         const std::optional<std::uint32_t> number = ParseNumberText(value);
-        if (!number) return false;
+        if (!number) return std::nullopt;
         wanted.kind = RegValue::Kind::Number;
         wanted.number = *number;
     } else {
-        return false;
+        return std::nullopt;
     }
-    return ModifyFile(file_, [&](RegDocument& document) {
-        RegKey* key = local::FindKey(document, root, *path);
-        // A key with a sub-key in the file exists even without a section of its own (a file
-        // may list only "...\\Vesk-Soft\\Tarnhold"); it gets its section on this write.
-        if (!key && HasSubKey(document, root, *path)) key = &CreateKeyChain(document, root, *path);
-        if (!key) return Change::Refused;
-        RegValue* existing = local::FindValue(*key, name);
-        if (!existing) {
-            key->values.push_back(std::move(wanted));
-            return Change::Changed;
-        }
-        wanted.name = existing->name;
-        if (*existing == wanted && document.problems.empty()) return Change::None;
-        *existing = std::move(wanted);
+    return wanted;
+}
+
+// Puts `wanted` into the key root\path of `document`: Refused when the key does not exist.
+Change PutValue(RegDocument& document, RootKey root, const std::string& path, RegValue wanted) {
+    RegKey* key = local::FindKey(document, root, path);
+    // A key with a sub-key in the file exists even without a section of its own (a file may
+    // list only "...\\Vesk-Soft\\Tarnhold"); it gets its section on this write.
+    if (!key && HasSubKey(document, root, path)) key = &CreateKeyChain(document, root, path);
+    if (!key) return Change::Refused;
+    RegValue* existing = local::FindValue(*key, wanted.name);
+    if (!existing) {
+        key->values.push_back(std::move(wanted));
         return Change::Changed;
+    }
+    wanted.name = existing->name;
+    if (*existing == wanted && document.problems.empty()) return Change::None;
+    *existing = std::move(wanted);
+    return Change::Changed;
+}
+
+} // namespace
+
+bool Store::WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
+                         std::string_view value, ValueType type) const {
+    const SettingWrite write{root, std::string(keyPath), std::string(name), std::string(value),
+                             type};
+    return WriteSettings(std::span(&write, 1)).front();
+}
+
+std::vector<bool> Store::WriteSettings(std::span<const SettingWrite> writes) const {
+    std::vector<bool> stored(writes.size(), false);
+    const bool written = ModifyFile(file_, [&](RegDocument& document) {
+        Change result = Change::None;
+        for (size_t i = 0; i < writes.size(); ++i) {
+            const SettingWrite& write = writes[i];
+            const std::optional<std::string> path = local::NormaliseKeyPath(write.keyPath);
+            std::optional<RegValue> wanted = ValueToStore(write.name, write.value, write.type);
+            if (!path || !wanted) continue;
+            const Change change = PutValue(document, write.root, *path, std::move(*wanted));
+            stored[i] = change != Change::Refused;
+            if (change == Change::Changed) result = Change::Changed;
+        }
+        // Nothing storable: the file stays as it is, whatever state it is in.
+        return std::find(stored.begin(), stored.end(), true) == stored.end() ? Change::Refused
+                                                                             : result;
     });
+    if (!written) stored.assign(writes.size(), false);
+    return stored;
 }
 
 RegDocument Store::Load() const {
@@ -423,6 +460,10 @@ Setting ReadSetting(RootKey root, std::string_view keyPath, std::string_view nam
 bool WriteSetting(RootKey root, std::string_view keyPath, std::string_view name,
                   std::string_view value, ValueType type) {
     return Store(RegistryFile()).WriteSetting(root, keyPath, name, value, type);
+}
+
+std::vector<bool> WriteSettings(std::span<const SettingWrite> writes) {
+    return Store(RegistryFile()).WriteSettings(writes);
 }
 
 } // namespace registry

@@ -139,6 +139,37 @@ TEST(Store, RefusedWritesChangeNothing) {
     EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Skin").Text(), "kept");
 }
 
+TEST(Store, WritesTogetherStoreWhatEachWriteWouldAndLeaveOutTheRefusedOnes) {
+    TempDir temp;
+    const Store store(temp.path() / "registry.reg");
+    ASSERT_TRUE(store.EnsureKey(kMachine, kGameKey));
+    ASSERT_TRUE(store.WriteSetting(kMachine, kGameKey, "Skin", "old", ValueType::Text));
+    const std::vector<registry::SettingWrite> writes = {
+        {kMachine, kGameKey, "SKIN", "new", ValueType::Text}, // existing value, its spelling kept
+        {kMachine, kGameKey, "Killer", "12", ValueType::Number},
+        {kMachine, kGameKey, "Bad", "two\nlines", ValueType::Text}, // refused
+        {kMachine, "Software\\Absent", "Id", "1", ValueType::Text}, // no such key
+        {kMachine, kAccountKey, "Login", "me", ValueType::Text},    // the parent key exists
+        {kMachine, kGameKey, "Killer", "13", ValueType::Number},    // the later write wins
+    };
+    EXPECT_EQ(store.WriteSettings(writes),
+              (std::vector<bool>{true, true, false, false, true, true}));
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Skin").Text(), "new");
+    EXPECT_EQ(store.ReadSetting(kMachine, kGameKey, "Killer"), Setting::FromNumber(13));
+    EXPECT_EQ(store.ReadSetting(kMachine, kAccountKey, "Login").Text(), "me");
+    EXPECT_TRUE(store.ReadSetting(kMachine, kGameKey, "Bad").IsEmpty());
+    const std::string file = ReadText(store.File());
+    EXPECT_NE(file.find("\"Skin\"=\"new\""), std::string::npos);
+    EXPECT_EQ(file.find("Absent"), std::string::npos);
+
+    // Nothing storable, or a store that cannot be read: every write false, the file as it was.
+    EXPECT_EQ(store.WriteSettings(std::span(writes).subspan(2, 2)),
+              (std::vector<bool>{false, false}));
+    EXPECT_EQ(ReadText(store.File()), file);
+    ASSERT_EQ(::mkfifo((temp.path() / "fifo.reg").c_str(), 0600), 0);
+    EXPECT_EQ(Store(temp.path() / "fifo.reg").WriteSettings(writes), std::vector<bool>(6, false));
+}
+
 TEST(Store, CorruptFileKeepsWhatParsesAndSavesTheOriginal) {
     TempDir temp;
     const Store store(temp.path() / "registry.reg");
