@@ -8,6 +8,7 @@
 //   5. Queries (nearest node, A*, reachability, roaming)
 //   6. Spawn points
 #include "bots/nav.h"
+#include "bots/nav_local.h"
 
 #include <glm/geometric.hpp>
 #include <glm/mat4x4.hpp>
@@ -36,8 +37,8 @@ constexpr float kFallStep = 1.0f;  // fall per step
 constexpr float kProbeBack = 5.0f; // the probe trails the body by this, in joueur's units
 // Ladder probe heights around the probe, in the player's order.
 constexpr float kLadderHeights[3] = {0.0f, -5.0f, 5.0f};
-// One move of a body at full speed (vitesse 8) in a frame of 20 ms: 8 / 15, rounded down so
-// that faster frames never find a wall a slower one would.
+// The length of one move while walks are checked: a body at full speed (vitesse 8) moves 8 / 15
+// a frame of 20 ms, a little less in faster frames.
 constexpr float kPas = 0.5f;
 // An axis of the motion whose share is below this may be blocked without stopping the walk
 // (the body slides along the other axis, as it does along a wall met at a grazing angle).
@@ -260,28 +261,6 @@ std::vector<scene::Box> LadderBoxes(const player::World& world) {
     }
     return boxes;
 }
-
-// Makes the corridor sections pickable for its lifetime, then gives them their options back.
-class SectionsPickable {
-public:
-    explicit SectionsPickable(const player::World& world) : world_(world) {
-        for (size_t i = 0; i < world.sectionFrames.size(); ++i) {
-            if (!world.sectionFrames[i]) continue;
-            saved_[i] = world.sectionFrames[i]->GetTraversalOptions();
-            world.sectionFrames[i]->SetTraversalOptions(saved_[i] | scene::kFlagPickable);
-        }
-    }
-    ~SectionsPickable() {
-        for (size_t i = 0; i < world_.sectionFrames.size(); ++i)
-            if (world_.sectionFrames[i]) world_.sectionFrames[i]->SetTraversalOptions(saved_[i]);
-    }
-    SectionsPickable(const SectionsPickable&) = delete;
-    SectionsPickable& operator=(const SectionsPickable&) = delete;
-
-private:
-    const player::World& world_;
-    std::array<uint32_t, 6> saved_{};
-};
 
 // =============================================================================================
 // 3. Building

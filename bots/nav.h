@@ -4,6 +4,7 @@
 //   1. Nodes, edges and paths
 //   2. NavGraph: building from a map, queries (nearest node, path, roaming, reachability)
 //   3. The map's spawn points
+//   4. The cache: one file per map in the player's data folder
 //
 // The graph is built from a loaded map (player::World), built-in or from files, with no
 // waypoints made by hand: points are sampled on a grid over the floor meshes and kept where the
@@ -24,7 +25,10 @@
 #include <glm/vec3.hpp>
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace bots {
@@ -138,5 +142,43 @@ private:
 // rows of both sections on "couloirs", the warehouse rows on "entrepot", the four points of a
 // file map (as written: the floor ray then drops the body onto the floor below).
 std::vector<glm::vec3> SpawnPositions(const player::World& world);
+
+// ---------------------------------------------------------------------------------------------
+// 4. The cache
+// ---------------------------------------------------------------------------------------------
+// A built graph is kept in <folder>/<map name>.nav (the game's folder: the player's data folder's
+// "nav"), keyed by the map's name, a hash of its geometry and the format version: a map that
+// changed (a new download of the same name) or a new version of the builder builds it again.
+
+inline constexpr uint32_t kNavFormatVersion = 1;
+// The largest graph a cache file may hold (a file map of about 1400 x 1400 units).
+inline constexpr uint32_t kMaxNavNodes = 1u << 19;
+inline constexpr uint32_t kMaxNavEdges = 1u << 22;
+
+// A hash of what the graph of `world` is built from: the pickable triangles of the floor, wall
+// and ladder frames (the corridor sections included) in scene coordinates, to a thousandth of a
+// unit, their pick flags, the map's drop depth and the body's scale.
+uint64_t MapGeometryHash(const player::World& world);
+
+// The cache file's bytes for `graph`, built from the map `mapName` whose geometry hashes to
+// `geometryHash`.
+std::string EncodeNavGraph(const NavGraph& graph, std::string_view mapName, uint64_t geometryHash);
+
+// Reads a cache file's bytes (untrusted: any bytes are safe). True and the graph when they hold
+// a graph of this format version for `mapName` and `geometryHash`, intact; otherwise false,
+// `graph` empty and `error` saying why.
+bool DecodeNavGraph(std::string_view bytes, std::string_view mapName, uint64_t geometryHash,
+                    NavGraph& graph, std::string& error);
+
+// The cache file of map `mapName` in `folder`; empty when the name cannot name a file there
+// (empty, with a folder separator or a NUL, ".", "..", longer than 255 bytes).
+std::filesystem::path NavCacheFile(const std::filesystem::path& folder, std::string_view mapName);
+
+// The graph of the map `world` describes, read from its cache file in `folder` when that holds
+// the graph of this very map, else built and written there (the folder is created; the file is
+// replaced atomically). A cache file that cannot be used is built again; one that cannot be
+// written leaves the graph unsaved. Says which in the log. Load time: call it when the match's
+// map is loaded.
+NavGraph LoadOrBuildNavGraph(const player::World& world, const std::filesystem::path& folder);
 
 } // namespace bots

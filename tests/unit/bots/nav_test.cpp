@@ -7,7 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -198,6 +202,138 @@ TEST(NavGraph, AnAvoidedEdgeIsRoutedAroundAndRoamingStaysWhereABotCanComeBack) {
     EXPECT_EQ(nothing.NearestNode(kStart), bots::kNoNode);
     EXPECT_EQ(nothing.RandomReachableNode(kStart, 1), bots::kNoNode);
     EXPECT_FALSE(nothing.FindPath(kStart, kPlatform, {}, none));
+}
+
+// --- the cache ---
+
+class NavCache : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = std::filesystem::path(::testing::TempDir()) /
+                 ("nav-cache-" + std::to_string(::getpid())) / "nav";
+        std::filesystem::remove_all(folder.parent_path());
+    }
+    void TearDown() override { std::filesystem::remove_all(folder.parent_path()); }
+    std::string Read(const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    void Write(const std::filesystem::path& file, const std::string& bytes) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    static bool Same(const bots::NavGraph& a, const bots::NavGraph& b) {
+        if (a.Nodes().size() != b.Nodes().size() || a.Edges().size() != b.Edges().size())
+            return false;
+        for (size_t i = 0; i < a.Nodes().size(); ++i)
+            if (a.Nodes()[i].position != b.Nodes()[i].position) return false;
+        for (size_t i = 0; i < a.Edges().size(); ++i) {
+            const bots::NavEdge &x = a.Edges()[i], &y = b.Edges()[i];
+            if (x.from != y.from || x.to != y.to || x.kind != y.kind || x.cost != y.cost)
+                return false;
+        }
+        return true;
+    }
+    std::filesystem::path folder;
+};
+
+TEST_F(NavCache, AGraphIsKeptPerMapAndReadBackWhileItsMapIsUnchanged) {
+    SmallWorld small;
+    const bots::NavGraph built = bots::NavGraph::Build(small.world);
+    const bots::NavGraph first = bots::LoadOrBuildNavGraph(small.world, folder);
+    EXPECT_TRUE(Same(first, built));
+    const std::filesystem::path file = folder / "small.nav";
+    ASSERT_EQ(bots::NavCacheFile(folder, "small"), file);
+    ASSERT_TRUE(std::filesystem::is_regular_file(file));
+
+    // The file is read, not built again: a graph stored there for this map is the one given.
+    const uint64_t hash = bots::MapGeometryHash(small.world);
+    bots::NavGraph one;
+    ASSERT_TRUE(bots::NavGraph::FromParts({{kStart}, {kPlatform}},
+                                          {{0, 1, bots::EdgeKind::Walk, 40.0f}}, one));
+    Write(file, bots::EncodeNavGraph(one, "small", hash));
+    EXPECT_TRUE(Same(bots::LoadOrBuildNavGraph(small.world, folder), one));
+
+    // A map changed under the same name (a platform moved) hashes differently: built again.
+    Write(file, bots::EncodeNavGraph(built, "small", hash));
+    small.world.floorFrame->AddTranslation(scene::Combine::After, 0.0f, 0.5f, 0.0f);
+    EXPECT_NE(bots::MapGeometryHash(small.world), hash);
+    const bots::NavGraph moved = bots::LoadOrBuildNavGraph(small.world, folder);
+    EXPECT_FALSE(Same(moved, built));
+    bots::NavGraph reread;
+    std::string error;
+    EXPECT_TRUE(bots::DecodeNavGraph(Read(file), "small", bots::MapGeometryHash(small.world),
+                                     reread, error))
+        << error;
+    EXPECT_TRUE(Same(reread, moved));
+
+    // A name that cannot name a file of the folder is built and kept nowhere.
+    small.world.mapName = "../small";
+    EXPECT_TRUE(bots::NavCacheFile(folder, small.world.mapName).empty());
+    EXPECT_FALSE(bots::LoadOrBuildNavGraph(small.world, folder).Empty());
+    EXPECT_FALSE(std::filesystem::exists(folder.parent_path() / "small.nav"));
+}
+
+TEST_F(NavCache, ABadCacheFileIsRefusedAndBuiltAgain) {
+    SmallWorld small;
+    const bots::NavGraph built = bots::LoadOrBuildNavGraph(small.world, folder);
+    const std::filesystem::path file = folder / "small.nav";
+    const std::string good = Read(file);
+    const uint64_t hash = bots::MapGeometryHash(small.world);
+    ASSERT_GT(good.size(), 100u);
+
+    // The checksum: patches an encoded file and seals it again as a writer would.
+    const auto seal = [](std::string bytes) {
+        uint64_t h = 0xcbf29ce484222325ull;
+        for (size_t i = 0; i + 8 < bytes.size(); ++i)
+            h = (h ^ uint8_t(bytes[i])) * 0x100000001b3ull;
+        for (size_t i = 0; i < 8; ++i)
+            bytes[bytes.size() - 8 + i] = char(uint8_t(h >> (8 * i)));
+        return bytes;
+    };
+    const size_t header = 4 + 4 + 8 + 2 + 5 + 8;
+    const size_t edges = header + built.Nodes().size() * 12;
+    std::string flipped = good, truncated = good.substr(0, good.size() - 3);
+    flipped[good.size() / 2] ^= 0x40;
+    std::string farNode = good, unknownKind = good, nanCost = good, version = good;
+    for (size_t i = 0; i < 4; ++i) // the first edge's end: a node far past the last
+        farNode[edges + 4 + i] = char(0xff);
+    unknownKind[edges + 8] = 7;
+    for (size_t i = 0; i < 4; ++i)
+        nanCost[edges + 9 + i] = char(0xff);
+    version[4] = 2;
+    const std::pair<std::string, std::string> bad[] = {
+        {"", "not a navigation graph"},
+        {"TNAV", "not a navigation graph"},
+        {flipped, "checksum"},
+        {truncated, "truncated"},
+        {good + "x", "bytes after its end"},
+        {seal(farNode), "names a node"},
+        {seal(unknownKind), "unknown kind"},
+        {seal(nanCost), "cost"},
+        {seal(version), "format version 2"},
+    };
+    for (const auto& [bytes, why] : bad) {
+        bots::NavGraph graph;
+        std::string error;
+        EXPECT_FALSE(bots::DecodeNavGraph(bytes, "small", hash, graph, error)) << why;
+        EXPECT_NE(error.find(why), std::string::npos) << error;
+        EXPECT_TRUE(graph.Empty());
+        // The game builds the graph again and replaces the file.
+        Write(file, bytes);
+        EXPECT_TRUE(Same(bots::LoadOrBuildNavGraph(small.world, folder), built)) << why;
+        EXPECT_EQ(Read(file), good) << why;
+    }
+    bots::NavGraph graph;
+    std::string error;
+    EXPECT_FALSE(bots::DecodeNavGraph(good, "other", hash, graph, error));
+    EXPECT_FALSE(bots::DecodeNavGraph(good, "small", hash + 1, graph, error));
+    EXPECT_TRUE(bots::DecodeNavGraph(good, "small", hash, graph, error)) << error;
+    EXPECT_TRUE(Same(graph, built));
+
+    // A folder in the way of the file: the graph is still given, and nothing else breaks.
+    std::filesystem::remove(file);
+    std::filesystem::create_directories(file);
+    EXPECT_TRUE(Same(bots::LoadOrBuildNavGraph(small.world, folder), built));
 }
 
 } // namespace
