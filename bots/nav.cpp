@@ -43,6 +43,11 @@ constexpr float kPas = 0.5f;
 // An axis of the motion whose share is below this may be blocked without stopping the walk
 // (the body slides along the other axis, as it does along a wall met at a grazing angle).
 constexpr float kMinorAxis = 0.25f;
+// How far from a path's line a body following it may walk (NavGraph::kReach).
+constexpr float kTrack = NavGraph::kReach;
+// A ladder foot lies this far in front of the ladder: a body walking at it from there comes
+// within the ladder probe's reach after a step or two.
+constexpr float kLadderFoot = 4.0f;
 
 const glm::vec3 kDown(0.0f, -1.0f, 0.0f);
 
@@ -361,9 +366,13 @@ public:
 
     void Run(std::vector<NavNode>& nodes, std::vector<NavEdge>& edges) {
         PlaceNodes();
+        const NodeId gridNodes = NodeId(nodes_.size());
+        PlaceLadderFeet();
         SortByCell(nodes_, cellNodes_, cellKeys_);
-        for (NodeId n = 0; n < nodes_.size(); ++n)
+        for (NodeId n = 0; n < gridNodes; ++n)
             LinkNeighbours(n);
+        for (NodeId n = gridNodes; n < nodes_.size(); ++n)
+            LinkFoot(n);
         LinkLadders();
         DropLoneNodes();
         nodes = std::move(nodes_);
@@ -384,6 +393,54 @@ private:
         }
     }
 
+    // A ladder's plane, its horizontal normal and its half width.
+    struct LadderPlane {
+        glm::vec3 centre, normal;
+        float halfWidth;
+    };
+    static LadderPlane PlaneOf(const scene::Box& ladder) {
+        const glm::vec3 e = ladder.Extent();
+        const bool facesX = e.x < e.z; // the ladder stands in a plane x = constant
+        return {0.5f * (ladder.min + ladder.max), facesX ? glm::vec3(1, 0, 0) : glm::vec3(0, 0, 1),
+                0.5f * (facesX ? e.z : e.x)};
+    }
+
+    // Ladder feet: on either side of every ladder, a node straight in front of its middle where
+    // the floor at its foot stands a body. Grid points seldom lie in front of a ladder's middle,
+    // and a body walking at a ladder from off its middle may miss it.
+    void PlaceLadderFeet() {
+        for (const scene::Box& ladder : ladders_) {
+            const LadderPlane plane = PlaneOf(ladder);
+            for (const float side : {-1.0f, 1.0f}) {
+                glm::vec3 foot = plane.centre + plane.normal * (side * kLadderFoot);
+                foot.y = ladder.min.y + kStand + 1.0f;
+                float floorY = 0.0f, again = 0.0f;
+                if (!walker_.FloorBelow(foot, floorY) || std::fabs(floorY - ladder.min.y) > 3.0f)
+                    continue;
+                foot.y = floorY + kStand;
+                if (!walker_.FloorBelow(foot, again) || std::fabs(again - floorY) > 0.05f) continue;
+                nodes_.push_back({foot});
+            }
+        }
+    }
+
+    // Walks between a ladder foot and the grid nodes around it, both ways.
+    void LinkFoot(NodeId foot) {
+        const glm::vec3 p = nodes_[foot].position;
+        const int maxSteps = int(world_.mapScale) + 40;
+        std::vector<NodeId> around;
+        ForNodesAround(cellKeys_, cellNodes_, p, 2, [&](NodeId n) {
+            const glm::vec3 q = nodes_[n].position;
+            if (n != foot && HorizontalDistance(p, q) < 1.75f * NavGraph::kSpacing &&
+                std::fabs(q.y - p.y) < kStand)
+                around.push_back(n);
+        });
+        for (const NodeId n : around) {
+            TryEdge(n, p, maxSteps);
+            TryEdge(foot, nodes_[n].position, maxSteps);
+        }
+    }
+
     // The node standing nearest `p` on the same floor (within half a unit of height and a
     // cell's half-diagonal across); kNoNode when none.
     NodeId NodeAt(const glm::vec3& p) const {
@@ -398,6 +455,21 @@ private:
             }
         });
         return best;
+    }
+
+    // A body following a path is not exactly on it: it leaves a node when it comes within
+    // kTrack of it. The walk from `start` to `end` must also end on `end`'s floor when made on
+    // either side of the line, kTrack away from it.
+    bool WalkedBeside(const glm::vec3& start, const glm::vec3& end, int maxSteps) {
+        const glm::vec3 along = glm::normalize(Flat(end - start));
+        const glm::vec3 side(-along.z, 0.0f, along.x);
+        for (const float o : {kTrack, -kTrack}) {
+            const Walker::Result walk = walker_.Walk(start + side * o, end + side * o, maxSteps);
+            if (!walk.arrived || HorizontalDistance(walk.end, end + side * o) > 1.0f ||
+                std::fabs(walk.end.y - end.y) > 0.5f)
+                return false;
+        }
+        return true;
     }
 
     // Walks from node `from` toward `target`; adds the edge to the node the body ends on. A
@@ -415,6 +487,7 @@ private:
             walk = walker_.Walk(start, end, maxSteps);
             if (!walk.arrived || NodeAt(walk.end) != to) return;
         }
+        if (!WalkedBeside(start, end, maxSteps)) return;
         NavEdge edge;
         edge.from = from;
         edge.to = to;
@@ -440,12 +513,9 @@ private:
     // the ladder climbs it, and the body steps off at its top onto the floor beyond.
     void LinkLadders() {
         for (const scene::Box& ladder : ladders_) {
-            const glm::vec3 e = ladder.Extent();
-            const bool facesX = e.x < e.z; // the ladder stands in a plane x = constant
-            const glm::vec3 centre = 0.5f * (ladder.min + ladder.max);
-            const glm::vec3 normal = facesX ? glm::vec3(1, 0, 0) : glm::vec3(0, 0, 1);
-            const float halfWidth = 0.5f * (facesX ? e.z : e.x);
-            const int maxSteps = int((e.y + 10.0f) / kPas) + int(world_.mapScale) + 40;
+            const auto [centre, normal, halfWidth] = PlaneOf(ladder);
+            const int maxSteps =
+                int((ladder.Extent().y + 10.0f) / kPas) + int(world_.mapScale) + 40;
             for (NodeId n = 0; n < nodes_.size(); ++n) {
                 const glm::vec3 p = nodes_[n].position;
                 const float floorY = p.y - kStand;

@@ -82,6 +82,11 @@ class NavGraph {
 public:
     // Distance between neighbouring sample points, scene units.
     static constexpr float kSpacing = 2.0f;
+    // How near a node a body following a path must come before it turns to the next one,
+    // across (scene units). Every edge is checked for bodies up to this far from its line, so a
+    // body that keeps within it walks the edge as it was checked. Heights lag behind on stairs
+    // and drops (a body falls one unit a frame): compare them loosely.
+    static constexpr float kReach = 0.8f;
 
     NavGraph() = default; // empty: no node, every query finds nothing
 
