@@ -35,7 +35,8 @@ void WriteStart(session::Message& m, std::span<const int32_t> ids, int32_t hostI
     m.WriteString(mapName);
 }
 
-void WriteState(session::Message& m, const player::player& p, const scene::Frame* root) {
+void WriteState(session::Message& m, const player::player& p, const scene::Frame* root,
+                const StateStamp& stamp) {
     m.Clear();
     m.WriteLong(code::STATE);
     m.WriteDouble(p.gPlayerpositionx);
@@ -60,6 +61,8 @@ void WriteState(session::Message& m, const player::player& p, const scene::Frame
     m.WriteDouble(blood.y);
     m.WriteDouble(blood.z);
     m.WriteLong(p.Frmsang ? int32_t(p.Frmsang->GetAppData()) : 0);
+    m.WriteLong(stamp.frame);
+    m.WriteLong(stamp.sentMs);
 }
 
 void WriteChat(session::Message& m, std::string_view text) {
@@ -166,7 +169,10 @@ void GameSink::SendHit(int32_t target, int32_t power, const glm::vec3& point) {
 }
 
 void GameSink::SendState(const player::player& p) {
-    WriteState(state_, p, core::RootFrame.get());
+    StateStamp stamp;
+    stamp.frame = MatchFrame;
+    stamp.sentMs = int32_t(uint32_t(uint64_t(player::NowMs())));
+    WriteState(state_, p, core::RootFrame.get(), stamp);
     Send(0, false, state_);
 }
 

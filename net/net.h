@@ -193,7 +193,7 @@ void CloseDirectPlay();
 
 namespace code {
 inline constexpr int32_t START = 0; // Byte n, n x Long id, Long host id, String session, String map
-inline constexpr int32_t STATE = 1; // 22 fields, 128 bytes (WriteState)
+inline constexpr int32_t STATE = 1; // 24 fields, 136 bytes (WriteState)
 inline constexpr int32_t CHAT = 5;  // String text
 inline constexpr int32_t HOST = 8;  // Long host id
 inline constexpr int32_t HIT = 9;   // 3 x Double point, Long power (-1: head shot)
@@ -204,7 +204,16 @@ inline constexpr int32_t PLAYER_DESTROYED = session::kSysPlayerDestroyed;
 inline constexpr int32_t BECAME_HOST = session::kSysBecameHost;
 } // namespace code
 
-inline constexpr size_t kStateBytes = 128;
+// STATE: the 22 fields every peer reads (128 bytes), then the stamp (two Longs, 136 bytes in
+// all): the sender's frame number and its clock in milliseconds (wrapping) when it sent the
+// state. Peers that do not know the stamp read the first 22 fields and leave the rest; a STATE
+// of 128 bytes from such a peer has no stamp, and its arrival times it.
+inline constexpr size_t kStateBytes = 136;
+inline constexpr size_t kStateBytesUnstamped = 128;
+struct StateStamp {
+    int32_t frame = 0;  // the sender's pass of its main loop
+    int32_t sentMs = 0; // the sender's monotonic clock, milliseconds modulo 2^32
+};
 
 // A frame count sent as a Long: the nearest integer, halves to even; out-of-range values are
 // clamped and a value that is not a number sends 0.
@@ -213,9 +222,10 @@ int32_t RoundHalfEven(double value);
 // Each writer empties `m` first, so one message object serves every send.
 void WriteStart(session::Message& m, std::span<const int32_t> ids, int32_t hostId,
                 std::string_view sessionName, std::string_view mapName);
-// STATE of record `p`; the blood splash is Frmsang's position relative to `root` (the scene's
-// root frame) and its application value (0 and the origin without Frmsang).
-void WriteState(session::Message& m, const player::player& p, const scene::Frame* root);
+// STATE of record `p` with `stamp`; the blood splash is Frmsang's position relative to `root`
+// (the scene's root frame) and its application value (0 and the origin without Frmsang).
+void WriteState(session::Message& m, const player::player& p, const scene::Frame* root,
+                const StateStamp& stamp);
 void WriteChat(session::Message& m, std::string_view text);
 void WriteHost(session::Message& m, int32_t hostId);
 void WriteHit(session::Message& m, const glm::vec3& point, int32_t power);
@@ -292,6 +302,10 @@ std::string TimeOfDay();
 
 // core::MatchNetwork over this module: a match polls ReceiveMessages every pass and hands the
 // local player's messages to Sink.
+// Passes of the running match's main loop: MatchLink polls once per pass and counts them. The
+// frame number STATE carries.
+extern int32_t MatchFrame;
+
 class MatchLink : public core::MatchNetwork {
 public:
     void ReceiveMessages() override;

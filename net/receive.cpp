@@ -98,6 +98,7 @@ struct State {
     int32_t fps = 0, fps2 = 0, visibility = 0, idson = 0, idson2 = 0, idson3 = 0;
     std::array<double, 3> blood{};
     int32_t bloodValue = 0;
+    std::optional<StateStamp> stamp; // none from a peer that does not stamp its states
 };
 
 State ReadState(session::Message& m) {
@@ -110,6 +111,12 @@ State ReadState(session::Message& m) {
     for (double& v : s.blood)
         v = m.ReadDouble();
     s.bloodValue = m.ReadLong();
+    if (m.Remaining() >= 8) {
+        StateStamp stamp;
+        stamp.frame = m.ReadLong();
+        stamp.sentMs = m.ReadLong();
+        s.stamp = stamp;
+    }
     return s;
 }
 
@@ -133,6 +140,13 @@ void ApplyState(player::player& p, const State& s) {
     p.gPlayerArme = s.arme;
     p.fps = s.fps;
     p.fps2 = s.fps2;
+    // The body is drawn between the states received (AvanceDistant).
+    player::RemotePlacement placement;
+    placement.position = {s.place[0], s.place[1], s.place[2]};
+    placement.facing = {s.place[3], s.place[4], s.place[5]};
+    placement.pivot = s.place[6];
+    p.trajet.Receive(placement, s.stamp ? std::optional<int32_t>(s.stamp->sentMs) : std::nullopt,
+                     s.visibility == scene::kFlagRendered, player::NowMs());
     // 3. Dead bodies are seen but not hit; other values are not traversal options we use.
     if (s.visibility == scene::kFlagRendered || s.visibility == scene::kFlagRenderedAndPickable)
         p.joueur->SetTraversalOptions(uint32_t(s.visibility));
@@ -344,7 +358,10 @@ void ReceiveMessages() {
 // 5. The game core's network
 // =============================================================================================
 
+int32_t MatchFrame = 0;
+
 void MatchLink::ReceiveMessages() {
+    ++MatchFrame;
     net::ReceiveMessages();
 }
 

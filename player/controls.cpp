@@ -88,10 +88,17 @@ void player::EtapeSang() {
 
 void player::AvanceDistant() {
     const scene::Frame* sceneFrame = monde_->sceneFrame.get();
-    // 1. Position and facing as received; a facing that is not a direction keeps the old one,
-    // so the scale below is never applied twice.
-    const glm::vec3 pos{float(gPlayerpositionx), float(gPlayerpositiony), float(gPlayerpositionz)};
-    glm::vec3 dir{float(gPlayerori1x), float(gPlayerori1y), float(gPlayerori1z)};
+    // 1. Position, facing and pitch between the states received (the track), else as received;
+    // a facing that is not a direction keeps the old one, so the scale below is never applied
+    // twice.
+    const double now = NowMs();
+    const std::optional<RemotePlacement> drawn = trajet.Sample(now);
+    const glm::vec3 pos = drawn ? glm::vec3(drawn->position)
+                                : glm::vec3(float(gPlayerpositionx), float(gPlayerpositiony),
+                                            float(gPlayerpositionz));
+    glm::vec3 dir = drawn
+                        ? glm::vec3(drawn->facing)
+                        : glm::vec3(float(gPlayerori1x), float(gPlayerori1y), float(gPlayerori1z));
     if (Fini(pos)) joueur->SetPosition(sceneFrame, pos);
     if (!Fini(dir) || glm::length(dir) < 1e-6f) {
         glm::vec3 up;
@@ -103,8 +110,16 @@ void player::AvanceDistant() {
     // 2. The weapon the other machine holds.
     if (gPlayerArme != IdArme && gPlayerArme >= 0 && gPlayerArme < kWeaponCount)
         ChangeArme(gPlayerArme);
-    // 3. The pose.
+    // 3. The pose, its animations played on from the frames received, which fps and fps2 keep.
+    PoursuitAnimations(now);
+    const double recuPivot = pivot, recuJambes = fps, recuTorse = fps2;
+    if (drawn) pivot = drawn->pivot;
+    fps = animDistante_.jambes;
+    fps2 = AniBuste >= 0 ? animDistante_.torse : fps2;
     Pose();
+    pivot = recuPivot;
+    fps = recuJambes;
+    fps2 = recuTorse;
     // 4. The sounds the state asks for.
     if (idson >= 0 && idson < int32_t(Sons.size()) && idson != sonActif_ && Sons[size_t(idson)]) {
         if (sonActif_ >= 0 && Sons[size_t(sonActif_)]) Sons[size_t(sonActif_)]->Stop();
@@ -133,15 +148,19 @@ void player::PositionneBoite() {
     const scene::Frame* sceneFrame = monde_->sceneFrame.get();
     if (base) base->SetPosition(joueur.get(), {0, 6, 0});
     if (Peau) Peau->SetPosition(joueur.get(), {0, 6, 0});
-    const glm::vec3 p = joueur->GetPosition(sceneFrame);
+    // The local player's position and facing, for SendState; a remote record keeps the last
+    // state received there (its body is drawn between states).
     glm::vec3 d, up;
-    joueur->GetOrientation(sceneFrame, d, up);
-    gPlayerpositionx = p.x;
-    gPlayerpositiony = p.y;
-    gPlayerpositionz = p.z;
-    gPlayerori1x = d.x;
-    gPlayerori1y = d.y;
-    gPlayerori1z = d.z;
+    if (indice == monde_->localIndex) {
+        const glm::vec3 p = joueur->GetPosition(sceneFrame);
+        joueur->GetOrientation(sceneFrame, d, up);
+        gPlayerpositionx = p.x;
+        gPlayerpositiony = p.y;
+        gPlayerpositionz = p.z;
+        gPlayerori1x = d.x;
+        gPlayerori1y = d.y;
+        gPlayerori1z = d.z;
+    }
     if (Armeson && flash) Armeson->SetPosition(flash->GetPosition(sceneFrame));
     if (tete) {
         const glm::vec3 t = tete->GetPosition(sceneFrame);

@@ -3,7 +3,8 @@
 // Index
 //   1. Weapon table, keys and sights
 //   2. The match a record lives in (MessageSink, MatchServices, World)
-//   3. The player record   (fields, Initplayer, PlaceJoueur, Avance, Destroy)
+//   3. Remote players between states (RemoteTrack)
+//   4. The player record   (fields, Initplayer, PlaceJoueur, Avance, Destroy)
 //
 // A record is created by the game core when a match starts or by the network layer when a
 // player joins; it owns its frames until Destroy. The record is the character model's instance
@@ -19,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -174,7 +176,79 @@ extern const std::array<glm::vec3, 11> kCorridorSpawns;
 extern const std::array<glm::vec3, 11> kWarehouseSpawns;
 
 // ---------------------------------------------------------------------------------------------
-// 3. The player record
+// 3. Remote players between states
+// ---------------------------------------------------------------------------------------------
+
+// Milliseconds of this machine's monotonic clock: the times of RemoteTrack in a match.
+double NowMs();
+
+// Where one STATE puts a remote player: scene units and directions relative to the scene frame,
+// the head pitch in radians (pivot).
+struct RemotePlacement {
+    glm::dvec3 position{0.0};
+    glm::dvec3 facing{0.0, 0.0, 1.0};
+    double pivot = 0;
+};
+
+// The states received from one remote player, and where its body is drawn between them.
+//
+// Times: `nowMs` is this machine's clock (NowMs); `sentMs` is the sender's clock when it sent
+// the state (a 32-bit millisecond count that may wrap), or none for a peer that does not stamp
+// its states, whose arrival time then stands for it. The sender's clock is mapped onto this one
+// by the smallest transit among the last kClockSamples states (so a drifting clock is followed).
+//
+// Drawing: the body is drawn DelayMs() behind the newest time a state could have come from,
+// which is one send interval (the mean spacing of the states received, kMinDelayMs..
+// kMaxDelayMs), so between two states it is interpolated: positions and pitch linearly, the
+// facing along the arc. Past the newest state it goes on along the last velocity for at most
+// kMaxExtrapolationMs and then stays where that left it. A state that begins a new life (the
+// sender was dead and is not any more) or lies farther than kSnapDistance from the one before is
+// a cut: the body is never drawn in between, it jumps there when the cut's time comes, and no
+// velocity is taken across it. States older than the newest one received are dropped; one with
+// the newest one's time replaces its placement.
+class RemoteTrack {
+public:
+    static constexpr size_t kCapacity = 8;
+    static constexpr double kMaxExtrapolationMs = 100.0;
+    static constexpr double kSnapDistance = 20.0; // scene units
+    static constexpr double kMinDelayMs = 5.0, kMaxDelayMs = 100.0;
+    static constexpr size_t kClockSamples = 64;
+
+    // Takes one state that arrived at `nowMs`; `dead`: the sender is dead in it.
+    void Receive(const RemotePlacement& placement, std::optional<int32_t> sentMs, bool dead,
+                 double nowMs);
+    // Where the body is drawn at `nowMs`; none before the first state.
+    std::optional<RemotePlacement> Sample(double nowMs) const;
+    // The sender's clock now (mapped as above, no delay); none before the first state.
+    std::optional<double> SenderNow(double nowMs) const;
+    // The newest state received, as it came; null before the first.
+    const RemotePlacement* Latest() const;
+    // The sender's time of the newest state (sender's milliseconds, unwrapped).
+    double LatestSentMs() const;
+    double DelayMs() const { return delayMs_; }
+    // Forgets every state (a record that is built again).
+    void Clear();
+
+private:
+    struct Entry {
+        RemotePlacement placement;
+        double sentMs = 0; // unwrapped, sender's clock
+        bool cut = false;  // not to be interpolated into from the entry before
+    };
+    const Entry& At(size_t i) const; // 0: oldest kept, count_ - 1: newest
+
+    std::array<Entry, kCapacity> entries_{};
+    size_t first_ = 0, count_ = 0;
+    std::array<double, kClockSamples> transits_{}; // this clock minus the sender's, per state
+    size_t transitCount_ = 0;                      // samples taken (the ring's next slot)
+    int32_t lastRaw_ = 0;                          // last raw sender stamp
+    double offsetMs_ = 0;                          // the smallest of transits_
+    double delayMs_ = 1000.0 / 60.0;
+    bool lastDead_ = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// 4. The player record
 // ---------------------------------------------------------------------------------------------
 
 // The participant record. Every field starts at 0, false, empty text or no frame. The frames are
@@ -328,8 +402,12 @@ public:
     void AssignLocalKeys();
 
     // --- last state received (remote players) ---
+    // The position and facing as the last STATE gave them (relative to the scene frame); for
+    // the local player, the values SendState sends. Where a remote body is drawn between states
+    // is `trajet`'s to say (joueur's position).
     double gPlayerpositionx = 0, gPlayerpositiony = 0, gPlayerpositionz = 0;
     double gPlayerori1x = 0, gPlayerori1y = 0, gPlayerori1z = 0;
+    RemoteTrack trajet; // the states received, which AvanceDistant draws the body between
     int32_t gPlayerArme = 0;
     int32_t idson = 0;  // sound slot looping (0..4)
     int32_t idson2 = 0; // 1: fired this frame
@@ -402,7 +480,20 @@ private:
     void CiblesCamera(bool orbite); // camera targets (orbit: right button, third person)
     void SuitCamera(double k);      // third-person camera follow
 
+    // AvanceDistant: the remote animations played on between states. Frames of animation
+    // Anipos (legs) and AniBuste (torso), and this clock (NowMs) when they were last advanced.
+    struct AnimationDistante {
+        int32_t anipos = -2, aniBuste = -2; // the animations playing (-2: none yet)
+        double jambes = 0, torse = 0;
+        double atMs = 0;
+    };
+    // Steps the remote animations to `nowMs`: the frames received (fps, fps2) advanced by the
+    // time since their state on the sender's clock; a local frame within one frame of that goes
+    // on undisturbed, so the rounding of the frames sent does not jerk the body.
+    void PoursuitAnimations(double nowMs);
+
     const World* monde_ = nullptr;    // the match, from Initplayer until Destroy
+    AnimationDistante animDistante_;  // remote players only
     double pivot_memo = 0;            // pitch saved when the pitch lock is switched
     int32_t sonActif_ = -1;           // SonActif: the Sons slot looping now, -1 none
     scene::ViewportParams vueLocale_; // used when the match has no local viewport

@@ -148,7 +148,7 @@ protected:
         core::InGame = true;
     }
 
-    static session::Message State(double x, bool dead, int32_t blood) {
+    static session::Message State(double x, bool dead, int32_t blood, net::StateStamp stamp = {}) {
         player::player p;
         p.gPlayerpositionx = x;
         p.gPlayerori1z = 1.0;
@@ -160,7 +160,7 @@ protected:
         p.Frmsang->SetPosition(nullptr, {1.0f, 2.0f, 3.0f});
         p.Frmsang->SetAppData(uint32_t(blood));
         session::Message m;
-        net::WriteState(m, p, nullptr);
+        net::WriteState(m, p, nullptr, stamp);
         return m;
     }
 
@@ -263,6 +263,33 @@ TEST_F(Receiver, HitsHurtTheLocalPlayerAndADeathSendsKilledAndTheTauntToTheKille
     net::WriteHit(hit, {1.0f, 2.0f, 3.0f}, 25);
     EXPECT_EQ(got.Body(), hit.Body());
     EXPECT_EQ(carl.Next(-1, 300ms).Size(), 0u);
+}
+
+// Between two states the body is drawn on the way from one to the other, one send interval
+// behind, while the record keeps the last state received for whoever reads it; a peer that does
+// not stamp its states (128 bytes) is still understood.
+TEST_F(Receiver, TheBodyIsDrawnBetweenStatesAndTheLastStateReceivedStaysReadable) {
+    Peer bob(config), carl(config);
+    HostWith({&bob, &carl}, {"Bob", "Carl"});
+    StartLocalMatch();
+    player::player& b = Put(1, bob.id, "Bob", 1);
+    player::player& c = Put(2, carl.id, "Carl", 0);
+
+    // Sent a second apart by Bob's clock: drawn most of the way (the delay is at most 100 ms).
+    bob.Send(0, State(12.5, false, 0, {10, 0}));
+    bob.Send(0, State(13.0, false, 0, {70, 1000}));
+    carl.Send(0, Truncated(State(20.0, false, 0), net::kStateBytesUnstamped));
+    Drain(3);
+    b.Avance();
+    c.Avance();
+    const float drawn = b.joueur->GetPosition(world.sceneFrame.get()).x;
+    EXPECT_GT(drawn, 12.5f);
+    EXPECT_LT(drawn, 13.0f);
+    EXPECT_EQ(b.gPlayerpositionx, 13.0) << "the last state received, not the drawn position";
+    ASSERT_NE(b.trajet.Latest(), nullptr);
+    EXPECT_EQ(b.trajet.Latest()->position.x, 13.0);
+    EXPECT_EQ(c.gPlayerpositionx, 20.0);
+    EXPECT_EQ(c.joueur->GetPosition(world.sceneFrame.get()).x, 20.0f);
 }
 
 // The other machine throws away a fifth of the datagrams it receives (the session service's

@@ -63,7 +63,7 @@ TEST(Wire, ShortMessagesAreTheCodeAndTheirFieldsInOrder) {
     EXPECT_EQ(m.Body(), (Bytes{5, 0, 0, 0, 2, 0, 0, 0, 'g', 'g'}));
 }
 
-TEST(Wire, StateCarriesTwentyTwoFieldsInOneHundredTwentyEightBytes) {
+TEST(Wire, StateCarriesTwentyTwoFieldsThenTheSendersFrameAndClock) {
     auto root = scene::Frame::Create();
     auto sceneFrame = scene::Frame::Create(root);
     sceneFrame->SetPosition(root.get(), {100.0f, 0.0f, 0.0f});
@@ -89,8 +89,8 @@ TEST(Wire, StateCarriesTwentyTwoFieldsInOneHundredTwentyEightBytes) {
     p.Frmsang->SetAppData(4);
 
     session::Message m;
-    net::WriteState(m, p, root.get());
-    ASSERT_EQ(m.Size(), net::kStateBytes);
+    net::WriteState(m, p, root.get(), {1234, -7});
+    ASSERT_EQ(m.Size(), 136u);
     EXPECT_EQ((Bytes(m.Body().begin(), m.Body().begin() + 12)),
               (Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x3F}))
         << "code 1, then the position's x as a little-endian double";
@@ -108,11 +108,14 @@ TEST(Wire, StateCarriesTwentyTwoFieldsInOneHundredTwentyEightBytes) {
     for (double expected : {101.0, 2.0, 3.0})
         EXPECT_EQ(m.ReadDouble(), expected);
     EXPECT_EQ(m.ReadLong(), 4);
+    EXPECT_EQ(m.ReadPosition(), net::kStateBytesUnstamped) << "what older peers read";
+    EXPECT_EQ(m.ReadLong(), 1234) << "frame number";
+    EXPECT_EQ(m.ReadLong(), -7) << "sender's clock";
     EXPECT_EQ(m.Remaining(), 0u);
 
     // A dead player is seen but not hit.
     p.mort = true;
-    net::WriteState(m, p, root.get());
+    net::WriteState(m, p, root.get(), {});
     m.ReadLong();
     for (int i = 0; i < 7; ++i)
         m.ReadDouble();
