@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 namespace core {
 
@@ -237,6 +238,18 @@ void StepFrameTiming(FrameTiming& timing, double tickMs, double nowSeconds, doub
     }
     // 8. Time scale of the local player.
     ratio = TimeScale(timing.duration, ratio);
+}
+
+void PaceFrame() {
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point next{};
+    if (MaxFrameRate <= 0) return;
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1.0 / double(MaxFrameRate)));
+    const Clock::time_point now = Clock::now();
+    if (next < now - period || next > now + period) next = now; // late, or a new rate
+    std::this_thread::sleep_until(next);
+    next += period;
 }
 
 void FormatFrameRate(float framesPerSecond, std::string_view separator, std::span<char> out) {

@@ -230,6 +230,10 @@ double TimeScale(double durationMs, double previous);
 // from `nowSeconds`, and the time scale into `ratio`.
 void StepFrameTiming(FrameTiming& timing, double tickMs, double nowSeconds, double& ratio);
 
+// The end of a pass: with MaxFrameRate set, waits until its share of the second has passed
+// since the pass before (a late pass starts the next at once, never two at once to catch up).
+void PaceFrame();
+
 // The frame rate as "#.0": one decimal, no leading zero ("0" gives ".0", 59.94 "59.9"), with
 // `separator` as the decimal mark. Writes into `out` (NUL-terminated, truncated to fit).
 void FormatFrameRate(float framesPerSecond, std::string_view separator, std::span<char> out);

@@ -115,6 +115,14 @@ extern bool BoxMode;               // players drawn as their hit boxes instead o
 extern int32_t ConnectionIndex;    // index in the menu's connection type list
 extern int32_t ServerChoice;       // which of the menu's two server options is chosen (0 or 1)
 extern bool LoadFlag;              // the menu's permission to start a match; false ends it
+// STATE messages the local player sends per second whatever the frame rate (registry value
+// "StateRate", kStateRateMin..kStateRateMax, default kDefaultStateRate); a shot, a hit or a
+// death goes out at once besides.
+inline constexpr int32_t kDefaultStateRate = 60, kStateRateMin = 10, kStateRateMax = 250;
+extern int32_t StateRate;
+// Passes of the main loop per second at most (registry value "MaxFrameRate"); 0: as many as
+// the machine draws.
+extern int32_t MaxFrameRate;
 
 // ---------------------------------------------------------------------------------------------
 // 3. Account and statistics

@@ -144,6 +144,15 @@ void LitIni(const MenuDefaults& defaults) {
     ServerChoice = ReadNumber(kGameKey, "Dplay2");
     // 7. Controls.
     ReadKeyBindings();
+    // 8. Network and frame pacing; a rate outside its range is the default one.
+    StateRate = ReadNumberOr(kGameKey, "StateRate", kDefaultStateRate);
+    if (StateRate < kStateRateMin || StateRate > kStateRateMax) {
+        sys::Log("StateRate " + std::to_string(StateRate) + " is not " +
+                 std::to_string(kStateRateMin) + ".." + std::to_string(kStateRateMax) +
+                 "; STATE goes out " + std::to_string(kDefaultStateRate) + " times a second");
+        StateRate = kDefaultStateRate;
+    }
+    MaxFrameRate = std::max(0, ReadNumberOr(kGameKey, "MaxFrameRate", 0));
 }
 
 void EcritIni() {
@@ -175,6 +184,8 @@ void EcritIni() {
     Write(kGameKey, "Box", Flag(BoxMode));
     WriteNumber(kGameKey, "Dplay1", ConnectionIndex);
     WriteNumber(kGameKey, "Dplay2", ServerChoice);
+    WriteNumber(kGameKey, "StateRate", StateRate);
+    WriteNumber(kGameKey, "MaxFrameRate", MaxFrameRate);
     WriteKeyBindings();
 }
 

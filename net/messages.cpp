@@ -5,8 +5,12 @@
 #include "core/game.h"
 #include "core/game_state.h"
 
+#include "platform/system/system.h"
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace net {
@@ -168,7 +172,66 @@ void GameSink::SendHit(int32_t target, int32_t power, const glm::vec3& point) {
     Send(to, true, event_); // a lost HIT would be a shot that never hurt
 }
 
+bool Tracing() {
+    static const bool on = [] {
+        const char* value = std::getenv("TARNHOLD_NET_TRACE");
+        return value != nullptr && *value != '\0';
+    }();
+    return on;
+}
+
+long long MonotonicMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void GameSink::BeginMatch() {
+    MatchFrame = 0;
+    nextStateMs_ = 0;
+    sentDead_ = false;
+    secondStartMs_ = player::NowMs();
+    secondStates_ = 0;
+    secondFrame_ = 0;
+    movedMs_ = -1e9;
+}
+
+void GameSink::TraceSecond(double nowMs) {
+    if (nowMs - secondStartMs_ < 1000.0) return;
+    sys::Log("net trace: sent " + std::to_string(secondStates_) + " STATE and drew " +
+             std::to_string(MatchFrame - secondFrame_) + " frames in the last second");
+    secondStartMs_ = nowMs;
+    secondStates_ = 0;
+    secondFrame_ = MatchFrame;
+}
+
+void GameSink::TraceMove(const player::player& p, double nowMs) {
+    const glm::dvec3 at{p.gPlayerpositionx, p.gPlayerpositiony, p.gPlayerpositionz};
+    if (at == lastPosition_) return;
+    lastPosition_ = at;
+    if (nowMs - movedMs_ >= kTraceStillMs)
+        sys::Log("net trace: moved frame=" + std::to_string(MatchFrame) +
+                 " at_us=" + std::to_string(MonotonicMicros()));
+    movedMs_ = nowMs;
+}
+
 void GameSink::SendState(const player::player& p) {
+    const double now = player::NowMs();
+    if (Tracing()) {
+        TraceSecond(now);
+        TraceMove(p, now);
+    }
+    // An event goes out at once; otherwise only when the rate says so.
+    const bool event = p.idson2 != 0 || p.idson3 != 0 || p.mort != sentDead_;
+    if (!event && now < nextStateMs_) return;
+    if (now >= nextStateMs_) {
+        const double interval =
+            1000.0 / double(std::clamp(core::StateRate, core::kStateRateMin, core::kStateRateMax));
+        // On schedule; a sender that fell behind (slow frames) starts the count again.
+        nextStateMs_ = nextStateMs_ + interval > now ? nextStateMs_ + interval : now + interval;
+    }
+    sentDead_ = p.mort;
+    ++secondStates_;
     StateStamp stamp;
     stamp.frame = MatchFrame;
     stamp.sentMs = int32_t(uint32_t(uint64_t(player::NowMs())));

@@ -255,15 +255,34 @@ void SendChat(std::string_view text);
 // target slot's player only and KILLED to the killer's player only, both guaranteed, KILLED
 // followed by the taunt. A slot without a record (or outside 0..4) sends nothing, so a HIT
 // never becomes a broadcast.
+//
+// STATE goes out core::StateRate times a second whatever the frame rate (the record offers it
+// every frame; the frames in between send nothing), and at once besides when the state carries
+// a shot or a reload (idson2), a hit (idson3), or the player dies or comes back to life, so an
+// event is never held back by the rate and its flag, sent once, is never skipped.
 class GameSink : public player::MessageSink {
 public:
     void SendHit(int32_t target, int32_t power, const glm::vec3& point) override;
     void SendState(const player::player& p) override;
     void SendKilled(int32_t killer, int32_t power) override;
+    // A new match: the STATE schedule starts again (the next offer goes out) and MatchFrame is 0.
+    void BeginMatch();
 
 private:
+    // With the trace on: the STATE sent and the frames drawn over each second, and the frame
+    // where the local player starts to move after standing still.
+    void TraceSecond(double nowMs);
+    void TraceMove(const player::player& p, double nowMs);
+
     session::Message state_; // reused every frame: no allocation in the steady state
     session::Message event_;
+    double nextStateMs_ = 0; // player::NowMs() from which the next STATE is due
+    bool sentDead_ = false;  // `mort` in the last STATE sent
+    // Trace (TARNHOLD_NET_TRACE): the current second, and the last position seen moving.
+    double secondStartMs_ = 0;
+    int32_t secondStates_ = 0, secondFrame_ = 0;
+    double movedMs_ = -1e9;
+    glm::dvec3 lastPosition_{0.0};
 };
 extern GameSink Sink;
 
@@ -306,9 +325,27 @@ std::string TimeOfDay();
 // frame number STATE carries.
 extern int32_t MatchFrame;
 
+// The trace of what crosses the network, for measurements: on when the environment variable
+// TARNHOLD_NET_TRACE is set and not empty. Lines in the log ("net trace: ..."), with times in
+// microseconds of the machine's monotonic clock (the same in every process of one machine):
+//   sent S STATE and drew F frames in the last second
+//   received R STATE from ID in the last second
+//   moved frame=N at_us=T            the local player moves after standing still (its frame N)
+//   body of ID moved at_us=T after frame=N
+//                                    the first frame that drew a remote body moved after it
+//                                    stood still, with the newest frame number ID sent by then
+// "Standing still" is 250 ms without moving.
+bool Tracing();
+long long MonotonicMicros();
+inline constexpr double kTraceStillMs = 250.0;
+
 class MatchLink : public core::MatchNetwork {
 public:
+    // The poll of one pass: counts MatchFrame, handles the messages and, with the trace on,
+    // notes the remote bodies that the pass before drew moved.
     void ReceiveMessages() override;
+    // The local player's sink; the game core asks for it once as every match starts, which
+    // starts the sink's STATE schedule (GameSink::BeginMatch).
     player::MessageSink& Messages() override;
 };
 

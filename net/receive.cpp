@@ -14,6 +14,7 @@
 
 #include "core/game.h"
 #include "core/game_state.h"
+#include "platform/system/system.h"
 #include "platform/window/window.h"
 
 #include <array>
@@ -163,13 +164,57 @@ void ApplyState(player::player& p, const State& s) {
     }
 }
 
+// The trace's view of each remote slot (Tracing): STATE received this second, the newest frame
+// number received, and where its body was drawn when last looked at.
+struct TracedSlot {
+    int32_t id = 0;
+    int32_t received = 0;
+    int32_t newestFrame = 0;
+    glm::vec3 drawn{0.0f};
+    double movedMs = -1e9;
+};
+std::array<TracedSlot, core::kPlayerSlots> traced;
+double traceSecondMs = 0;
+
 void OnState(uint32_t from, session::Message& m) {
     const State s = ReadState(m);
     for (int j = 0; j < int(core::PlayerCount) && j < core::kPlayerSlots; ++j) {
         player::player* p = Slot(j);
-        if (p != nullptr && p->id == int32_t(from) && p->joueur && j != core::LocalIndex)
+        if (p != nullptr && p->id == int32_t(from) && p->joueur && j != core::LocalIndex) {
             ApplyState(*p, s);
+            TracedSlot& t = traced[size_t(j)];
+            t.received += 1;
+            if (s.stamp) t.newestFrame = s.stamp->frame;
+        }
     }
+}
+
+// Once a pass, before the pass's messages (so after the frame the pass before presented).
+void TracePass() {
+    const double now = player::NowMs();
+    const bool second = now - traceSecondMs >= 1000.0;
+    for (int j = 0; j < core::kPlayerSlots; ++j) {
+        player::player* p = Slot(j);
+        TracedSlot& t = traced[size_t(j)];
+        if (p == nullptr || !p->joueur || j == core::LocalIndex) {
+            t = TracedSlot{};
+            continue;
+        }
+        if (t.id != p->id) t = TracedSlot{p->id};
+        if (second && t.received > 0)
+            sys::Log("net trace: received " + std::to_string(t.received) + " STATE from " +
+                     std::to_string(t.id) + " in the last second");
+        if (second) t.received = 0;
+        const glm::vec3 drawn = p->joueur->GetPosition(core::SceneFrame.get());
+        if (drawn == t.drawn) continue;
+        t.drawn = drawn;
+        if (now - t.movedMs >= kTraceStillMs)
+            sys::Log("net trace: body of " + std::to_string(t.id) +
+                     " moved at_us=" + std::to_string(MonotonicMicros()) +
+                     " after frame=" + std::to_string(t.newestFrame));
+        t.movedMs = now;
+    }
+    if (second) traceSecondMs = now;
 }
 
 void OnChat(uint32_t from, session::Message& m) {
@@ -362,10 +407,12 @@ int32_t MatchFrame = 0;
 
 void MatchLink::ReceiveMessages() {
     ++MatchFrame;
+    if (Tracing()) TracePass();
     net::ReceiveMessages();
 }
 
 player::MessageSink& MatchLink::Messages() {
+    Sink.BeginMatch();
     return Sink;
 }
 

@@ -292,6 +292,58 @@ TEST_F(Receiver, TheBodyIsDrawnBetweenStatesAndTheLastStateReceivedStaysReadable
     EXPECT_EQ(c.joueur->GetPosition(world.sceneFrame.get()).x, 20.0f);
 }
 
+// STATE leaves at the set rate however often the record offers it (every frame), but a shot, a
+// hit or a death leaves at once, its flag in it, and only the frames between go unsent.
+TEST_F(Receiver, StateFollowsItsRateExceptAShotAHitOrADeathGoAtOnce) {
+    Peer bob(config);
+    HostWith({&bob}, {"Bob"});
+    StartLocalMatch();
+    core::StateRate = core::kStateRateMin; // ten a second: the frames below fall between two
+    net::MatchLink link;
+    player::MessageSink& sink = link.Messages(); // as a match starts
+    player::player& me = *core::Players[0];
+    auto sent = [&] {
+        std::vector<int32_t> flags; // idson2 * 10 + idson3 + 100 * dead, per STATE received
+        for (session::Message m = bob.Next(net::code::STATE, 300ms); m.Size() > 0;
+             m = bob.Next(net::code::STATE, 300ms)) {
+            m.ReadLong();
+            for (int i = 0; i < 7; ++i)
+                m.ReadDouble();
+            for (int i = 0; i < 6; ++i)
+                m.ReadLong();
+            const int32_t visibility = m.ReadLong();
+            m.ReadLong();
+            const int32_t fired = m.ReadLong(), hit = m.ReadLong();
+            flags.push_back(fired * 10 + hit + (visibility == scene::kFlagRendered ? 100 : 0));
+        }
+        return flags;
+    };
+    // Many frames within a millisecond or two: one STATE, the first.
+    for (int i = 0; i < 20; ++i)
+        sink.SendState(me);
+    EXPECT_EQ(sent(), (std::vector<int32_t>{0}));
+    // A shot and a hit go at once, each flag once; the frames after them wait for the rate.
+    auto frame = [&] {
+        me.SendState(); // as Avance ends: hands the record over, then clears the flags
+    };
+    me.idson2 = 1;
+    frame();
+    frame();
+    me.idson3 = 1;
+    frame();
+    frame();
+    me.mort = true;
+    frame();
+    frame();
+    EXPECT_EQ(sent(), (std::vector<int32_t>{10, 1, 100}));
+    // A tenth of a second after the first, the next frame is due, and only that one.
+    std::this_thread::sleep_for(110ms);
+    frame();
+    frame();
+    EXPECT_EQ(sent(), (std::vector<int32_t>{100}));
+    core::StateRate = core::kDefaultStateRate;
+}
+
 // The other machine throws away a fifth of the datagrams it receives (the session service's
 // loss injection), yet every HIT this machine's sink sends reaches it whole and in order, and so
 // does every KILLED: no shot is lost and every kill is counted by its killer.
