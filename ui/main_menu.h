@@ -37,12 +37,13 @@ void OpenMainMenu();
 inline constexpr std::array<const char*, 2> kTeamNames = {"TERRORIST", "GIGN"};
 
 // The skins of team `team` (0 terrorist, 1 GIGN) in `modelsDir`: every file named the team
-// name's first letter, "S", anything, ".bmp" (letters compared without regard to case), as the
-// upper-case text from the name's third character up to its first ".". Sorted by name.
+// name's first letter, "S", anything, ".bmp", ".tga" or ".png" (letters compared without regard
+// to case), as the upper-case text from the name's third character up to its first ".". Sorted
+// by file name, each skin once.
 std::vector<std::string> SkinNames(const std::filesystem::path& modelsDir, int team);
 
-// The skin picture of `skin` for `team` in `modelsDir` ("TS1.bmp"); empty when `skin` is empty
-// or no such file exists (matched without regard to case).
+// The skin picture of `skin` for `team` in `modelsDir` ("TS1.bmp", else "TS1.tga", else
+// "TS1.png"); empty when `skin` is empty or no such file exists (matched without regard to case).
 std::filesystem::path SkinFile(const std::filesystem::path& modelsDir, int team,
                                std::string_view skin);
 

@@ -11,6 +11,7 @@
 #include "ui/screen_local.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 
@@ -69,6 +70,9 @@ std::string SkinPrefix(int team) {
     return std::string(1, kTeamNames[team == 0 ? 0 : 1][0]) + "S";
 }
 
+// Skin pictures, in the order a skin's picture is looked for.
+constexpr std::array<std::string_view, 3> kSkinExtensions = {".BMP", ".TGA", ".PNG"};
+
 } // namespace
 
 std::vector<std::string> SkinNames(const fs::path& modelsDir, int team) {
@@ -79,25 +83,33 @@ std::vector<std::string> SkinNames(const fs::path& modelsDir, int team) {
         if (!it->is_regular_file(ec)) continue;
         const std::string name = it->path().filename().string();
         const std::string upper = Upper(name);
-        if (upper.size() < prefix.size() + 4 || upper.compare(0, 2, prefix) != 0 ||
-            upper.compare(upper.size() - 4, 4, ".BMP") != 0)
+        if (upper.size() < prefix.size() + 4 || upper.compare(0, 2, prefix) != 0) continue;
+        const std::string extension = upper.substr(upper.size() - 4);
+        if (std::find(kSkinExtensions.begin(), kSkinExtensions.end(), extension) ==
+            kSkinExtensions.end())
             continue;
         files.push_back(name);
     }
     std::sort(files.begin(), files.end());
     std::vector<std::string> skins;
-    for (const std::string& name : files)
-        skins.push_back(Upper(name.substr(2, name.find('.', 2) - 2)));
+    for (const std::string& name : files) {
+        std::string skin = Upper(name.substr(2, name.find('.', 2) - 2));
+        // One entry per skin, whichever formats its picture comes in.
+        if (std::find(skins.begin(), skins.end(), skin) == skins.end())
+            skins.push_back(std::move(skin));
+    }
     return skins;
 }
 
 fs::path SkinFile(const fs::path& modelsDir, int team, std::string_view skin) {
     if (skin.empty()) return {};
-    const std::string wanted = SkinPrefix(team) + Upper(skin) + ".BMP";
     std::error_code ec;
-    for (fs::directory_iterator it(modelsDir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (Upper(it->path().filename().string()) == wanted && it->is_regular_file(ec))
-            return it->path();
+    for (const std::string_view extension : kSkinExtensions) {
+        const std::string wanted = SkinPrefix(team) + Upper(skin) + std::string(extension);
+        for (fs::directory_iterator it(modelsDir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (Upper(it->path().filename().string()) == wanted && it->is_regular_file(ec))
+                return it->path();
+        }
     }
     return {};
 }

@@ -262,6 +262,22 @@ std::string FindPicture(std::string_view name, const SearchPath* path) {
     return !file.empty() && IsFile(file) ? file : std::string();
 }
 
+// A file in the folder of `file` whose name differs from its name only in case (pictures made
+// where file names ignore case: "ts2.BMP" asked for as "TS2.bmp"), or "" when there is none.
+std::string FindIgnoringCase(const std::string& file) {
+    const std::filesystem::path wanted(file);
+    const std::string name = wanted.filename().string();
+    if (name.empty()) return {};
+    const std::filesystem::path folder = wanted.has_parent_path() ? wanted.parent_path() : ".";
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (EqualsIgnoringCase(it->path().filename().string(), name) && it->is_regular_file(ec))
+            return it->path().string();
+    }
+    return {};
+}
+
 } // namespace
 
 std::vector<std::string> PictureAlternatives(std::string_view name) {
@@ -296,6 +312,12 @@ std::shared_ptr<Texture> LoadTexture(std::string_view name, const SearchPath* pa
             file = FindPicture(alternative, path);
             if (!file.empty()) break;
         }
+    }
+    // Then the same names in any case, in the same order, for a name that is a plain path.
+    if (file.empty() && !path) {
+        file = FindIgnoringCase(NormaliseSeparators(name));
+        for (size_t i = 0; file.empty() && i < alternatives.size(); ++i)
+            file = FindIgnoringCase(NormaliseSeparators(alternatives[i]));
     }
     if (file.empty()) {
         if (status) {

@@ -178,9 +178,11 @@ struct LoadStatus {
 // is told by the file's content, not its extension. An alpha channel is read into the image, but
 // the renderer draws every pixel opaque except those of a texture's transparent colour. `name`
 // is resolved through `path` when given. A name ending in ".bmp", ".tga" or ".png" (any case)
-// whose file does not exist is tried with the other two extensions (PictureAlternatives).
-// Returns null and fills `status` when no file exists (the error names `name`, the folders
-// searched and the names also tried) or the picture cannot be read; never throws.
+// whose file does not exist is tried with the other two extensions (PictureAlternatives); then,
+// for a name given as a path (no `path`), those names are looked for in its folder without
+// regard to case, as pictures made where file names ignore case are named. Returns null and fills
+// `status` when no file exists (the error names `name`, the folders searched and the names also
+// tried) or the picture cannot be read; never throws.
 std::shared_ptr<Texture> LoadTexture(std::string_view name, const SearchPath* path = nullptr,
                                      LoadStatus* status = nullptr);
 

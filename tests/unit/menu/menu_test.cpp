@@ -36,17 +36,21 @@ void Touch(const fs::path& path) {
 TEST(MainMenu, SkinListsComeFromTheTeamsPicturesInTheModelsFolder) {
     const fs::path models = FreshDir("skins") / "models";
     fs::create_directories(models / "TSfolder.bmp");
-    for (const char* name :
-         {"TS1.bmp", "ts2.BMP", "TSa.b.bmp", "TS7.txt", "GS3.bmp", "XS9.bmp", "terror2_0.bmp"})
+    for (const char* name : {"TS1.bmp", "ts2.BMP", "TSa.b.bmp", "TS7.txt", "GS3.bmp", "XS9.bmp",
+                             "terror2_0.bmp", "TS1.png", "GS4.tga", "GS5.PNG"})
         Touch(models / name);
 
     EXPECT_EQ(ui::SkinNames(models, 0), (std::vector<std::string>{"1", "A", "2"}));
-    EXPECT_EQ(ui::SkinNames(models, 1), (std::vector<std::string>{"3"}));
+    EXPECT_EQ(ui::SkinNames(models, 1), (std::vector<std::string>{"3", "4", "5"}));
     EXPECT_TRUE(ui::SkinNames(models / "missing", 0).empty());
 
     // The skin's picture is found whatever the case of its name; no skin, no picture.
     EXPECT_EQ(ui::SkinFile(models, 0, "2").filename(), "ts2.BMP");
     EXPECT_EQ(ui::SkinFile(models, 1, "3").filename(), "GS3.bmp");
+    // TGA and PNG skins; a BMP is taken before another picture of the same skin.
+    EXPECT_EQ(ui::SkinFile(models, 1, "4").filename(), "GS4.tga");
+    EXPECT_EQ(ui::SkinFile(models, 1, "5").filename(), "GS5.PNG");
+    EXPECT_EQ(ui::SkinFile(models, 0, "1").filename(), "TS1.bmp");
     EXPECT_TRUE(ui::SkinFile(models, 1, "1").empty()) << "TS1 is not a GIGN skin";
     EXPECT_TRUE(ui::SkinFile(models, 0, "").empty());
 }

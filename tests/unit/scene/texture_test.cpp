@@ -1,5 +1,5 @@
 // Texture pictures in BMP, TGA and PNG: the same pixels whatever the format, the other
-// extensions tried for a missing name, and bad pictures refused with their file named.
+// extensions and any case tried for a missing name, and bad pictures refused with their file named.
 #include "platform/scene/scene.h"
 #include "tests/support/pictures.h"
 
@@ -64,7 +64,7 @@ TEST_F(TextureFolder, BmpTgaAndPngGiveTheSamePixels) {
     }
 }
 
-TEST_F(TextureFolder, MissingNameIsTriedWithTheOtherExtensions) {
+TEST_F(TextureFolder, MissingNameIsTriedWithTheOtherExtensionsThenInAnyCase) {
     const scene::Image img = SixPixels();
     ASSERT_TRUE(testpictures::WritePng(File("wall.png"), img));
     ASSERT_TRUE(testpictures::WriteTga(File("FLOOR.TGA"), img, {}));
@@ -85,6 +85,15 @@ TEST_F(TextureFolder, MissingNameIsTriedWithTheOtherExtensions) {
     ASSERT_NE(both, nullptr);
     EXPECT_EQ(both->GetImage().rgba[0], 255);
     EXPECT_EQ(scene::LoadTexture("both.png", &path_, &status)->GetImage().rgba[0], 7);
+
+    // A skin painted where names ignore case: "ts2.BMP" is found as "TS2.bmp", a "Skin.PNG" as
+    // "SKIN.bmp"; a file of the exact name is still taken first.
+    ASSERT_TRUE(testpictures::WriteBmp(File("ts2.BMP"), img));
+    ASSERT_TRUE(testpictures::WritePng(File("Skin.PNG"), img));
+    ASSERT_TRUE(testpictures::WriteBmp(File("Both.BMP"), img));
+    EXPECT_NE(scene::LoadTexture(File("TS2.bmp"), nullptr, &status), nullptr) << status.error;
+    EXPECT_NE(scene::LoadTexture(File("SKIN.bmp"), nullptr, &status), nullptr) << status.error;
+    EXPECT_EQ(scene::LoadTexture(File("both.bmp"), nullptr, &status)->GetImage().rgba[0], 7);
 
     // Nothing under any extension: the error names what was asked, where, and what was tried.
     EXPECT_EQ(scene::LoadTexture("gone.png", &path_, &status), nullptr);
