@@ -5,6 +5,7 @@
 //   2. NavGraph: building from a map, queries (nearest node, path, roaming, reachability)
 //   3. The map's spawn points
 //   4. The cache: one file per map in the player's data folder
+//   5. NavRoute: following a path, and another route when the body makes no progress
 //
 // The graph is built from a loaded map (player::World), built-in or from files, with no
 // waypoints made by hand: points are sampled on a grid over the floor meshes and kept where the
@@ -185,5 +186,70 @@ std::filesystem::path NavCacheFile(const std::filesystem::path& folder, std::str
 // written leaves the graph unsaved. Says which in the log. Load time: call it when the match's
 // map is loaded.
 NavGraph LoadOrBuildNavGraph(const player::World& world, const std::filesystem::path& folder);
+
+// ---------------------------------------------------------------------------------------------
+// 5. NavRoute
+// ---------------------------------------------------------------------------------------------
+
+// One body's way to a goal: the waypoint to walk at now, when it is reached, and another route
+// when the body makes no progress. The caller turns the body toward Waypoint() and holds the
+// forward key while Update says Walking. The graph must outlive the route. Update allocates
+// nothing except when it plans again.
+class NavRoute {
+public:
+    // A body whose distance to its waypoint has not shrunk by kProgress for kStuckSeconds
+    // gives up the edge it is on, and every edge passing within kBlockRadius of the spot where
+    // it stopped (kBlockAhead in front of it: a body stops about that far from a wall), and
+    // plans again from where it stands; after kMaxDetours detours it is lost.
+    static constexpr double kStuckSeconds = 2.0;
+    static constexpr float kProgress = 0.5f;
+    static constexpr float kBlockAhead = 2.5f;
+    static constexpr float kBlockRadius = 1.5f;
+    static constexpr int32_t kMaxDetours = 16;
+
+    enum class State : uint8_t {
+        Walking, // walk at Waypoint()
+        Arrived, // stands on the path's last node
+        Lost,    // no path (none at all, or none left without the edges it gave up)
+    };
+
+    // A new route from `from` to `to` at game time `now` (seconds), forgetting the edges given
+    // up on the last one. Lost when the graph has no path.
+    State Plan(const NavGraph& graph, const glm::vec3& from, const glm::vec3& to, double now);
+
+    // One step with the body at `at` at game time `now`: passes the waypoints it has reached
+    // (within NavGraph::kReach across, or beyond it along its edge, on its floor), and when it
+    // is stuck gives up the edge it is on and plans again from where it stands.
+    State Update(const glm::vec3& at, double now);
+
+    State Current() const { return state_; }
+    // Where to walk now (scene coordinates); the goal's node once arrived.
+    glm::vec3 Waypoint() const;
+    // The kind of the edge being walked (Walk before the first step and after the last).
+    EdgeKind Kind() const;
+    const NavPath& Path() const { return path_; }
+    size_t Next() const { return next_; } // index in Path().waypoints of Waypoint()
+    int32_t Detours() const { return detours_; }
+    // The edges the route no longer takes, sorted.
+    std::span<const EdgeId> GivenUp() const { return avoid_; }
+
+private:
+    State Replan(const glm::vec3& from, double now);
+    void GiveUp(EdgeId edge);
+    // The edge passes within kBlockRadius of `spot` across, on its floor.
+    bool Passes(const NavEdge& edge, const glm::vec3& spot) const;
+    bool Reached(const glm::vec3& at, size_t i) const;
+
+    const NavGraph* graph_ = nullptr;
+    glm::vec3 goal_{0.0f};
+    NavPath path_;
+    size_t next_ = 0;
+    std::vector<EdgeId> avoid_;
+    std::vector<glm::vec3> blocked_; // where bodies stopped, kBlockAhead in front of them
+    State state_ = State::Lost;
+    float best_ = 0.0f;       // nearest the body came to the waypoint since it became current
+    double progressAt_ = 0.0; // game time of the last progress
+    int32_t detours_ = 0;
+};
 
 } // namespace bots

@@ -336,4 +336,60 @@ TEST_F(NavCache, ABadCacheFileIsRefusedAndBuiltAgain) {
     EXPECT_TRUE(Same(bots::LoadOrBuildNavGraph(small.world, folder), built));
 }
 
+// --- following a route ---
+
+TEST(NavRoute, ABodyWalkedAlongArrivesAndOneThatMakesNoProgressFor2SecondsGoesAnotherWay) {
+    SmallWorld small;
+    const bots::NavGraph graph = bots::NavGraph::Build(small.world);
+    bots::NavRoute route;
+    using State = bots::NavRoute::State;
+
+    // A body put on each waypoint in turn, a frame of 20 ms apart, arrives.
+    ASSERT_EQ(route.Plan(graph, kWestOfWall, kEastOfWall, 0.0), State::Walking);
+    double now = 0.0;
+    for (int frame = 0; frame < 500 && route.Current() == State::Walking; ++frame) {
+        now += 0.02;
+        route.Update(route.Waypoint(), now);
+    }
+    EXPECT_EQ(route.Current(), State::Arrived);
+    EXPECT_EQ(route.Detours(), 0);
+    EXPECT_TRUE(
+        Near(route.Waypoint(), graph.Nodes()[graph.NearestNode(kEastOfWall)].position, 0.1f));
+
+    // A body that stays where it is keeps its edge for 2 s, then gives it up for another way.
+    ASSERT_EQ(route.Plan(graph, kStart, kEastOfWall, 10.0), State::Walking);
+    const bots::EdgeId first = route.Path().edges[route.Next() - 1];
+    const float cost = route.Path().cost;
+    for (now = 10.0; now < 11.98; now += 0.02)
+        ASSERT_EQ(route.Update(kStart, now), State::Walking);
+    EXPECT_EQ(route.Detours(), 0);
+    route.Update(kStart, 12.01);
+    EXPECT_EQ(route.Detours(), 1);
+    // The edge it was on and those through the spot in front of it are given up.
+    EXPECT_TRUE(std::binary_search(route.GivenUp().begin(), route.GivenUp().end(), first));
+    EXPECT_GT(route.GivenUp().size(), 1u);
+    for (const bots::EdgeId e : route.GivenUp())
+        EXPECT_LT(std::hypot(graph.Nodes()[graph.Edges()[e].from].position.x - kStart.x,
+                             graph.Nodes()[graph.Edges()[e].from].position.z - kStart.z),
+                  2.5f + 1.5f + 2.0f * bots::NavGraph::kSpacing);
+    EXPECT_EQ(std::count(route.Path().edges.begin(), route.Path().edges.end(), first), 0);
+    EXPECT_GE(route.Path().cost, cost);
+    EXPECT_EQ(route.Current(), State::Walking);
+    // Creeping a fortieth of a unit a second is no progress either.
+    glm::vec3 at = kStart;
+    for (now = 12.01; now < 14.2; now += 0.02) {
+        at += 0.0005f * glm::normalize(route.Waypoint() - at);
+        route.Update(at, now);
+    }
+    EXPECT_EQ(route.Detours(), 2);
+
+    // Nowhere to go: lost at once; a body that never moves is lost once every way is given up.
+    EXPECT_EQ(route.Plan(graph, kTowerTop, kStart, 20.0), State::Lost);
+    ASSERT_EQ(route.Plan(graph, kPlatform, kStart, 30.0), State::Walking);
+    for (now = 30.0; now < 200.0 && route.Current() == State::Walking; now += 0.02)
+        route.Update(kPlatform, now);
+    EXPECT_EQ(route.Current(), State::Lost);
+    EXPECT_GT(route.Detours(), 0);
+}
+
 } // namespace

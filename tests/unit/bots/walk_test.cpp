@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -35,6 +36,19 @@ bool Reached(const glm::vec3& at, const bots::NavPath& path, size_t i) {
     return Across(at, w) < bots::NavGraph::kReach || (passed && Across(at, w) < 2.0f);
 }
 
+// Turns `m`'s local player toward `target` in the next frame, as a mouse moved by the yaw's
+// offset from the view's centre does (mouse control on).
+void Steer(MatchWorld& m, const glm::vec3& target) {
+    glm::vec3 d, up;
+    m.p.joueur->GetOrientation(m.w.sceneFrame.get(), d, up);
+    const glm::vec3 w = target - m.Pos();
+    const double yaw = std::atan2(d.z * w.x - d.x * w.z, d.x * w.x + d.z * w.z) * 180.0 / M_PI;
+    const double cx = m.viewport.x + m.viewport.width / 2.0;
+    const double ex = m.viewport.x + m.viewport.width;
+    const int rcy = int(std::nearbyint(m.viewport.y + m.viewport.height / 2.0));
+    input::InjectMouseMove(int(std::nearbyint(cx + yaw * ex * 3.0 / 180.0)), rcy);
+}
+
 // Steers `m`'s local player along the graph's path to `goal`, one waypoint after the other, for
 // at most `frames` frames. Returns the frames it took to stand on the path's last node, or -1.
 int Walk(MatchWorld& m, const bots::NavGraph& graph, const glm::vec3& goal, int frames,
@@ -51,15 +65,7 @@ int Walk(MatchWorld& m, const bots::NavGraph& graph, const glm::vec3& goal, int 
             m.Key(playertest::kUp, false);
             return frame;
         }
-        // The yaw toward the waypoint, as the cursor's offset from the view's centre.
-        glm::vec3 d, up;
-        m.p.joueur->GetOrientation(m.w.sceneFrame.get(), d, up);
-        const glm::vec3 w = path.waypoints[next] - at;
-        const double yaw = std::atan2(d.z * w.x - d.x * w.z, d.x * w.x + d.z * w.z) * 180.0 / M_PI;
-        const double cx = m.viewport.x + m.viewport.width / 2.0;
-        const double ex = m.viewport.x + m.viewport.width;
-        const int rcy = int(std::nearbyint(m.viewport.y + m.viewport.height / 2.0));
-        input::InjectMouseMove(int(std::nearbyint(cx + yaw * ex * 3.0 / 180.0)), rcy);
+        Steer(m, path.waypoints[next]);
         m.Steps(1);
     }
     m.Key(playertest::kUp, false);
@@ -105,6 +111,45 @@ TEST_F(WalkThePath, ABodySteeredAlongThePathsReachesLaddersStairsRampsAndTheOthe
         for (const bots::EdgeId e : path.edges)
             by = by || graph.Edges()[e].kind == j.by;
         EXPECT_TRUE(by);
+    }
+}
+
+TEST_F(WalkThePath, ABodyStoppedByAWallTheGraphDoesNotKnowFindsAnotherRouteAfter2Seconds) {
+    // "cour" from the shed (the spawn point at x -68, z 68) east along the north wall; once
+    // the graph is built, a wall 13 wide (a wall of the map the graph does not know, as in a
+    // map changed under it) stands across the middle of the way, x = 0 from z 62 to 75.
+    MatchWorld m("cour", Models::Installed(), 0, 3);
+    m.Steps(2);
+    ASSERT_LT(Across(m.Pos(), {-68, 0, 68}), 1.0f);
+    const bots::NavGraph graph = bots::NavGraph::Build(m.w);
+    const glm::vec3 to(30, 2.5f, 69);
+    auto crate = scene::MeshBuilder::Create();
+    const glm::vec3 corners[4] = {{0, 0, 62}, {0, 10, 62}, {0, 10, 75}, {0, 0, 75}};
+    const int32_t face[] = {4, 0, 1, 2, 3, 0};
+    ASSERT_TRUE(crate->AddFaces(corners, {}, face));
+    m.w.wallFrame->AddVisual(crate);
+
+    bots::NavRoute route;
+    using State = bots::NavRoute::State;
+    ASSERT_EQ(route.Plan(graph, m.Pos(), to, 0.0), State::Walking);
+    m.p.Souris = true;
+    m.Key(playertest::kUp, true);
+    int frame = 0;
+    for (; frame < 3000 && route.Update(m.Pos(), frame * 0.02) == State::Walking; ++frame) {
+        Steer(m, route.Waypoint());
+        m.Steps(1);
+    }
+    m.Key(playertest::kUp, false);
+    EXPECT_EQ(route.Current(), State::Arrived)
+        << "at " << m.Pos().x << " " << m.Pos().y << " " << m.Pos().z;
+    EXPECT_LT(Across(m.Pos(), to), 2.0f);
+    EXPECT_GE(route.Detours(), 1) << "the wall was met";
+    // The last route passes the wall's ends.
+    const auto& w = route.Path().waypoints;
+    for (size_t i = 0; i + 1 < w.size(); ++i) {
+        if ((w[i].x < 0.0f) == (w[i + 1].x < 0.0f)) continue;
+        const float z = w[i].z + (w[i + 1].z - w[i].z) * (0.0f - w[i].x) / (w[i + 1].x - w[i].x);
+        EXPECT_TRUE(z < 62.0f || z > 75.0f) << "crosses x = 0 at z = " << z;
     }
 }
 
