@@ -4,6 +4,9 @@
 //                           cached graph); counters: nodes, edges
 //   BM_FindPath/<map>       CPU time of one A* query between two nodes drawn at random among
 //                           those a bot can walk between (the same draws every run)
+//   BM_ReadNavCache/<map>   CPU time to hash the map and read the graph back from its cache
+//                           file's bytes (what a match start costs once the graph is cached);
+//                           counter: bytes
 #include "bots/nav.h"
 #include "tests/unit/bots/installed_maps.h"
 
@@ -53,6 +56,24 @@ void BM_FindPath(benchmark::State& state, const std::string& map) {
         benchmark::Counter(double(waypoints), benchmark::Counter::kAvgIterations);
 }
 
+void BM_ReadNavCache(benchmark::State& state, const std::string& map) {
+    const player::World world = navtest::LoadMap(map, TARNHOLD_INSTALL_DIR);
+    const std::string bytes =
+        bots::EncodeNavGraph(bots::NavGraph::Build(world), map, bots::MapGeometryHash(world));
+    bots::NavGraph graph;
+    std::string error;
+    for (auto _ : state) {
+        // The map's hash is computed at every load: it says whether the file is still good.
+        if (!bots::DecodeNavGraph(bytes, map, bots::MapGeometryHash(world), graph, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(graph.Nodes().data());
+    }
+    state.counters["bytes"] = double(bytes.size());
+    navtest::UnloadMap();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +82,8 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("BM_FindPath/" + map).c_str(), BM_FindPath, map)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("BM_ReadNavCache/" + map).c_str(), BM_ReadNavCache, map)
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
