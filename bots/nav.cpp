@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <queue>
 #include <random>
@@ -656,14 +657,20 @@ std::span<const NavEdge> NavGraph::EdgesFrom(NodeId node) const {
                                                     firstEdge_[node + 1] - firstEdge_[node]);
 }
 
-NodeId NavGraph::NearestNode(const glm::vec3& position) const {
-    if (nodes_.empty()) return kNoNode;
-    const auto weighted = [&](NodeId n) {
-        const glm::vec3 d = nodes_[n].position - position;
-        return std::sqrt(d.x * d.x + d.z * d.z + 9.0f * d.y * d.y);
-    };
+float NavGraph::Weighted(NodeId n, const glm::vec3& position) const {
+    const glm::vec3 d = nodes_[n].position - position;
+    return std::sqrt(d.x * d.x + d.z * d.z + 9.0f * d.y * d.y);
+}
+
+NodeId NavGraph::NearestWhere(const glm::vec3& position,
+                              const std::function<bool(NodeId)>& accept) const {
     NodeId best = kNoNode;
     float bestDistance = std::numeric_limits<float>::infinity();
+    const auto consider = [&](NodeId n) {
+        if (!accept(n)) return;
+        const float d = Weighted(n, position);
+        if (d < bestDistance) best = n, bestDistance = d;
+    };
     // Rings of cells around the position; a node in ring r + 1 lies at least r cells away.
     constexpr int32_t kMaxRing = 16;
     const int32_t ci = CellOf(position.x), cj = CellOf(position.z);
@@ -674,26 +681,34 @@ NodeId NavGraph::NearestNode(const glm::vec3& position) const {
                 if (std::max(std::abs(i - ci), std::abs(j - cj)) != r) continue;
                 const uint64_t key = CellKey(i, j);
                 auto it = std::lower_bound(cellKeys_.begin(), cellKeys_.end(), key);
-                for (; it != cellKeys_.end() && *it == key; ++it) {
-                    const NodeId n = cellNodes_[size_t(it - cellKeys_.begin())];
-                    const float d = weighted(n);
-                    if (d < bestDistance) best = n, bestDistance = d;
-                }
+                for (; it != cellKeys_.end() && *it == key; ++it)
+                    consider(cellNodes_[size_t(it - cellKeys_.begin())]);
             }
     }
     if (bestDistance <= float(kMaxRing) * kSpacing) return best;
-    for (NodeId n = 0; n < nodes_.size(); ++n) {
-        const float d = weighted(n);
-        if (d < bestDistance) best = n, bestDistance = d;
-    }
+    for (NodeId n = 0; n < nodes_.size(); ++n)
+        consider(n);
     return best;
+}
+
+NodeId NavGraph::NearestNode(const glm::vec3& position) const {
+    return NearestWhere(position, [](NodeId) { return true; });
 }
 
 bool NavGraph::FindPath(const glm::vec3& from, const glm::vec3& to, std::span<const EdgeId> avoid,
                         NavPath& path) const {
     path = NavPath();
-    const NodeId start = NearestNode(from), goal = NearestNode(to);
+    const NodeId goal = NearestNode(to);
+    NodeId start = NearestNode(from);
     if (start == kNoNode || goal == kNoNode) return false;
+    // A body beside a wall may be nearest a point beyond it (inside a block, say) that leads
+    // nowhere: a point a cell farther that can reach the goal and be reached from it is taken.
+    if (component_[start] != component_[goal]) {
+        const NodeId other =
+            NearestWhere(from, [&](NodeId n) { return component_[n] == component_[goal]; });
+        if (other != kNoNode && Weighted(other, from) <= Weighted(start, from) + kSpacing)
+            start = other;
+    }
     std::vector<EdgeId> avoided(avoid.begin(), avoid.end());
     std::sort(avoided.begin(), avoided.end());
     const glm::vec3 goalPosition = nodes_[goal].position;

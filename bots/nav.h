@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -117,7 +118,9 @@ public:
 
     // The cheapest path (A*) from the node nearest `from` to the node nearest `to`, never
     // taking an edge of `avoid` (a bot that made no progress along an edge avoids it and asks
-    // again). False, with `path` emptied, when no such path exists.
+    // again). When the node nearest `from` and the goal's cannot reach each other, a node at
+    // most a cell farther from `from` that can is the start. False, with `path` emptied, when
+    // no such path exists.
     bool FindPath(const glm::vec3& from, const glm::vec3& to, std::span<const EdgeId> avoid,
                   NavPath& path) const;
 
@@ -130,6 +133,10 @@ public:
 
 private:
     void Index(); // edge ranges, strongly connected components, spatial cells
+    // Distance from node `n` to `position`, heights counting three times.
+    float Weighted(NodeId n, const glm::vec3& position) const;
+    // The node nearest `position` (Weighted) among those `accept` takes; kNoNode when none.
+    NodeId NearestWhere(const glm::vec3& position, const std::function<bool(NodeId)>& accept) const;
 
     std::vector<NavNode> nodes_;
     std::vector<NavEdge> edges_;

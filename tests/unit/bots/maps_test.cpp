@@ -48,6 +48,18 @@ TEST(NavMaps, EverySpawnPointOfEveryInstalledMapIsOnTheGraphAndReachesEveryOther
             EXPECT_TRUE(graph.FindPath(spawns[i], spawns[0], {}, path)) << "spawn " << i;
         }
 
+        if (name == "couloirs") {
+            // A body against the wall of the block between the corridors (x = 14) is nearest a
+            // floor point inside the block, which leads nowhere: its path starts in the
+            // corridor.
+            const glm::vec3 against(14.2f, -3.0f, -50.0f);
+            EXPECT_GT(graph.Nodes()[graph.NearestNode(against)].position.x, 14.0f);
+            bots::NavPath path;
+            ASSERT_TRUE(graph.FindPath(against, spawns[0], {}, path));
+            EXPECT_LT(path.waypoints[0].x, 14.0f);
+            EXPECT_LT(std::hypot(path.waypoints[0].x - against.x, path.waypoints[0].z - against.z),
+                      3.0f);
+        }
         // Ladders are climbed wherever a map has them.
         const bool ladder =
             std::any_of(graph.Edges().begin(), graph.Edges().end(),
