@@ -72,6 +72,7 @@ public:
     struct Result {
         bool arrived = false; // stands on a floor at or past the target's distance
         bool climbed = false; // a ladder was climbed on the way
+        float peak = 0.0f;    // the highest the body was on the way
         glm::vec3 end{0.0f};  // where the body stands at the end
     };
 
@@ -88,6 +89,7 @@ public:
         glm::vec3 r = start;
         bool echelle = false;
         int still = 0;
+        result.peak = start.y;
         for (int step = 0; step < maxSteps; ++step) {
             const float progress = glm::dot(Flat(r - start), d);
             const float remaining = length - progress;
@@ -106,6 +108,7 @@ public:
             bool xx = false, zz = false;
             if (!Step(r, d, pas, echelle, xx, zz)) return result;
             result.climbed = result.climbed || echelle;
+            result.peak = std::max(result.peak, r.y);
             if (!echelle &&
                 ((xx && std::fabs(d.x) > kMinorAxis) || (zz && std::fabs(d.z) > kMinorAxis)))
                 return result;
@@ -494,7 +497,7 @@ private:
         edge.to = to;
         edge.kind = dropped ? EdgeKind::Drop : walk.climbed ? EdgeKind::Ladder : EdgeKind::Walk;
         const float across = HorizontalDistance(start, end);
-        edge.cost = across + (walk.climbed ? 2.0f * std::max(0.0f, end.y - start.y) : 0.0f);
+        edge.cost = across + (walk.climbed ? 2.0f * (walk.peak - start.y) : 0.0f);
         edges_.push_back(edge);
     }
 

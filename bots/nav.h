@@ -60,8 +60,8 @@ struct NavEdge {
     NodeId to = kNoNode;
     EdgeKind kind = EdgeKind::Walk;
     // What taking the edge costs, in scene units walked: the horizontal distance, plus the
-    // height climbed on a ladder twice over (a climbing body rises half as fast as a walking
-    // one advances). Never less than the horizontal distance between the two nodes.
+    // height climbed on a ladder on the way twice over (a climbing body rises half as fast as a
+    // walking one advances). Never less than the horizontal distance between the two nodes.
     float cost = 0.0f;
 };
 
