@@ -85,6 +85,8 @@ Error Service::Open(const SessionDesc& desc, OpenMode mode) {
     s.desc = desc;
     s.role = Role::Client;
     s.joinState = Impl::JoinState::Waiting;
+    s.joinAddress = a;
+    s.joinDeadline = Clock::now() + milliseconds(s.cfg.answerTimeoutMs);
     s.hostPeer = enet_host_connect(s.host, &a, kChannelCount, 0);
     if (!s.hostPeer) {
         s.Teardown();

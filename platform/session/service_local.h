@@ -136,6 +136,10 @@ struct Service::Impl {
     // Answers awaited by blocking calls.
     enum class JoinState { Idle, Waiting, Accepted, Refused } joinState = JoinState::Idle;
     Error joinError = Error::Ok;
+    // Where a joiner connects, and until when it tries: a handshake lost on a lossy link is
+    // started again while the join's answer time-out lasts (RetryJoin).
+    ENetAddress joinAddress{};
+    Clock::time_point joinDeadline{};
     // The local player a client asked the host for (id 0 until answered). The pump thread
     // records it in the roster as soon as the answer arrives, so messages sent to the new player
     // right after the host's answer are kept even when the caller wakes up late.
@@ -198,6 +202,7 @@ struct Service::Impl {
     void ClientOnRejoinAnswer(const wire::Packet& p, uint32_t senderIp);
     void ClientOnControl(const wire::Packet& p);
     void ClientOnHostLost();
+    bool RetryJoin();
     void LoseSession();
     void ElectHost();
     void ClientOnConnect(ENetPeer* peer);

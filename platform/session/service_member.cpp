@@ -169,8 +169,23 @@ void Service::Impl::ClientOnControl(const wire::Packet& p) {
         p);
 }
 
+// A join whose connection failed before the host answered (every resend of a handshake lost on
+// a lossy link, or the host dropping a handshake that took too long) connects again while the
+// join's answer time-out leaves room for a whole attempt (a peer time-out), so that a host that
+// is not there is still reported as unreachable before the time-out; a host that refused the
+// join has answered and is not asked again. False when no connection can be started.
+bool Service::Impl::RetryJoin() {
+    if (Clock::now() + milliseconds(cfg.peerTimeoutMaxMs) >= joinDeadline) return false;
+    if (hostPeer && hostPeer->state != ENET_PEER_STATE_DISCONNECTED) enet_peer_reset(hostPeer);
+    hostPeer = enet_host_connect(host, &joinAddress, kChannelCount, 0);
+    if (!hostPeer) return false;
+    ConfigurePeer(hostPeer);
+    return true;
+}
+
 // The connection to the host (or to the candidate host) is gone.
 void Service::Impl::ClientOnHostLost() {
+    if (joinState == JoinState::Waiting && RetryJoin()) return;
     if (joinState == JoinState::Waiting || joinState == JoinState::Refused) {
         if (joinState == JoinState::Waiting) joinError = Error::NoSuchSession;
         joinState = JoinState::Refused;

@@ -236,7 +236,9 @@ public:
     // Create: hosts a new session described by desc (GUID, maxPlayers, name, password, flags);
     // a name longer than kMaxNameBytes is cut to it. Join: joins desc (from EnumSessions),
     // presenting desc.application and desc.password, and waits for the host's answer at most
-    // ServiceConfig::answerTimeoutMs (Timeout).
+    // ServiceConfig::answerTimeoutMs (Timeout). A connection that fails before the host has
+    // answered is started again while that time leaves room for it; NoSuchSession when none
+    // got through.
     Error Open(const SessionDesc& desc, OpenMode mode);
     // Leaves the session: the local player is destroyed for the others; the host role moves.
     void Close();
