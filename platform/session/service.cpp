@@ -263,12 +263,14 @@ Error Service::Send(uint32_t from, uint32_t to, bool guaranteed, const Message& 
 
 uint32_t Service::WaitingCount() const {
     std::lock_guard lock(impl_->mutex);
+    if (impl_->queue.empty()) impl_->ServiceNow();
     return static_cast<uint32_t>(impl_->queue.size());
 }
 
 bool Service::Receive(uint32_t& from, uint32_t& to, Message& body) {
     Impl& s = *impl_;
     std::lock_guard lock(s.mutex);
+    if (s.queue.empty()) s.ServiceNow();
     if (s.queue.empty()) return false;
     Queued& q = s.queue.front();
     from = q.from;
@@ -280,6 +282,12 @@ bool Service::Receive(uint32_t& from, uint32_t& to, Message& body) {
     if (s.spareBodies.size() < 64) s.spareBodies.push_back(std::move(old));
     s.queue.pop_front();
     return true;
+}
+
+Service::Traffic Service::TrafficSoFar() const {
+    std::lock_guard lock(impl_->mutex);
+    impl_->CountTraffic();
+    return impl_->traffic;
 }
 
 } // namespace session

@@ -59,6 +59,9 @@ static_assert(kMaxPlayersLimit + kMaxUnadmitted + 2 <= kEnetPeers,
               "members, unadmitted connections and the link to the host fit the ENet host");
 constexpr size_t kMaxOutbox = 1024; // guaranteed packets held for a reconnecting member
 constexpr int kMaxEventsPerRound = 512;
+// A game thread that took in the socket within this time is polling continually: the pump
+// thread then only answers enumeration and keeps the time-outs, and leaves the socket to it.
+constexpr auto kCallerPolling = std::chrono::microseconds(1000);
 
 enum class Role { Closed, Host, Client, Migrating, Lost };
 
@@ -106,6 +109,9 @@ struct Service::Impl {
     std::condition_variable answered;
     std::thread pump;
     std::atomic<bool> stopPump{false};
+    // When the game thread last took in the socket itself (ServiceNow), steady clock ticks. While
+    // it does so continually, the pump thread leaves the socket to it (see PumpLoop).
+    std::atomic<int64_t> callerServicedAt{0};
 
     bool initialized = false;
     ProviderKind provider = ProviderKind::Lan;
@@ -150,6 +156,7 @@ struct Service::Impl {
     std::deque<Queued> queue;
     std::vector<std::vector<uint8_t>> spareBodies;
     std::vector<uint8_t> scratch;
+    Service::Traffic traffic; // of the ENet hosts this service had, counted by CountTraffic
 
     // ---- Roster and transport helpers (service_pump.cpp) ----------------------------------------
 
@@ -210,6 +217,11 @@ struct Service::Impl {
     // ---- Pump thread and lifecycle (service_pump.cpp) -------------------------------------------
 
     void HandleEvent(const ENetEvent& ev);
+    // The caller's share of the pump: takes in and handles what the socket holds, sends what is
+    // waiting, without waiting itself (the game thread's polls).
+    void ServiceNow();
+    // Moves the ENet host's byte counters into `traffic`.
+    void CountTraffic();
     void CheckTimers();
     bool Silent(const ENetPeer& p) const;
     void PumpOnce();

@@ -236,6 +236,22 @@ bool Service::Impl::Silent(const ENetPeer& p) const {
            ENET_TIME_DIFFERENCE(host->serviceTime, p.lastReceiveTime) > cfg.peerTimeoutMaxMs;
 }
 
+void Service::Impl::ServiceNow() {
+    callerServicedAt.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    ENetEvent ev;
+    for (int i = 0; i < kMaxEventsPerRound && host && enet_host_service(host, &ev, 0) > 0; ++i)
+        HandleEvent(ev);
+    if (host) enet_host_flush(host);
+}
+
+void Service::Impl::CountTraffic() {
+    if (!host) return;
+    traffic.sentBytes += host->totalSentData;
+    traffic.receivedBytes += host->totalReceivedData;
+    host->totalSentData = 0;
+    host->totalReceivedData = 0;
+}
+
 void Service::Impl::PumpOnce() {
     ENetEvent ev;
     for (int i = 0; i < kMaxEventsPerRound && host && enet_host_service(host, &ev, 0) > 0; ++i)
@@ -247,6 +263,18 @@ void Service::Impl::PumpOnce() {
 
 void Service::Impl::PumpLoop() {
     while (!stopPump.load()) {
+        // A game thread polling continually takes in the socket itself, at once; competing with
+        // it for the lock at every datagram would only delay both.
+        const Clock::duration since =
+            Clock::now().time_since_epoch() -
+            Clock::duration(callerServicedAt.load(std::memory_order_relaxed));
+        if (since < kCallerPolling) {
+            std::this_thread::sleep_for(kCallerPolling - since);
+            std::lock_guard lock(mutex);
+            AnswerEnumerations();
+            CheckTimers();
+            continue;
+        }
         ENetSocket a = ENET_SOCKET_NULL, b = ENET_SOCKET_NULL;
         {
             std::lock_guard lock(mutex);
@@ -302,6 +330,7 @@ void Service::Impl::StopPump() {
 
 // Tears the session down. Called without the pump running.
 void Service::Impl::Teardown() {
+    CountTraffic();
     if (host) {
         // Say goodbye so the others react at once instead of waiting for a time-out.
         bool any = false;

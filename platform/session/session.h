@@ -34,9 +34,11 @@
 // Threading: each Service owns one pump thread that runs the network (ENet keep-alives, time-outs,
 // relaying, enumeration answers) so dead peers are detected and the session stays alive while the
 // game thread is busy (loading a map for seconds). Incoming messages wait in a bounded queue that
-// the game thread polls with WaitingCount()/Receive(). Every public method may be called from one
-// game thread; they lock the service's mutex briefly. Open(Join) and CreatePlayer() block the
-// caller until the host answers or 10 s pass; EnumSessions blocks for its time-out.
+// the game thread polls with WaitingCount()/Receive(); a poll that finds the queue empty takes in
+// what the socket holds itself, on the calling thread, so a message that has arrived is seen at
+// once instead of after the pump thread wakes. Every public method may be called from one game
+// thread; they lock the service's mutex briefly. Open(Join) and CreatePlayer() block the caller
+// until the host answers or 10 s pass; EnumSessions blocks for its time-out.
 #pragma once
 
 #include <array>
@@ -270,11 +272,21 @@ public:
     // order sent; others may be lost.
     Error Send(uint32_t from, uint32_t to, bool guaranteed, const Message& body);
 
-    // Messages waiting, including system events.
+    // Messages waiting, including system events; what has arrived at the socket is taken in
+    // first.
     uint32_t WaitingCount() const;
-    // Takes the oldest waiting message; false when none. body is replaced and rewound (its old
-    // buffer is recycled, so steady-state receiving allocates nothing).
+    // Takes the oldest waiting message; false when none (after taking in what has arrived).
+    // body is replaced and rewound (its old buffer is recycled, so steady-state receiving
+    // allocates nothing).
     bool Receive(uint32_t& from, uint32_t& to, Message& body);
+
+    // Bytes of the session's datagrams (UDP payload, the transport's headers included) sent and
+    // received since the service was created; discovery is not counted.
+    struct Traffic {
+        uint64_t sentBytes = 0;
+        uint64_t receivedBytes = 0;
+    };
+    Traffic TrafficSoFar() const;
 
     struct Impl;
 

@@ -241,6 +241,17 @@ TEST(Session, MessagesToOneAndToAllInOrder) {
     for (int i = 0; i < 10; ++i)
         huge.WriteString(std::string(Message::kMaxStringBytes, 'x'));
     EXPECT_EQ(b.Send(ib, 0, true, huge), Error::MessageTooLarge);
+
+    // The traffic counts every byte of a message's datagram, header and transport included, on
+    // both ends.
+    const Service::Traffic sender = c.TrafficSoFar(), host = a.TrafficSoFar();
+    Message state;
+    for (int i = 0; i < 32; ++i)
+        state.WriteLong(i);
+    ASSERT_EQ(c.Send(ic, ia, false, state), Error::Ok);
+    ASSERT_TRUE(Next(a));
+    EXPECT_GE(c.TrafficSoFar().sentBytes - sender.sentBytes, 128u + wire::kDataHeaderBytes);
+    EXPECT_GE(a.TrafficSoFar().receivedBytes - host.receivedBytes, 128u + wire::kDataHeaderBytes);
 }
 
 TEST(Session, HostileDatagramsLeaveTheSessionRunning) {
