@@ -85,13 +85,14 @@ void OnChatClosed();   // ChatOpen = false
 
 // The session layer as a match uses it. The network module implements it (net::MatchLink) and
 // the entry point connects it for the runs that play over a session. Called on the
-// user-interface thread: ReceiveMessages once per pass of RunMainLoop (step 1), Messages when
-// StartMatch builds the match's world.
+// user-interface thread: ReceiveMessages once per pass of RunMainLoop (step 1), FrameShown once
+// per pass once its picture is presented, Messages when StartMatch builds the match's world.
 class MatchNetwork {
 public:
     virtual ~MatchNetwork() = default;
     virtual void ReceiveMessages() = 0;          // drains the session's message queue
     virtual player::MessageSink& Messages() = 0; // where the local player's messages go
+    virtual void FrameShown() {}                 // the pass's picture is on screen
 };
 
 // The web service as a match uses it. The web client implements it (web::MatchClient) and

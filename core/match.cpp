@@ -461,6 +461,7 @@ void RunPass() {
     BuildHud();
     // 13.
     window::Yield();
+    if (MatchNetwork* network = GetMatchNetwork()) network->FrameShown();
     PaceFrame();
 }
 

@@ -7,6 +7,8 @@
 
 #include "platform/system/system.h"
 
+#include <glm/geometric.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -193,21 +195,27 @@ void GameSink::BeginMatch() {
     secondStartMs_ = player::NowMs();
     secondStates_ = 0;
     secondFrame_ = 0;
+    traffic_ = DPlay ? DPlay->TrafficSoFar() : session::Service::Traffic{};
     movedMs_ = -1e9;
 }
 
 void GameSink::TraceSecond(double nowMs) {
     if (nowMs - secondStartMs_ < 1000.0) return;
+    const session::Service::Traffic traffic = DPlay ? DPlay->TrafficSoFar() : traffic_;
     sys::Log("net trace: sent " + std::to_string(secondStates_) + " STATE and drew " +
-             std::to_string(MatchFrame - secondFrame_) + " frames in the last second");
+             std::to_string(MatchFrame - secondFrame_) +
+             " frames in the last second; the session sent " +
+             std::to_string(traffic.sentBytes - traffic_.sentBytes) + " bytes and received " +
+             std::to_string(traffic.receivedBytes - traffic_.receivedBytes) + " bytes");
+    traffic_ = traffic;
     secondStartMs_ = nowMs;
     secondStates_ = 0;
     secondFrame_ = MatchFrame;
 }
 
 void GameSink::TraceMove(const player::player& p, double nowMs) {
-    const glm::dvec3 at{p.gPlayerpositionx, p.gPlayerpositiony, p.gPlayerpositionz};
-    if (at == lastPosition_) return;
+    const glm::dvec3 at{p.gPlayerpositionx, 0.0, p.gPlayerpositionz};
+    if (glm::distance(at, lastPosition_) < kTraceMoveDistance) return;
     lastPosition_ = at;
     if (nowMs - movedMs_ >= kTraceStillMs)
         sys::Log("net trace: moved frame=" + std::to_string(MatchFrame) +
@@ -227,8 +235,10 @@ void GameSink::SendState(const player::player& p) {
     if (now >= nextStateMs_) {
         const double interval =
             1000.0 / double(std::clamp(core::StateRate, core::kStateRateMin, core::kStateRateMax));
-        // On schedule; a sender that fell behind (slow frames) starts the count again.
-        nextStateMs_ = nextStateMs_ + interval > now ? nextStateMs_ + interval : now + interval;
+        // On schedule, a frame that came late taking its slot; a sender more than one interval
+        // behind (slow frames, a pause) counts again from now.
+        nextStateMs_ += interval;
+        if (nextStateMs_ < now - interval) nextStateMs_ = now + interval;
     }
     sentDead_ = p.mort;
     ++secondStates_;

@@ -283,6 +283,7 @@ private:
     int32_t secondStates_ = 0, secondFrame_ = 0;
     double movedMs_ = -1e9;
     glm::dvec3 lastPosition_{0.0};
+    session::Service::Traffic traffic_; // the session's totals at the start of the second
 };
 extern GameSink Sink;
 
@@ -328,22 +329,26 @@ extern int32_t MatchFrame;
 // The trace of what crosses the network, for measurements: on when the environment variable
 // TARNHOLD_NET_TRACE is set and not empty. Lines in the log ("net trace: ..."), with times in
 // microseconds of the machine's monotonic clock (the same in every process of one machine):
-//   sent S STATE and drew F frames in the last second
+//   sent S STATE and drew F frames in the last second; the session sent X bytes and received
+//   Y bytes                          (UDP payload with the transport's headers)
 //   received R STATE from ID in the last second
 //   moved frame=N at_us=T            the local player moves after standing still (its frame N)
 //   body of ID moved at_us=T after frame=N
 //                                    the first frame that drew a remote body moved after it
 //                                    stood still, with the newest frame number ID sent by then
-// "Standing still" is 250 ms without moving.
+// "Moving" is along the ground (x, z) by kTraceMoveDistance scene units at least since the last
+// move; "standing still" is kTraceStillMs without moving.
 bool Tracing();
 long long MonotonicMicros();
 inline constexpr double kTraceStillMs = 250.0;
+inline constexpr double kTraceMoveDistance = 0.001;
 
 class MatchLink : public core::MatchNetwork {
 public:
-    // The poll of one pass: counts MatchFrame, handles the messages and, with the trace on,
-    // notes the remote bodies that the pass before drew moved.
+    // The poll of one pass: counts MatchFrame and handles the messages.
     void ReceiveMessages() override;
+    // With the trace on, notes the remote bodies that the pass drew moved.
+    void FrameShown() override;
     // The local player's sink; the game core asks for it once as every match starts, which
     // starts the sink's STATE schedule (GameSink::BeginMatch).
     player::MessageSink& Messages() override;

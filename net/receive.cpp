@@ -17,6 +17,8 @@
 #include "platform/system/system.h"
 #include "platform/window/window.h"
 
+#include <glm/geometric.hpp>
+
 #include <array>
 #include <cmath>
 #include <ctime>
@@ -189,7 +191,7 @@ void OnState(uint32_t from, session::Message& m) {
     }
 }
 
-// Once a pass, before the pass's messages (so after the frame the pass before presented).
+// Once a pass, right after its picture is presented.
 void TracePass() {
     const double now = player::NowMs();
     const bool second = now - traceSecondMs >= 1000.0;
@@ -205,8 +207,9 @@ void TracePass() {
             sys::Log("net trace: received " + std::to_string(t.received) + " STATE from " +
                      std::to_string(t.id) + " in the last second");
         if (second) t.received = 0;
-        const glm::vec3 drawn = p->joueur->GetPosition(core::SceneFrame.get());
-        if (drawn == t.drawn) continue;
+        glm::vec3 drawn = p->joueur->GetPosition(core::SceneFrame.get());
+        drawn.y = 0.0f;
+        if (glm::distance(drawn, t.drawn) < float(kTraceMoveDistance)) continue;
         t.drawn = drawn;
         if (now - t.movedMs >= kTraceStillMs)
             sys::Log("net trace: body of " + std::to_string(t.id) +
@@ -407,8 +410,11 @@ int32_t MatchFrame = 0;
 
 void MatchLink::ReceiveMessages() {
     ++MatchFrame;
-    if (Tracing()) TracePass();
     net::ReceiveMessages();
+}
+
+void MatchLink::FrameShown() {
+    if (Tracing()) TracePass();
 }
 
 player::MessageSink& MatchLink::Messages() {
