@@ -166,6 +166,16 @@ void player::PlaceArme() {
     }
 }
 
+glm::vec3 player::OrigineTir() const {
+    const scene::Frame* sceneFrame = monde_ ? monde_->sceneFrame.get() : nullptr;
+    if (!tete) return joueur && sceneFrame ? joueur->GetPosition(sceneFrame) : glm::vec3(0.0f);
+    glm::vec3 oeil(0.0f);
+    for (const EyeOffset& e : kEyeOffsets)
+        if (e.classe == Arme().classe) oeil = e.chasse;
+    const glm::vec3 scene = tete->TransformPoint(oeil);
+    return sceneFrame ? sceneFrame->InverseTransformPoint(scene) : scene;
+}
+
 void player::ChangeArme(int32_t arme) {
     if (arme < 0 || arme >= kWeaponCount || !Peau || monde_ == nullptr) return;
     IdArme = arme;

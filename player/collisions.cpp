@@ -5,6 +5,8 @@
 // map frames carry no transform of their own.
 #include "player/player.h"
 
+#include <glm/geometric.hpp>
+
 #include <cmath>
 
 namespace player {
@@ -16,6 +18,16 @@ constexpr float kProbeRise = 0.2f; // the wall ray runs this far above the probe
 constexpr double kStand = 2.5;     // body origin above the floor, standing
 constexpr double kCrouch = 1.0;    // ... crouching
 constexpr double kFallStep = 1.0;  // fall per step, independent of ratio
+
+// The body (a child of the players' root `racine`) that the frame `f` belongs to; null for the
+// map's own geometry.
+const scene::Frame* Corps(const scene::Frame* f, const scene::Frame* racine) {
+    for (std::shared_ptr<scene::Frame> parent; f != nullptr; f = parent.get()) {
+        parent = f->GetParent();
+        if (parent.get() == racine) return f;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -30,9 +42,18 @@ void player::Collisions(const scene::Frame& qui, int32_t signe) {
     p.y += kProbeRise;
     // 2.
     CollisionsEchelles(qui, signe);
-    // 3. Each axis against the same first hit.
-    if (!monde_->wallFrame || scene::Pick(*monde_->wallFrame, p, d, hits_) == 0) return;
-    const glm::vec3 h = hits_[0].point;
+    // 3. Each axis against the same first hit. Another player's body stops only a motion
+    // toward it: two bodies that touch can always step apart.
+    if (!monde_->wallFrame) return;
+    const size_t n = scene::Pick(*monde_->wallFrame, p, d, hits_);
+    const glm::vec3 ici = joueur ? joueur->GetPosition(sceneFrame) : p;
+    size_t i = 0;
+    for (; i < n; ++i) {
+        const scene::Frame* corps = Corps(hits_[i].frame, monde_->playerRoot.get());
+        if (corps == nullptr || glm::dot(corps->GetPosition(sceneFrame) - ici, d) > 0.0f) break;
+    }
+    if (i == n) return;
+    const glm::vec3 h = hits_[i].point;
     if (std::fabs(p.x - h.x) < kReach) XX = 100;
     if (std::fabs(p.z - h.z) < kReach) ZZ = 100;
 }
@@ -82,6 +103,15 @@ bool player::lance_une_RAY(scene::Frame& qui) {
     else
         qui.SetPosition(sceneFrame, {p.x, float(double(p.y) - kFallStep), p.z});
     return true;
+}
+
+bool player::SolAPortee(const scene::Frame& qui) {
+    if (monde_ == nullptr || !monde_->floorFrame) return false;
+    const glm::vec3 p = qui.GetPosition(monde_->sceneFrame.get());
+    if (scene::Pick(*monde_->floorFrame, p, {0.0f, -1.0f, 0.0f}, hits_) == 0) return false;
+    const double h = baisser.empty() ? kStand : kCrouch;
+    const double sol = double(hits_[0].point.y) + h;
+    return std::nearbyint(double(p.y) - sol) <= monde_->mapScale;
 }
 
 void player::AfficheSecteur(const scene::Frame& qui) {

@@ -45,7 +45,8 @@ bool Fini(const glm::vec3& v) {
 // =============================================================================================
 
 scene::ViewportParams& player::VueLocale() {
-    if (MatchServices* services = Services()) {
+    MatchServices* services = Services();
+    if (services != nullptr && Humain()) {
         if (scene::ViewportParams* v = services->LocalViewport()) return *v;
     }
     return vueLocale_;
@@ -59,15 +60,27 @@ bool player::Zoome() {
 // 2. Avance
 // =============================================================================================
 
+bool player::Humain() const {
+    return monde_ != nullptr && indice == monde_->localIndex;
+}
+
+bool player::Local() const {
+    return pilote != nullptr || Humain();
+}
+
 void player::Avance() {
     if (monde_ == nullptr || !joueur) return;
     EtapeSang();
-    if (indice != monde_->localIndex) {
+    if (!Local()) {
         AvanceDistant();
         PositionneBoite();
         return;
     }
+    // A record neither collides with nor shoots its own body.
+    const uint32_t montre = joueur->GetTraversalOptions();
+    joueur->SetTraversalOptions(montre & ~uint32_t(scene::kFlagPickable));
     scrute_clavier();
+    joueur->SetTraversalOptions(montre);
     PositionneBoite();
     SendState();
 }
@@ -168,7 +181,7 @@ void player::PositionneBoite() {
         if (Sons[2]) Sons[2]->SetPosition(t);
     }
     MatchServices* services = Services();
-    if (indice == monde_->localIndex && services != nullptr) {
+    if (Humain() && services != nullptr) {
         const scene::Frame* oreille = vue ? chasse.get() : cam.get();
         if (oreille) {
             oreille->GetOrientation(sceneFrame, d, up);
@@ -196,13 +209,13 @@ void player::ChangeVue() {
             }
         } else {
             vue = false;
-            if (MatchServices* services = Services()) services->RebuildViewport(cam);
+            if (Services() != nullptr && Humain()) Services()->RebuildViewport(cam);
             VueLocale().front = 1.0f;
         }
     } else {
         if (monde_->crosshairTexture) devant->AddVisual(monde_->crosshairTexture);
         vue = true;
-        if (MatchServices* services = Services()) services->RebuildViewport(chasse);
+        if (Services() != nullptr && Humain()) Services()->RebuildViewport(chasse);
         VueLocale().front = 1.0f;
     }
 }
@@ -216,15 +229,20 @@ void player::scrute_clavier() {
     if (monde_ == nullptr || !joueur || !axe || !axe2) return;
     double k = 0; // camera distance factor; stays 0 while the player cannot move
     bool droit = false;
-    // With the chat box open the player only animates.
-    if (!(Services() != nullptr && Services()->ChatOpen())) {
+    // With the chat box open the human only animates.
+    if (pilote != nullptr || !(Services() != nullptr && Services()->ChatOpen())) {
         // Input.
-        const input::KeyboardState& clavier = input::GetKeyboardState();
-        const bool gauche = Bas(clavier, k_clic);
-        droit = Bas(clavier, k_camera);
+        if (pilote != nullptr) {
+            commandes_ = Controls{};
+            pilote->Decide(*this, commandes_);
+        } else {
+            commandes_ = LitClavierSouris();
+        }
+        const Controls& c = commandes_;
+        droit = c.camera;
         // The dead wait for the end of their death; then a left click brings them back.
         if (mort) {
-            if (gauche && pret) {
+            if (c.clic && pret) {
                 force = 100;
                 mort = false;
                 action = "aim";
@@ -234,7 +252,7 @@ void player::scrute_clavier() {
                 return;
             }
         } else {
-            k = Pas(gauche, droit, clavier);
+            k = Pas(c);
         }
     }
     // Animation, camera targets, and the chase camera's follow.
@@ -256,21 +274,47 @@ struct player::MoveKeys {
     double t = 0, w = 0, a = 0;
 };
 
-double player::Pas(bool gauche, bool droit, const input::KeyboardState& clavier) {
+Controls player::LitClavierSouris() {
+    const input::KeyboardState& clavier = input::GetKeyboardState();
+    Controls c;
+    c.avancer = Bas(clavier, K_up);
+    c.reculer = Bas(clavier, k_down);
+    c.gauche = Bas(clavier, k_left);
+    c.droite = Bas(clavier, k_right);
+    c.clic = Bas(clavier, k_clic);
+    c.tir = (c.clic && Souris) || Bas(clavier, k_Tir);
+    c.camera = Bas(clavier, k_camera);
+    c.arme = Bas(clavier, k_Arme);
+    c.vues = Bas(clavier, k_V1);
+    c.blocage = Bas(clavier, k_V2);
+    c.baisser = Bas(clavier, k_baisser);
+    if (mort) return c; // the mouse waits for the player's return
+    const MouseLook look = ReadMouseLook();
+    c.lacet = look.y;
+    c.tangage = look.p;
+    if (Souris) input::SetCursorPos(int(look.rcx), int(look.rcy));
+    return c;
+}
+
+double player::Pas(const Controls& c) {
     const glm::vec3 depart = joueur->GetPosition(monde_->sceneFrame.get());
-    MouseLook look = ReadMouseLook();
+    const bool droit = c.camera;
+    // Under the pitch lock the head goes back to the pitch it had when the lock came on.
+    if (SourisBloque) pivot = pivot_memo;
+    MouseLook look;
+    look.y = c.lacet;
+    look.p = SourisBloque ? 0.0 : c.tangage;
     Turn(look, droit);
     look.y = std::nearbyint(look.y); // the head and the orbit take whole degrees
     look.p = std::nearbyint(look.p);
-    FireOrHold(gauche, clavier);
-    if (Souris) input::SetCursorPos(int(look.rcx), int(look.rcy));
-    SwitchWeaponWhenAsked(clavier);
-    ToggleViewAndPitchLock(clavier);
-    if (Bas(clavier, k_baisser)) // crouch while held
+    FireOrHold(c.tir);
+    SwitchWeaponWhenAsked(c.arme);
+    ToggleViewAndPitchLock(c.vues, c.blocage);
+    if (c.baisser) // crouch while held
         baisser = "crouch_";
     else
         baisser.clear();
-    const MoveKeys keys = ReadMoveKeys(clavier);
+    const MoveKeys keys = ReadMoveKeys(c);
     ChangeSpeed(keys);
     TurnHeadAndLegs(droit, look, LeanIntoStrafe(keys));
     Walk(depart);
@@ -294,12 +338,8 @@ player::MouseLook player::ReadMouseLook() {
     if (!Souris) return look;
     if (curseur.x != look.rcx && ex != 0)
         look.y = inverse * (curseur.x - look.rcx) * 180.0 / ex / 3.0 * sensibilite;
-    if (!SourisBloque) {
-        if (curseur.y != look.rcy && ey != 0)
-            look.p = inverse * (curseur.y - look.rcy) * 180.0 / ey / 3.0 * sensibilite;
-    } else {
-        pivot = pivot_memo;
-    }
+    if (!SourisBloque && curseur.y != look.rcy && ey != 0)
+        look.p = inverse * (curseur.y - look.rcy) * 180.0 / ey / 3.0 * sensibilite;
     return look;
 }
 
@@ -315,8 +355,8 @@ void player::Turn(const MouseLook& look, bool droit) {
     if (lacet != 0) joueur->AddRotation(scene::Combine::Before, kUp, float(lacet) * kDeg);
 }
 
-void player::FireOrHold(bool gauche, const input::KeyboardState& clavier) {
-    if (((gauche && Souris) || Bas(clavier, k_Tir)) && action != "reload") {
+void player::FireOrHold(bool feu) {
+    if (feu && action != "reload") {
         tir();
         Fire = true;
     } else {
@@ -324,9 +364,14 @@ void player::FireOrHold(bool gauche, const input::KeyboardState& clavier) {
     }
 }
 
-void player::SwitchWeaponWhenAsked(const input::KeyboardState& clavier) {
-    const int32_t puissance = Services() != nullptr ? Services()->WeaponPower() : 4;
-    if (!((Bas(clavier, k_Arme) && TOUCHE_OK) || Arme().rank > puissance)) return;
+int32_t player::PuissanceArme() const {
+    if (pilote != nullptr) return puissance;
+    return Services() != nullptr ? Services()->WeaponPower() : 4;
+}
+
+void player::SwitchWeaponWhenAsked(bool demande) {
+    const int32_t puissance = PuissanceArme();
+    if (!((demande && TOUCHE_OK) || Arme().rank > puissance)) return;
     TOUCHE_OK = false;
     int32_t suivante = IdArme + 1;
     if (suivante >= kWeaponCount || suivante < 0) suivante = 0;
@@ -337,21 +382,21 @@ void player::SwitchWeaponWhenAsked(const input::KeyboardState& clavier) {
     if (Arme().classe != "rifle" && Zoome() && vue) ChangeVue();
 }
 
-void player::ToggleViewAndPitchLock(const input::KeyboardState& clavier) {
-    if (Bas(clavier, k_V1) && TOUCHE_OK) ChangeVue();
-    if (Bas(clavier, k_V2) && TOUCHE_OK) {
+void player::ToggleViewAndPitchLock(bool vues, bool blocage) {
+    if (vues && TOUCHE_OK) ChangeVue();
+    if (blocage && TOUCHE_OK) {
         TOUCHE_OK = false;
         SourisBloque = !SourisBloque;
         pivot_memo = pivot;
     }
 }
 
-player::MoveKeys player::ReadMoveKeys(const input::KeyboardState& clavier) const {
+player::MoveKeys player::ReadMoveKeys(const Controls& c) const {
     MoveKeys keys;
-    if (Bas(clavier, k_right)) keys.t = -1, keys.a = 1;
-    if (Bas(clavier, k_left)) keys.t = 1, keys.a = 1;
-    if (Bas(clavier, K_up)) keys.w = 1, keys.a = 1;
-    if (Bas(clavier, k_down)) keys.w = 1, keys.a = -1;
+    if (c.droite) keys.t = -1, keys.a = 1;
+    if (c.gauche) keys.t = 1, keys.a = 1;
+    if (c.avancer) keys.w = 1, keys.a = 1;
+    if (c.reculer) keys.w = 1, keys.a = -1;
     return keys;
 }
 
@@ -440,6 +485,8 @@ void player::StandOnFloorOrClimb(const glm::vec3& depart, float pas) {
 }
 
 void player::SlideAlongWalls(const glm::vec3& motion, float pas) {
+    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
+    const glm::vec3 avant = joueur->GetPosition(sceneFrame);
     glm::vec3 glisse = motion;
     if (XX != 0 && ZZ != 0) {
         glisse = glm::vec3(0.0f);
@@ -448,8 +495,11 @@ void player::SlideAlongWalls(const glm::vec3& motion, float pas) {
     } else if (ZZ != 0) {
         glisse = {motion.x, 0.0f, 0.0f};
     }
-    joueur->SetVelocity(monde_->sceneFrame.get(), glisse);
+    joueur->SetVelocity(sceneFrame, glisse);
     joueur->Move(pas);
+    // The slide never leaves the floor: off an edge or into a wall's foot the body would stand
+    // where no floor holds it, and every later step would be refused.
+    if (!echelle && !SolAPortee(*joueur)) joueur->SetPosition(sceneFrame, avant);
 }
 
 // =============================================================================================

@@ -214,13 +214,21 @@ void player::Initplayer(const World& world) {
                                             : scene::kFlagPickable);
     Peau->SetTraversalOptions(scene::kFlagRendered);
 
-    // 11. The local player goes to a spawn point; the caller shows joueur. Every record, the
-    // remote ones before their first state too, starts idle, its heartbeat looping.
-    if (indice == world.localIndex) PlaceJoueur();
+    // 11. A record simulated here goes to a spawn point; the caller shows joueur. Every record,
+    // the remote ones before their first state too, starts idle, its heartbeat looping.
+    if (Local()) PlaceJoueur();
     joueur->SetTraversalOptions(scene::kFlagNone);
     Attend();
     if (!problems.empty() && Services() != nullptr) Services()->ReportLoadProblems(problems);
 }
+
+namespace {
+
+// Another body nearer than this (horizontally, within kSpawnHeight) makes a spawn point taken.
+constexpr float kSpawnClearance = 6.0f;
+constexpr float kSpawnHeight = 8.0f;
+
+} // namespace
 
 void player::PlaceJoueur() {
     if (monde_ == nullptr || !joueur) return;
@@ -232,17 +240,47 @@ void player::PlaceJoueur() {
     std::mt19937 random(seed());
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const int n = static_cast<int>(11.0 * unit(random) + 1.0); // 1..11
+    const bool builtIn = w.mapName == "couloirs" || w.mapName == "entrepot";
+    int premier = n - 1;
+    if (!builtIn) {
+        random.seed(seed());
+        premier = static_cast<int>(4.0 * unit(random) + 1.0) - 1; // 0..3
+    }
+    // The drawn point, or the next one that no other body stands on: two players placed on
+    // one point would hold each other in their walls for good.
+    const int points = builtIn ? 11 : 4;
+    for (int k = 0; k < points; ++k) {
+        PoseAuPoint((premier + k) % points);
+        if (PointLibre()) return;
+    }
+    PoseAuPoint(premier);
+}
+
+void player::PoseAuPoint(int i) {
+    const World& w = *monde_;
     if (w.mapName == "couloirs") {
         const auto& section = IdModele == 0 ? w.decorFrameA : w.decorFrameB;
-        joueur->SetPosition(section.get(), kCorridorSpawns[size_t(n - 1)]);
+        joueur->SetPosition(section.get(), kCorridorSpawns[size_t(i)]);
     } else if (w.mapName == "entrepot") {
-        joueur->SetPosition(w.wallFrame.get(), kWarehouseSpawns[size_t(n - 1)]);
+        joueur->SetPosition(w.wallFrame.get(), kWarehouseSpawns[size_t(i)]);
     } else {
-        random.seed(seed());
-        const int m = static_cast<int>(4.0 * unit(random) + 1.0) - 1; // 0..3
-        joueur->SetPosition(w.wallFrame.get(), w.spawnPoints[size_t(m)]);
+        joueur->SetPosition(w.wallFrame.get(), w.spawnPoints[size_t(i)]);
         lance_une_RAY(*joueur);
     }
+}
+
+bool player::PointLibre() const {
+    if (!monde_->playerRoot) return true;
+    const scene::Frame* sceneFrame = monde_->sceneFrame.get();
+    const glm::vec3 ici = joueur->GetPosition(sceneFrame);
+    for (const std::shared_ptr<scene::Frame>& corps : monde_->playerRoot->Children()) {
+        if (corps == joueur || corps->GetTraversalOptions() == scene::kFlagNone) continue;
+        const glm::vec3 la = corps->GetPosition(sceneFrame);
+        if (std::hypot(la.x - ici.x, la.z - ici.z) < kSpawnClearance &&
+            std::fabs(la.y - ici.y) < kSpawnHeight)
+            return false;
+    }
+    return true;
 }
 
 void player::Destroy() {

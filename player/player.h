@@ -4,7 +4,8 @@
 //   1. Weapon table, keys and sights
 //   2. The match a record lives in (MessageSink, MatchServices, World)
 //   3. Remote players between states (RemoteTrack)
-//   4. The player record   (fields, Initplayer, PlaceJoueur, Avance, Destroy)
+//   4. Controls of one step      (Controls, Pilot)
+//   5. The player record   (fields, Initplayer, PlaceJoueur, Avance, Destroy)
 //
 // A record is created by the game core when a match starts or by the network layer when a
 // player joins; it owns its frames until Destroy. The record is the character model's instance
@@ -248,7 +249,41 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// 4. The player record
+// 4. Controls of one step
+// ---------------------------------------------------------------------------------------------
+
+// The inputs of one step of a record simulated on this machine: the human's, read from the
+// keyboard and the mouse with the record's key fields, or a computer player's, made by its
+// Pilot. "Held" means down during this step; the toggles (arme, vues, blocage) act only while
+// the record's TOUCHE_OK is set.
+struct Controls {
+    bool avancer = false; // walk forward (K_up held)
+    bool reculer = false; // walk backward (k_down held); wins over avancer
+    bool gauche = false;  // strafe left (k_left held); wins over droite
+    bool droite = false;  // strafe right (k_right held)
+    bool tir = false;     // fire held: the fire key, or k_clic while the mouse controls
+    bool clic = false;    // k_clic held: brings a dead player back once `pret`
+    bool camera = false;  // k_camera held: the chase camera orbits (third person)
+    bool arme = false;    // k_Arme down: the next weapon the rank allows
+    bool vues = false;    // k_V1 down: the view cycle
+    bool blocage = false; // k_V2 down: the pitch lock switches
+    bool baisser = false; // k_baisser held: crouch
+    double lacet = 0;     // yaw of this step, degrees; positive turns right
+    double tangage = 0;   // pitch of this step, degrees; positive looks down
+};
+
+// What drives a record that this machine simulates without a person at it (a computer
+// player's brain). Set in player::pilote before Initplayer and kept until Destroy; not owned.
+class Pilot {
+public:
+    virtual ~Pilot() = default;
+    // The controls of `p`'s next step, called once per frame by Avance before the step, also
+    // while `p` is dead. Per frame: allocates nothing in the steady state, throws nothing.
+    virtual void Decide(const player& p, Controls& controls) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// 5. The player record
 // ---------------------------------------------------------------------------------------------
 
 // The participant record. Every field starts at 0, false, empty text or no frame. The frames are
@@ -274,18 +309,29 @@ public:
     // traversal options 0 (the caller shows it).
     void Initplayer(const World& world);
     // Moves joueur to a spawn point of the map (see kCorridorSpawns, kWarehouseSpawns and
-    // World::spawnPoints); on file maps the floor ray then drops it. Requires Initplayer.
+    // World::spawnPoints); on file maps the floor ray then drops it. The point is drawn with
+    // the match's seed; when another shown body stands on it, the next free point in the
+    // map's order is taken instead (the drawn one when none is free). Requires Initplayer.
     void PlaceJoueur();
 
     // --- one frame (per frame: allocates nothing in the steady state, throws nothing) ---
     // One frame of this player: the blood splash step, then for a remote player the last
-    // received state (position, weapon, pose, sounds), for the local player scrute_clavier;
-    // then PositionneBoite; the local player's state goes out through SendState.
+    // received state (position, weapon, pose, sounds), for a record simulated here (the human
+    // or a piloted one) scrute_clavier; then PositionneBoite; the state of a record simulated
+    // here goes out through SendState.
     void Avance();
-    // The local player's step: keyboard and mouse, respawn, turning, firing, weapon and view
-    // switches, pitch lock, crouch, strafe lean, the two moves with wall, floor and ladder
-    // tests, animation, camera targets and the third-person camera follow.
+    // The step of a record simulated here: its controls (the human's keyboard and mouse, or its
+    // pilot's), respawn, turning, firing, weapon and view switches, pitch lock, crouch, strafe
+    // lean, the two moves with wall, floor and ladder tests, animation, camera targets and the
+    // third-person camera follow.
     void scrute_clavier();
+    // The human's controls of this step from the keyboard and the mouse (the cursor goes back
+    // to the view centre); no yaw or pitch without mouse control, no pitch under the lock.
+    Controls LitClavierSouris();
+    // This record is the person at this machine (World::localIndex).
+    bool Humain() const;
+    // This record is simulated on this machine: the human, or a record with a pilot.
+    bool Local() const;
     // End of every player's frame: body frames at (0, 6, 0) relative to joueur, the position
     // and facing copied into gPlayerposition* / gPlayerori1*, sounds and (local) the listener.
     void PositionneBoite();
@@ -299,6 +345,9 @@ public:
     // Floor ray below `qui`: stands it 2.5 (1 crouching) above the floor or lets it fall 1.0.
     // False when there is no floor or the drop (rounded) is deeper than the map's scale.
     bool lance_une_RAY(scene::Frame& qui);
+    // Whether the floor ray below `qui` finds a floor it may stand on (as lance_une_RAY, but
+    // moving nothing).
+    bool SolAPortee(const scene::Frame& qui);
     // "couloirs": shows and makes solid the corridor sections around `qui`'s depth (z).
     void AfficheSecteur(const scene::Frame& qui);
 
@@ -315,8 +364,8 @@ public:
     // The death of the local player: scope off, crosshair back, death animation and sound,
     // `tue` + 1, not ready until the death animation has ended.
     void Meurt();
-    // Messages through World::network. SendHit counts a head shot (a bone name containing
-    // "Head") in `snipper` and sends power -1, else the weapon's power.
+    // Messages through `messages` (else World::network). SendHit counts a head shot (a bone name
+    // containing "Head") in `snipper` and sends power -1, else the weapon's power.
     void SendHit(int32_t target, std::string_view boneName, const glm::vec3& point);
     // SendState hands the record to the sink, then clears idson2 and idson3 (sent once).
     void SendState();
@@ -333,6 +382,10 @@ public:
     void ColleArme(const scene::Frame& source, scene::Frame& dest);
     // First-person eye: chasse relative to tete and devant relative to chasse, by weapon class.
     void PlaceArme();
+    // Where a shot of this record leaves from now: the eye PlaceArme puts relative to tete, in
+    // scene coordinates (tete's position when the weapon class has no eye; the origin of
+    // joueur without tete). Shots go along axe2's facing.
+    glm::vec3 OrigineTir() const;
     // The weapon in hand as the local view draws it, in a depth range of its own (the
     // renderer's held layer): MDroite in the first-person view at normal magnification; null in
     // the chase view and through the scope, where the weapon is drawn, or clipped, with the
@@ -401,6 +454,11 @@ public:
     // Gives the key fields above the local player's keys (kKeyUp…kKeyCrouch).
     void AssignLocalKeys();
 
+    // --- a record simulated here without a person (set before Initplayer; not owned) ---
+    Pilot* pilote = nullptr;         // its controls; null: the human or a remote player
+    MessageSink* messages = nullptr; // where its messages go; null: World::network
+    int32_t puissance = 0;           // its weapon power, 1..4 (the human's is the match's)
+
     // --- last state received (remote players) ---
     // The position and facing as the last STATE gave them (relative to the scene frame); for
     // the local player, the values SendState sends. Where a remote body is drawn between states
@@ -425,6 +483,8 @@ private:
     // Loads a 3D sound through the services; a file that cannot be read joins `problems`.
     std::unique_ptr<audio::Sound> ChargeSon(const std::string& file,
                                             std::vector<LoadProblem>& problems) const;
+    void PoseAuPoint(int i); // joueur on spawn point i (0-based) of the map
+    bool PointLibre() const; // no other shown body near joueur (PlaceJoueur)
     scene::ViewportParams& VueLocale();
     bool Zoome();                        // the local viewport's front distance is not 1.0
     void EtapeSang();                    // Avance step 1: the nine-frame blood splash
@@ -435,25 +495,28 @@ private:
     // --- the step of a living local player (scrute_clavier), in this order ---
     // Turning, firing, weapon and view switches, pitch lock, crouch, speed, strafe lean, head
     // and legs, then the walk; returns the camera factor k (vitesse rounded, 5 when that is 0).
-    double Pas(bool gauche, bool droit, const std::array<uint8_t, 256>& clavier);
+    double Pas(const Controls& c);
     struct MouseLook; // yaw and pitch of one step, and the cursor's home point
     struct MoveKeys;  // the movement keys of one step
     // The cursor's offset from the view centre as yaw and pitch in degrees (0 without mouse
-    // control); with the pitch lock on, pivot goes back to pivot_memo instead of pitching.
+    // control or, for the pitch, under the pitch lock).
     MouseLook ReadMouseLook();
     // Turns joueur by the yaw and adds the pitch to pivot (zoomed without the right button:
     // a fifth of the yaw, a quarter of the pitch); nothing while the right button orbits the
     // chase camera.
     void Turn(const MouseLook& look, bool droit);
-    // tir while the fire button or key is down and no reload runs; Fire says whether it did.
-    void FireOrHold(bool gauche, const std::array<uint8_t, 256>& clavier);
-    // The next weapon the rank allows, on k_Arme or at once when the rank no longer allows the
-    // weapon in hand; a weapon of another class than "rifle" leaves the scope.
-    void SwitchWeaponWhenAsked(const std::array<uint8_t, 256>& clavier);
-    // The view cycle on k_V1 and the pitch lock on k_V2, while the toggle keys may act.
-    void ToggleViewAndPitchLock(const std::array<uint8_t, 256>& clavier);
+    // tir while fire is held and no reload runs; Fire says whether it did.
+    void FireOrHold(bool feu);
+    // The next weapon the rank allows, on `demande` or at once when the rank no longer allows
+    // the weapon in hand; a weapon of another class than "rifle" leaves the scope.
+    void SwitchWeaponWhenAsked(bool demande);
+    // The view cycle and the pitch lock, while the toggle keys may act.
+    void ToggleViewAndPitchLock(bool vues, bool blocage);
+    // The weapon power this record may carry: its own for a piloted record, else the match's
+    // (4 without services).
+    int32_t PuissanceArme() const;
     // The movement keys, later ones winning: left over right, down over up.
-    MoveKeys ReadMoveKeys(const std::array<uint8_t, 256>& clavier) const;
+    MoveKeys ReadMoveKeys(const Controls& c) const;
     // While a movement key is down, vitesse changes by the acceleration (within -8..8) and the
     // run animation plays; without one, vitesse is 0 at once and the idle animation plays.
     void ChangeSpeed(const MoveKeys& keys);
@@ -498,6 +561,8 @@ private:
     int32_t sonActif_ = -1;           // SonActif: the Sons slot looping now, -1 none
     scene::ViewportParams vueLocale_; // used when the match has no local viewport
     scene::PickResults hits_;         // reused by every ray of this record
+    Controls commandes_;              // the controls of the current step
+    MessageSink* Sink() const;        // `messages`, else the world's network; null: none
 };
 
 } // namespace player

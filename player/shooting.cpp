@@ -52,7 +52,7 @@ void player::lance_une_Bastos(const scene::Frame& qui) {
     const scene::PickHit& h = hits_[0];
     if (h.visual == nullptr) return;
     const int32_t n = int32_t(h.visual->GetAppData());
-    if (n != monde_->localIndex) SendHit(n, h.visual->GetName(), h.point);
+    if (n != indice) SendHit(n, h.visual->GetName(), h.point);
 }
 
 void player::SendHit(int32_t target, std::string_view boneName, const glm::vec3& point) {
@@ -61,7 +61,12 @@ void player::SendHit(int32_t target, std::string_view boneName, const glm::vec3&
         snipper += 1;
         power = -1;
     }
-    if (monde_ && monde_->network) monde_->network->SendHit(target, power, point);
+    if (MessageSink* sink = Sink()) sink->SendHit(target, power, point);
+}
+
+MessageSink* player::Sink() const {
+    if (messages != nullptr) return messages;
+    return monde_ ? monde_->network : nullptr;
 }
 
 void player::Toucher(int32_t balle, int32_t tireur, float X, float Y, float z) {
@@ -98,14 +103,15 @@ void player::Toucher(int32_t balle, int32_t tireur, float X, float Y, float z) {
 void player::Meurt() {
     if (monde_ == nullptr) return;
     // 1-2.
-    MatchServices* services = Services();
+    MatchServices* services = Humain() ? Services() : nullptr; // the human's chat and rank
     if (services != nullptr && services->ChatOpen()) services->CloseChat();
     mort = true;
     // 3. Out of the scope, the crosshair back.
     VueLocale().front = 1.0f;
     if (devant) {
         devant->DeleteAllVisuals();
-        if (vue && monde_->crosshairTexture) devant->AddVisual(monde_->crosshairTexture);
+        if (vue && Humain() && monde_->crosshairTexture)
+            devant->AddVisual(monde_->crosshairTexture);
     }
     // 4-6.
     tue += 1;
@@ -120,14 +126,14 @@ void player::Meurt() {
 }
 
 void player::SendState() {
-    if (monde_ && monde_->network) monde_->network->SendState(*this);
+    if (MessageSink* sink = Sink()) sink->SendState(*this);
     // The fire and hit flags go out once; idson repeats.
     idson2 = 0;
     idson3 = 0;
 }
 
 void player::SendKilled(int32_t killer, int32_t power) {
-    if (monde_ && monde_->network) monde_->network->SendKilled(killer, power);
+    if (MessageSink* sink = Sink()) sink->SendKilled(killer, power);
 }
 
 } // namespace player

@@ -190,4 +190,79 @@ TEST_F(OnMap, CrouchingLowersTheBodyToOneAboveTheFloorAndBendsTheCharacter) {
     EXPECT_NEAR(m.Pos().y - m.FloorBelow(m.Pos()), content::kStanding, 1e-3f);
 }
 
+TEST_F(OnMap, PlayersDrawingTheSameSpawnPointAreEachPlacedOnAFreeOne) {
+    // Every record draws with the same seed, as two machines do in the same clock second.
+    for (const char* map : {"cour", "entrepot"}) {
+        SCOPED_TRACE(map);
+        MatchWorld m(map, Models::Installed());
+        const glm::vec3 first = m.Pos();
+        std::vector<std::unique_ptr<player::player>> others;
+        std::vector<glm::vec3> places{first};
+        for (int32_t i = 1; i < 4; ++i) {
+            auto q = std::make_unique<player::player>();
+            q->indice = i;
+            q->Initplayer(m.w);
+            q->PlaceJoueur();
+            places.push_back(q->joueur->GetPosition(m.map_.scene.get()));
+            q->joueur->SetTraversalOptions(scene::kFlagRenderedAndPickable);
+            others.push_back(std::move(q));
+        }
+        for (size_t i = 0; i < places.size(); ++i)
+            for (size_t j = i + 1; j < places.size(); ++j)
+                EXPECT_GT(std::hypot(places[i].x - places[j].x, places[i].z - places[j].z), 6.f)
+                    << "players " << i << " and " << j << " share a spawn point";
+        // Each stands on the floor and can walk off: nobody holds it in its walls.
+        auto& q = *others.back();
+        q.AssignLocalKeys();
+        m.Key(playertest::kUp, true);
+        const glm::vec3 before = q.joueur->GetPosition(m.map_.scene.get());
+        m.w.localIndex = 3; // the keyboard is the fourth player's now
+        for (int i = 0; i < 20; ++i)
+            q.Avance();
+        m.w.localIndex = 0;
+        m.Key(playertest::kUp, false);
+        const glm::vec3 after = q.joueur->GetPosition(m.map_.scene.get());
+        EXPECT_GT(std::hypot(after.x - before.x, after.z - before.z), 2.f);
+        // With the others out of play, the drawn point is kept.
+        for (auto& o : others)
+            o->joueur->SetTraversalOptions(scene::kFlagNone);
+        m.p.joueur->SetTraversalOptions(scene::kFlagNone);
+        others[0]->PlaceJoueur();
+        const glm::vec3 again = others[0]->joueur->GetPosition(m.map_.scene.get());
+        EXPECT_NEAR(std::hypot(again.x - first.x, again.z - first.z), 0.f, 1e-3f);
+        for (auto& o : others)
+            o->Destroy();
+    }
+}
+
+TEST_F(OnMap, ABodyStopsAStepTowardItButNeverOneAwayFromIt) {
+    MatchWorld m("cour", Models::Installed());
+    player::player other;
+    other.indice = 1;
+    other.Initplayer(m.w);
+    other.joueur->SetTraversalOptions(scene::kFlagRenderedAndPickable);
+    const auto place = [&](glm::vec3 at) {
+        other.joueur->SetPosition(m.map_.scene.get(), at);
+        other.lance_une_RAY(*other.joueur);
+        other.PositionneBoite();
+    };
+    // Walking at a body 10 ahead: the walk stops short of it.
+    m.StandAt({10, 3, 40}, {0, 0, 1});
+    place({10, 3, 50});
+    m.Key(playertest::kUp, true);
+    m.Steps(40);
+    EXPECT_LT(m.Pos().z, 48.5f) << "walked into the other body";
+    EXPECT_GT(m.Pos().z, 44.f) << "walked up to it";
+    // Two bodies on one spot (they met, or were placed together): either walks away.
+    for (const glm::vec3 dir : {glm::vec3(0, 0, 1), glm::vec3(0, 0, -1), glm::vec3(1, 0, 0)}) {
+        m.StandAt({10, 3, 40}, dir);
+        place({10, 3, 40.5f});
+        m.Steps(30);
+        EXPECT_GT(glm::length(m.Pos() - glm::vec3(10, 2.5f, 40)), 8.f)
+            << "held by the other body walking along " << dir.x << "," << dir.z;
+    }
+    m.Key(playertest::kUp, false);
+    other.Destroy();
+}
+
 } // namespace
