@@ -89,7 +89,20 @@ int WithMatchWindow(const std::function<int()>& play, app::MatchKind kind) {
     return status;
 }
 
+// TARNHOLD_BOTS=N[:easy|normal|hard] (N 0..3, level normal by default) into MatchBots and
+// MatchBotLevel. False, with the reason in the log, for any other text.
+bool ReadBotsFromEnvironment() {
+    const char* value = std::getenv("TARNHOLD_BOTS");
+    core::MatchBots = 0;
+    if (value == nullptr || *value == '\0') return true;
+    if (core::ParseBots(value, core::MatchBots, core::MatchBotLevel)) return true;
+    sys::Log(std::string("TARNHOLD_BOTS: expected N[:easy|normal|hard] with N from 0 to 3, not ") +
+             value);
+    return false;
+}
+
 int RunDeveloperMatch(const std::string& mapName) {
+    if (!ReadBotsFromEnvironment()) return kExitBadSetup;
     PrepareDeveloperMatch(mapName);
     core::MyPlayerId = 1;
     core::PlayerCount = 1;
@@ -195,6 +208,10 @@ void PrepareNetwork() {
 // lobby. Names: TARNHOLD_NAME, else the account login, else "Player"; the network settings as
 // PrepareNetwork reads them.
 int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
+    if (const char* bots = std::getenv("TARNHOLD_BOTS"); bots != nullptr && *bots != '\0') {
+        sys::Log("TARNHOLD_BOTS: computer players play in a match without TARNHOLD_NET only");
+        return kExitBadSetup;
+    }
     PrepareDeveloperMatch(mapName);
     const bool host = mode.rfind("host:", 0) == 0;
     const int players = host ? std::atoi(mode.c_str() + 5) : 0;
@@ -237,6 +254,7 @@ int main() {
     try {
         automation::StartFromEnvironment();
         seed = automation::RandomSeed();
+        core::FixedFrameMs = automation::FrameTimeFromEnvironment().value_or(0);
     } catch (const automation::ScriptError& error) {
         std::fprintf(stderr, "tarnhold: %s\n", error.what());
         return kExitBadSetup;

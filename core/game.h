@@ -12,6 +12,8 @@
 //   8. View, HUD and global keys (viewports, HandleGlobalKeys, the HUD lines)
 //   9. The match                (StartMatch, RunMainLoop, display set-up and release)
 //  10. Settings                 (LitIni, EcritIni: the game state in the registry)
+//  11. Key bindings             (the local player's inputs per action)
+//  12. Computer players         (CreateBots and their part of a pass)
 //
 // Everything runs on the user-interface thread. The state these functions read and write is in
 // core/game_state.h. Per-frame functions (sections 7 and 8, RunMainLoop's pass) allocate nothing
@@ -420,5 +422,38 @@ void ApplyKeyBindings(player::player& p);
 // The F1 help lines of the views, the pitch lock, the weapon and crouching: the game's own
 // texts for default keys ("Suppr = VUES"), else the bound input's name ("TOUCHE V = VUES").
 std::array<std::string, 4> KeyHelpLines();
+
+// =============================================================================================
+// 12. Computer players
+// =============================================================================================
+// A match may hold computer players beside its participants (PRACTICE, TARNHOLD_BOTS): each is
+// a record of Players in a free slot, driven by a bots::Brain as its pilot and simulated here
+// as the local player is. The messages of the records simulated here go through sinks of their
+// own: a HIT or a KILLED for a record of this machine is delivered to it at once (Toucher, the
+// killer's count, the kill on the message line), the local player's others go to the network.
+
+// Adds MatchBots computer players at level MatchBotLevel in the free slots of 0..3, once the
+// local player is prepared: "Bot 1", "Bot 2"..., each on the team with fewer players (ties: the
+// team other than the local player's), with a skin of its team, on a spawn point no other body
+// stands on. The local player's body becomes hittable. Nothing when MatchBots is 0.
+void CreateBots();
+// The number of computer players in the match.
+int BotsInMatch();
+// Before the records step in a pass: the computer players' toggle keys may act.
+void PrepareBotSteps();
+// After the timing step of a pass: the computer players take the local player's `ratio`, their
+// returns from death are counted, and "couloirs" shows the sections around the local player.
+void FinishBotSteps(double ratio);
+// The game time and the computer players for a script's `dump`: " time=S" and, with computer
+// players, " map=<box of the floors and walls>" and per player " bot<slot>=x,y,z,mode,alive,
+// deaths,kills,respawns,floor distance (-1: no floor below),routes given up".
+std::string BotsState();
+// Drops the brains once the records are destroyed (ReleaseDisplay).
+void ReleaseBots();
+// Reads "N" or "N:LEVEL" (N 0..3; LEVEL "easy", "normal" or "hard"; normal when left out) into
+// `count` and `level` (0..2). False, leaving both unchanged, for any other text.
+bool ParseBots(std::string_view text, int32_t& count, int32_t& level);
+// The name of level 0..2 ("easy", "normal", "hard"); "normal" outside.
+std::string_view BotLevelName(int32_t level);
 
 } // namespace core

@@ -16,6 +16,7 @@ int32_t SoftKey = 1;
 std::string VersionText;
 std::string DecimalSeparator = ".";
 std::string ProgramDirectory;
+uint32_t FixedFrameMs = 0;
 
 std::filesystem::path FindProgramDirectory() {
     // The character model, without which no match starts, marks a content folder.
@@ -72,6 +73,9 @@ int32_t MaxFrameRate = 0;
 int32_t ConnectionIndex = 0;
 int32_t ServerChoice = 0;
 bool LoadFlag = true;
+int32_t BotCount = 3;
+int32_t BotLevel = 1;
+std::string PracticeMap;
 
 // 3. Account and statistics
 int32_t AccountNumber = 0;
@@ -92,6 +96,8 @@ std::array<std::string, kPlayerSlots> PlayerNames;
 std::array<std::string, kPlayerSlots> PlayerFormalNames;
 int32_t MyPlayerId = 0;
 std::string MapName;
+int32_t MatchBots = 0;
+int32_t MatchBotLevel = 1;
 
 // 5. The match
 std::array<std::unique_ptr<player::player>, kPlayerSlots> Players;
@@ -108,6 +114,7 @@ int32_t ViewHeight = 0;
 int32_t DeviceWidth = 0;
 int32_t DeviceHeight = 0;
 double ModelScale = 0.08;
+double MatchSeconds = 0.0;
 FrameTiming Timing;
 std::shared_ptr<scene::Frame> ViewFrame;
 
@@ -145,6 +152,7 @@ void ResetMatchState() {
     MessageLine.clear();
     ViewWidth = ViewHeight = DeviceWidth = DeviceHeight = 0;
     ModelScale = 0.08;
+    MatchSeconds = 0.0;
     Timing = FrameTiming{};
     ViewFrame.reset();
 }

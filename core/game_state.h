@@ -58,6 +58,10 @@ extern std::string VersionText;
 // the model and map files put it in place of the first ".". "." until the splash reads it.
 extern std::string DecimalSeparator;
 
+// Game milliseconds of every frame of a match; 0 (the default): the monotonic clock measures
+// each frame. Set by the entry point for scripted runs (TARNHOLD_FRAME_MS).
+extern uint32_t FixedFrameMs;
+
 // The installation directory (models/, weapons/, map/, media/). Set by the entry point from
 // FindProgramDirectory(); when empty, the match start and the screens ask FindProgramDirectory().
 extern std::string ProgramDirectory;
@@ -123,6 +127,9 @@ extern int32_t StateRate;
 // Passes of the main loop per second at most (registry value "MaxFrameRate"); 0: as many as
 // the machine draws.
 extern int32_t MaxFrameRate;
+extern int32_t BotCount;           // PRACTICE: computer players, 1..3
+extern int32_t BotLevel;           // PRACTICE: their level, 0 easy, 1 normal, 2 hard
+extern std::string PracticeMap;    // PRACTICE: the map's entry in the map list ("" none yet)
 
 // ---------------------------------------------------------------------------------------------
 // 3. Account and statistics
@@ -155,6 +162,10 @@ extern std::array<std::string, kPlayerSlots> PlayerNames;       // friendly name
 extern std::array<std::string, kPlayerSlots> PlayerFormalNames; // team digit + skin suffix
 extern int32_t MyPlayerId;                                      // the local session id (non-zero)
 extern std::string MapName;                                     // map chosen in the lobby
+// Computer players the next match adds beside the participants (0: none) and their level (0
+// easy, 1 normal, 2 hard): set by PRACTICE or TARNHOLD_BOTS, never by the lobby.
+extern int32_t MatchBots;
+extern int32_t MatchBotLevel;
 
 // ---------------------------------------------------------------------------------------------
 // 5. The match
@@ -177,7 +188,8 @@ extern int32_t ViewWidth;       // 3D view size, pixels; numpad +/- change it
 extern int32_t ViewHeight;
 extern int32_t DeviceWidth; // full size of the drawing surface, pixels: upper view limit
 extern int32_t DeviceHeight;
-extern double ModelScale; // scale of every player's joueur frame (0.08)
+extern double ModelScale;   // scale of every player's joueur frame (0.08)
+extern double MatchSeconds; // game seconds since the main loop started (the frames' durations)
 
 // Frame timing of the main loop. Times come from a monotonic clock (TimingTickMs and
 // TimingSeconds in core/game.h), kept in doubles so that long matches keep millisecond steps.

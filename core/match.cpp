@@ -363,6 +363,7 @@ int StartMatch() {
     LocalIndex = -1;
     CreatePlayers();
     PrepareLocalPlayer();
+    CreateBots();
     // 18. Loading ends.
     std::error_code ec;
     fs::current_path(DataPath, ec);
@@ -410,7 +411,7 @@ std::string LocalPlayerState() {
                   at.x, at.y, at.z, dir.x, dir.y, dir.z, int(weapon),
                   std::string(player::kWeaponTable[size_t(weapon)].name).c_str(), int(p.NbBastos),
                   (long long)localShots, view, p.baisser.empty() ? 0 : 1, int(p.force));
-    return text;
+    return text + BotsState();
 }
 
 int32_t SaturatingAdd(int32_t a, int32_t b) {
@@ -437,6 +438,7 @@ void RunPass() {
     // weapon change never lowers the count with the weapon unchanged).
     const player::player& me = *Players[size_t(LocalIndex)];
     const int32_t weaponBefore = me.IdArme, bulletsBefore = me.NbBastos;
+    PrepareBotSteps();
     for (int i = 0; i < int(PlayerCount) && i < kPlayerSlots; ++i) {
         player::player* p = Players[size_t(i)].get();
         if (p != nullptr && p->joueur) p->Avance();
@@ -452,8 +454,13 @@ void RunPass() {
     // 5. Skinning.
     if (!BoxMode && Models[0]) Models[0]->AnimeSkmVertex();
     // 6-8. Timing.
+    // A scripted run may fix the game time of a frame (FixedFrameMs).
     player::player& local = *Players[size_t(LocalIndex)];
-    StepFrameTiming(Timing, double(TimingTickMs()), TimingSeconds(), local.ratio);
+    const double tick =
+        FixedFrameMs > 0 ? Timing.lastTick + double(FixedFrameMs) : double(TimingTickMs());
+    StepFrameTiming(Timing, tick, TimingSeconds(), local.ratio);
+    MatchSeconds += Timing.duration / 1000.0;
+    FinishBotSteps(local.ratio);
     // 9-11. The picture is drawn and presented by the pump (DrawView).
     presentLimitedByChat = ChatOpen;
     ++Timing.frameCounter;
@@ -534,6 +541,7 @@ void ReleaseDisplay() {
         if (p) p->Destroy();
         p.reset();
     }
+    ReleaseBots();
     for (ViewportSlot& slot : Viewports)
         slot = ViewportSlot{};
     ViewFrame.reset();

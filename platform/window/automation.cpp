@@ -570,4 +570,16 @@ uint32_t RandomSeed() {
     return std::random_device{}();
 }
 
+std::optional<uint32_t> FrameTimeFromEnvironment() {
+    const char* text = std::getenv("TARNHOLD_FRAME_MS");
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    const std::string_view word(text);
+    uint32_t ms = 0;
+    const auto [ptr, ec] = std::from_chars(word.data(), word.data() + word.size(), ms);
+    if (ec != std::errc() || ptr != word.data() + word.size() || ms < 1 || ms > 200)
+        throw ScriptError("TARNHOLD_FRAME_MS must be a number from 1 to 200, not '" +
+                          std::string(word) + "'");
+    return ms;
+}
+
 } // namespace automation

@@ -4,7 +4,7 @@
 //   1. Script format
 //   2. Parsed script
 //   3. Running a script
-//   4. Fixed random seed
+//   4. Fixed random seed and frame time
 //   5. State reports
 //
 // A test or a demo names a script file in the environment variable TARNHOLD_SCRIPT. The script
@@ -145,7 +145,7 @@ bool IsActive();
 bool IsFinished();
 
 // ---------------------------------------------------------------------------------------------
-// 4. Fixed random seed
+// 4. Fixed random seed and frame time
 // ---------------------------------------------------------------------------------------------
 
 // The seed given in TARNHOLD_SEED (a decimal number 0..4294967295), or nothing when unset.
@@ -154,6 +154,12 @@ std::optional<uint32_t> SeedFromEnvironment();
 
 // The seed the program's random numbers start from: TARNHOLD_SEED when set, else a fresh one.
 uint32_t RandomSeed();
+
+// The game time of every frame in milliseconds, given in TARNHOLD_FRAME_MS (1..200), or
+// nothing when unset: a scripted run then plays its match frame by frame at that pace whatever
+// the real time, so the same script and seed play the same match, and minutes of game time run
+// in seconds. Throws ScriptError when the variable is set but not such a number.
+std::optional<uint32_t> FrameTimeFromEnvironment();
 
 // ---------------------------------------------------------------------------------------------
 // 5. State reports
