@@ -8,6 +8,7 @@
 #include "platform/system/system.h"
 #include "platform/window/window.h"
 #include "ui/lobby.h"
+#include "ui/main_menu.h"
 #include "ui/web_window.h"
 #include "web/web.h"
 
@@ -58,6 +59,10 @@ void ConnectModules() {
     net::SetWaitingRoom(&ui::WaitingRoomForNetwork());
     web::SetWaitView(&webWindow);
     web::SetSessionListView(&ui::SessionListForWeb());
+    ui::SetPracticeRunner([] {
+        core::SetMatchNetwork(nullptr); // a practice match is played on this machine alone
+        return PlayGuarded(core::StartMatch);
+    });
 }
 
 void ConnectNetwork() {

@@ -153,6 +153,10 @@ void LitIni(const MenuDefaults& defaults) {
         StateRate = kDefaultStateRate;
     }
     MaxFrameRate = std::max(0, ReadNumberOr(kGameKey, "MaxFrameRate", 0));
+    // 9. Practice: the computer players' number and level, the map.
+    BotCount = std::clamp(ReadNumberOr(kGameKey, "Bots", 3), 1, 3);
+    BotLevel = std::clamp(ReadNumberOr(kGameKey, "NiveauBots", 1), 0, 2);
+    PracticeMap = Read(kGameKey, "CarteBots").ToText();
 }
 
 void EcritIni() {
@@ -187,6 +191,9 @@ void EcritIni() {
     WriteNumber(kGameKey, "StateRate", StateRate);
     WriteNumber(kGameKey, "MaxFrameRate", MaxFrameRate);
     WriteKeyBindings();
+    WriteNumber(kGameKey, "Bots", BotCount);
+    WriteNumber(kGameKey, "NiveauBots", BotLevel);
+    Write(kGameKey, "CarteBots", PracticeMap);
 }
 
 void EcritTouches() {

@@ -58,6 +58,9 @@ public:
     void DrawBackground();
     // "LET'S FIGHT" (run outside the frame).
     void LetsFight();
+    // "PRACTICE" confirmed (run outside the frame): the choices stored, the menu closed, the
+    // practice match played.
+    void StartPractice();
 
 private:
     // --- event handlers ---
@@ -268,6 +271,16 @@ void MainMenuScreen::LetsFight() {
     window::CloseScreen(*this);
 }
 
+void MainMenuScreen::StartPractice() {
+    const std::string name = StoreChoices(Choices());
+    core::EcritIni();
+    PreparePractice(name);
+    sys::Log("main menu: to a practice match");
+    unloadedByProgram_ = true;
+    window::CloseScreen(*this);
+    net::MatchStatus = RunPractice().value_or(0);
+}
+
 // The connection step: LAN, the chosen connection and its session list; internet, the web
 // server's game list. False (a fresh session object, the menu stays) when it fails.
 bool MainMenuScreen::Connect(int serverChoice) {
@@ -464,6 +477,11 @@ void MainMenuScreen::DrawBottom() {
     if (window::LabelButton("LET'S FIGHT"))
         Defer([] {
             if (menu && menu->IsOpen()) menu->LetsFight();
+        });
+    ImGui::SameLine(560.0f);
+    if (window::LabelButton("PRACTICE"))
+        OpenPractice([] {
+            if (menu && menu->IsOpen()) menu->StartPractice();
         });
     ImGui::SameLine(ImGui::GetWindowWidth() - 110.0f);
     if (window::Button("QUIT", 100.0f, 0.0f)) window::CloseScreen(*this);

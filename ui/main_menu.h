@@ -5,6 +5,7 @@
 //   1. Opening the menu
 //   2. List contents      (skins, display modes, devices, quality lists)
 //   3. Storing the choices ("LET'S FIGHT" steps on the game state)
+//   4. Practice            (a match against computer players on this machine alone)
 //
 // The screen itself lives in main_menu.cpp; sections 2 and 3 are the rules it is built on,
 // kept apart from the widgets so they can be checked on their own.
@@ -15,6 +16,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -149,5 +152,27 @@ std::string PlayerNameFor(std::string_view typed, int team);
 // device identifiers and the two quality values; full screen, maximised, box mode, connection
 // and server choice; Team; LoadFlag. Returns the player name (PlayerNameFor).
 std::string StoreChoices(const MenuChoices& choices);
+
+// ---------------------------------------------------------------------------------------------
+// 4. Practice
+// ---------------------------------------------------------------------------------------------
+// "PRACTICE" on the main menu: a match on this machine alone, without a session, against
+// computer players. The program ends after it, as after a match of the lobby.
+
+inline constexpr const char* kPracticeScreen = "practice";
+
+// Opens the screen "PRACTICE" over the menu: the map (the Create Game list, the one chosen last
+// time first), the number of computer players (1..3) and their level (EASY, NORMAL, HARD) as the
+// settings keep them. START puts the choices into PracticeMap, BotCount and BotLevel, closes the
+// screen and calls `start`; CANCEL or the close box only closes it.
+void OpenPractice(std::function<void()> start);
+// The game state of the practice match: the local player alone (id 1, named `playerName`) on
+// PracticeMap, with BotCount computer players at level BotLevel.
+void PreparePractice(std::string_view playerName);
+// What runs a practice match and returns the program's exit status; the entry point connects
+// the guarded match start (app/wiring.cpp). Null: no match can run.
+void SetPracticeRunner(std::function<int()> runner);
+// Runs the prepared practice match; nothing when no runner is connected.
+std::optional<int> RunPractice();
 
 } // namespace ui
