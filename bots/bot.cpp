@@ -35,6 +35,8 @@ constexpr double kEscapeSeconds = 1.0;   // the turn-and-walk away from an obsta
 constexpr double kRespawnDelay = 1.0;    // after the death animation, before the click
 constexpr double kAimTolerance = 2.5;    // degrees off the aim point that still fire
 constexpr double kPitchLimit = 60.0 * kRad;
+constexpr float kWaypointReach = 1.5f; // a waypoint of a path this near is passed
+constexpr size_t kMaxAvoided = 16;     // edges a brain remembers it could not take
 
 glm::vec3 Flat(glm::vec3 v) {
     v.y = 0.0f;
@@ -145,9 +147,11 @@ std::vector<glm::vec3> RoamGoals(const player::World& world) {
 // 2. The brain: construction and the step
 // =============================================================================================
 
-Brain::Brain(const player::World& world, Roster players, Difficulty level, uint32_t seed)
-    : world_(world), players_(players), row_(&RowOf(level)), random_(seed),
+Brain::Brain(const player::World& world, Roster players, Difficulty level, uint32_t seed,
+             const NavGraph* nav)
+    : world_(world), players_(players), nav_(nav), row_(&RowOf(level)), random_(seed),
       buts_(RoamGoals(world)) {
+    evites_.reserve(kMaxAvoided);
     prochaineVue_ = Uniform(0.0, kPerceptionEvery); // the brains of a match look in turn
 }
 
@@ -173,6 +177,7 @@ void Brain::Decide(const player::player& p, player::Controls& c) {
         alerteLacet_ = 0;
         forcePrecedente_ = p.force;
         ancreA_ = maintenant_;
+        evites_.clear();
     }
     // Hit by someone it does not see: it turns around to look.
     if (p.force < forcePrecedente_ && !cibleVue_ && alerteLacet_ == 0)
@@ -193,14 +198,22 @@ void Brain::Decide(const player::player& p, player::Controls& c) {
         Fight(p, c);
         break;
     case Mode::Chase:
-        WalkTo(p, dernierePos_, c);
+        if (!butValide_ || glm::length(dernierePos_ - destination_) > kArrived) {
+            butValide_ = true;
+            if (!PlanTo(p.joueur->GetPosition(world_.sceneFrame.get()), dernierePos_)) {
+                cible_ = -1; // no way there: it goes back to roaming
+                butValide_ = false;
+                break;
+            }
+        }
+        Follow(p, c);
         break;
     case Mode::Escape:
         Escape(p, c);
         break;
     case Mode::Roam:
         if (!butValide_) NewRoamGoal(p.joueur->GetPosition(world_.sceneFrame.get()));
-        WalkTo(p, but_, c);
+        Follow(p, c);
         break;
     case Mode::Dead:
         break;
@@ -331,7 +344,7 @@ void Brain::ChooseMode(const player::player& p) {
     const glm::vec3 at = p.joueur->GetPosition(world_.sceneFrame.get());
     if (cible_ >= 0 && maintenant_ - vueA_ < kForgetAfter &&
         glm::length(Flat(dernierePos_ - at)) > kArrived) {
-        if (mode_ != Mode::Chase) meilleureDistance_ = 1e9, progresA_ = maintenant_;
+        if (mode_ != Mode::Chase) butValide_ = false;
         mode_ = Mode::Chase;
         return;
     }
@@ -342,17 +355,42 @@ void Brain::ChooseMode(const player::player& p) {
 
 void Brain::NewRoamGoal(const glm::vec3& from) {
     butValide_ = true;
+    // On the graph: a node it can walk to and come back from, away from here.
+    if (nav_ != nullptr && !nav_->Empty()) {
+        for (int essai = 0; essai < 4; ++essai) {
+            const NodeId n = nav_->RandomReachableNode(from, uint32_t(random_()));
+            if (n == kNoNode) break;
+            const glm::vec3 but = nav_->Nodes()[n].position;
+            if (glm::length(Flat(but - from)) > 2 * kArrived && PlanTo(from, but)) return;
+        }
+    }
+    // Else a spawn point away from here, in a straight line.
+    glm::vec3 but =
+        from + glm::vec3(float(Uniform(-20.0, 20.0)), 0.0f, float(Uniform(-20.0, 20.0)));
+    for (int essai = 0; essai < 8 && !buts_.empty(); ++essai) {
+        but = buts_[size_t(Uniform(0.0, double(buts_.size()))) % buts_.size()];
+        if (glm::length(Flat(but - from)) > 2 * kArrived) break;
+    }
+    PlanTo(from, but, true);
+}
+
+bool Brain::PlanTo(const glm::vec3& from, const glm::vec3& to, bool straight) {
+    destination_ = to;
+    etape_ = 0;
     meilleureDistance_ = 1e9;
     progresA_ = maintenant_;
-    if (buts_.empty()) {
-        but_ = from + glm::vec3(float(Uniform(-20.0, 20.0)), 0.0f, float(Uniform(-20.0, 20.0)));
-        return;
+    chemin_.waypoints.clear();
+    chemin_.edges.clear();
+    if (!straight && nav_ != nullptr && !nav_->Empty()) {
+        if (!nav_->FindPath(from, to, evites_, chemin_) || chemin_.waypoints.empty()) return false;
+        // Already past the first node (the one nearest the start): on to the second.
+        const auto& w = chemin_.waypoints;
+        if (w.size() > 1 && glm::length(Flat(w[1] - from)) < glm::length(Flat(w[1] - w[0])))
+            etape_ = 1;
+        return true;
     }
-    // A goal away from here (never the one it stands on).
-    for (int essai = 0; essai < 8; ++essai) {
-        but_ = buts_[size_t(Uniform(0.0, double(buts_.size()))) % buts_.size()];
-        if (glm::length(Flat(but_ - from)) > 2 * kArrived) return;
-    }
+    chemin_.waypoints.push_back(to);
+    return true;
 }
 
 void Brain::ChooseWeapon(const player::player& p, player::Controls& c) {
@@ -433,6 +471,28 @@ void Brain::Fight(const player::player& p, player::Controls& c) {
     c.avancer = glm::length(to) > 0.5 * row_->sightDistance;
 }
 
+void Brain::Follow(const player::player& p, player::Controls& c) {
+    const scene::Frame* sceneFrame = world_.sceneFrame.get();
+    const glm::vec3 at = p.joueur->GetPosition(sceneFrame);
+    const auto& w = chemin_.waypoints;
+    // Past each waypoint in turn (heights loosely: a body falls or climbs behind its feet).
+    while (etape_ < w.size()) {
+        const bool last = etape_ + 1 == w.size();
+        const glm::vec3 d = w[etape_] - at;
+        if (glm::length(Flat(d)) >= (last ? kArrived : kWaypointReach) || std::fabs(d.y) >= 3.0f)
+            break;
+        ++etape_;
+        meilleureDistance_ = 1e9;
+        progresA_ = maintenant_;
+    }
+    if (etape_ >= w.size()) { // arrived
+        butValide_ = false;
+        LevelHead(p, c);
+        return;
+    }
+    WalkTo(p, w[etape_], c);
+}
+
 void Brain::WalkTo(const player::player& p, const glm::vec3& goal, player::Controls& c) {
     const scene::Frame* sceneFrame = world_.sceneFrame.get();
     const glm::vec3 at = p.joueur->GetPosition(sceneFrame);
@@ -448,11 +508,12 @@ void Brain::WalkTo(const player::player& p, const glm::vec3& goal, player::Contr
     }
     const glm::vec3 to = Flat(goal - at);
     const double yaw = SignedYaw(Facing(*p.joueur, sceneFrame), to);
-    const double limit = kTurnRate * pas_;
+    const double limit = 2 * kTurnRate * pas_;
     c.lacet = std::clamp(yaw, -limit, limit);
-    c.avancer = std::fabs(yaw) < 50.0;
+    // On a path it turns before it walks on, so as to keep to the edges the graph checked.
+    const bool surGraphe = nav_ != nullptr && !nav_->Empty() && !chemin_.edges.empty();
+    c.avancer = std::fabs(yaw) < (surGraphe ? 25.0 : 50.0);
     WatchProgress(at, goal);
-    if (mode_ == Mode::Roam && glm::length(to) < kArrived) butValide_ = false;
 }
 
 void Brain::WatchProgress(const glm::vec3& at, const glm::vec3& goal) {
@@ -462,7 +523,15 @@ void Brain::WatchProgress(const glm::vec3& at, const glm::vec3& goal) {
         progresA_ = maintenant_;
         return;
     }
-    if (maintenant_ - progresA_ >= kStuckAfter) StartEscape();
+    if (maintenant_ - progresA_ < kStuckAfter) return;
+    // No progress along an edge of the graph: the same goal by another way, avoiding it.
+    if (etape_ >= 1 && etape_ - 1 < chemin_.edges.size()) {
+        if (evites_.size() >= kMaxAvoided) evites_.erase(evites_.begin());
+        evites_.push_back(chemin_.edges[etape_ - 1]);
+        ++detours_;
+        if (PlanTo(at, destination_)) return;
+    }
+    StartEscape();
 }
 
 void Brain::WatchPlace(const glm::vec3& at) {

@@ -2,7 +2,7 @@
 //
 // Index
 //   1. Difficulty      (reaction time, aim error, sight distance, weapon rank)
-//   2. Routes          (the way to a goal as waypoints; straight lines for now)
+//   2. Routes          (paths on the navigation graph, bots/nav.h; straight lines without one)
 //   3. Brain           (perceive, decide, act: a player::Pilot)
 //
 // A computer player is an ordinary player::player record in the match's players array, simulated
@@ -17,6 +17,7 @@
 // per step).
 #pragma once
 
+#include "bots/nav.h"
 #include "player/player.h"
 
 #include <glm/vec3.hpp>
@@ -68,8 +69,9 @@ inline constexpr double kFieldHalfAngle = 55.0;
 // 2. Routes
 // ---------------------------------------------------------------------------------------------
 
-// The places a brain wanders between when it has nobody to chase: the map's spawn points in
-// scene coordinates (the corridor map's two sections, the warehouse's rows, a file map's four).
+// The places a brain without a navigation graph wanders between when it has nobody to chase:
+// the map's spawn points in scene coordinates (the corridor map's two sections, the warehouse's
+// rows, a file map's four). With a graph it roams to nodes it can come back from.
 std::vector<glm::vec3> RoamGoals(const player::World& world);
 
 // ---------------------------------------------------------------------------------------------
@@ -88,7 +90,10 @@ std::string_view ModeName(Mode mode);
 // same match); kept until the record is destroyed. Decide is its only per-frame entry.
 class Brain final : public player::Pilot {
 public:
-    Brain(const player::World& world, Roster players, Difficulty level, uint32_t seed);
+    // `nav`: the map's navigation graph (kept by the caller for the match); null or empty: the
+    // brain walks in straight lines to the spawn points and turns away from what stops it.
+    Brain(const player::World& world, Roster players, Difficulty level, uint32_t seed,
+          const NavGraph* nav = nullptr);
 
     // perceive, decide, act (player::Pilot). Allocates nothing, throws nothing.
     void Decide(const player::player& p, player::Controls& controls) override;
@@ -120,6 +125,10 @@ private:
     void WhenDead(const player::player& p, player::Controls& c);
     void ChooseMode(const player::player& p);
     void NewRoamGoal(const glm::vec3& from);
+    // The route to `to`: a path of the graph avoiding evites_ (false when there is none), or a
+    // straight line without a graph or with `straight`.
+    bool PlanTo(const glm::vec3& from, const glm::vec3& to, bool straight = false);
+    void Follow(const player::player& p, player::Controls& c); // the route's next waypoint
     // --- act ---
     void Fight(const player::player& p, player::Controls& c);
     void WalkTo(const player::player& p, const glm::vec3& goal, player::Controls& c);
@@ -137,6 +146,7 @@ private:
 
     const player::World& world_;
     Roster players_;
+    const NavGraph* nav_;
     const DifficultyRow* row_;
     std::mt19937 random_;
     std::vector<glm::vec3> buts_; // roam goals (spawn points), scene coordinates
@@ -170,8 +180,11 @@ private:
     bool strafeGauche_ = false;
 
     // Route.
-    glm::vec3 but_{0.0f};
-    bool butValide_ = false;
+    NavPath chemin_;              // waypoints to the destination (edges: on the graph)
+    size_t etape_ = 0;            // next waypoint
+    glm::vec3 destination_{0.0f}; // where the route leads
+    std::vector<EdgeId> evites_;  // edges it made no progress on (this life)
+    bool butValide_ = false;      // a route is being followed
     double meilleureDistance_ = 1e9;
     double progresA_ = 0; // last progress toward the goal
     double evasionJusque_ = 0;

@@ -81,6 +81,7 @@ private:
 std::array<std::unique_ptr<bots::Brain>, kPlayerSlots> brains;
 std::array<LocalMessages, kPlayerSlots> sinks;
 std::array<int32_t, kPlayerSlots> respawns{}; // deaths a computer player came back from
+bots::NavGraph navigation;                    // the map's graph, loaded once per match
 std::array<bool, kPlayerSlots> wasDead{};
 
 // "TS" (team 0) or "GS" and a skin of the installation: `wanted` when its picture exists,
@@ -114,6 +115,7 @@ void CreateBots() {
     const player::World& world = MatchWorld();
     const bots::Difficulty level = bots::Difficulty(std::clamp(MatchBotLevel, 0, 2));
     const bots::Roster roster(Players.data(), Players.size());
+    navigation = bots::LoadOrBuildNavGraph(world, UserDataDirectory() / "nav");
     player::MessageSink* network = GetMatchNetwork() ? &GetMatchNetwork()->Messages() : nullptr;
     // The local player's messages go through a sink of its own; its body can be hit here now.
     player::player& me = *Players[size_t(LocalIndex)];
@@ -134,8 +136,8 @@ void CreateBots() {
         p->texture = BotSkin(p->IdModele, 1 + added % 3, Skin);
         p->vue = true; // aims through its own eyes; draws no sight
         p->puissance = bots::RowOf(level).weaponPower;
-        brains[size_t(slot)] =
-            std::make_unique<bots::Brain>(world, roster, level, world.services->RandomSeed());
+        brains[size_t(slot)] = std::make_unique<bots::Brain>(
+            world, roster, level, world.services->RandomSeed(), &navigation);
         p->pilote = brains[size_t(slot)].get();
         sinks[size_t(slot)].Connect(slot, network);
         p->messages = &sinks[size_t(slot)];
@@ -245,6 +247,7 @@ void ReleaseBots() {
         s.Connect(-1, nullptr);
     respawns.fill(0);
     wasDead.fill(false);
+    navigation = bots::NavGraph{};
 }
 
 } // namespace core
