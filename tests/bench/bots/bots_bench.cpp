@@ -1,7 +1,8 @@
 // What a computer player costs: the installed content in-process (the character, the twelve
 // weapons, a map built as the game builds it), a person standing still and three computer
-// players at the normal level that roam, fight, die and come back, stepped frame by frame at the
-// game's 20 ms as the main loop steps them. Reported per computer player and frame:
+// players at the normal level that roam the map's navigation graph, fight, die and come back,
+// stepped frame by frame at the game's 20 ms as the main loop steps them. Reported per computer
+// player and frame, path planning included:
 // "bot_step_ms", its whole step (the brain's perceive-decide-act, then the same movement,
 // collisions, shots and animation a person's record runs), and "skin_ms", its share of the
 // skinning pass. Manual time is the two together.
@@ -76,6 +77,7 @@ public:
         w_.characterModels[0] = content_.character.get();
         for (size_t i = 0; i < w_.weaponMains.size(); ++i)
             w_.weaponMains[i] = content_.weapons[i]->Main;
+        nav_ = bots::NavGraph::Build(w_);
         for (int32_t slot = 0; slot < 4; ++slot) {
             auto p = std::make_unique<player::player>();
             p->indice = slot;
@@ -85,7 +87,7 @@ public:
             p->messages = &sinks_[size_t(slot)];
             if (slot > 0) {
                 brains_[size_t(slot)] = std::make_unique<bots::Brain>(
-                    w_, roster_, bots::Difficulty::Normal, 100u + uint32_t(slot));
+                    w_, roster_, bots::Difficulty::Normal, 100u + uint32_t(slot), &nav_);
                 p->pilote = brains_[size_t(slot)].get();
                 p->vue = true;
                 p->puissance = bots::RowOf(bots::Difficulty::Normal).weaponPower;
@@ -124,6 +126,7 @@ private:
     Content& content_;
     content::MapWorld map_;
     player::World w_;
+    bots::NavGraph nav_;
     std::array<std::unique_ptr<player::player>, 5> roster_;
     std::array<std::unique_ptr<bots::Brain>, 5> brains_;
     std::array<Delivery, 5> sinks_;
