@@ -453,7 +453,7 @@ void ReleaseBots();
 // Reads "N" or "N:LEVEL" (N 0..3; LEVEL "easy", "normal" or "hard"; normal when left out) into
 // `count` and `level` (0..2). False, leaving both unchanged, for any other text.
 bool ParseBots(std::string_view text, int32_t& count, int32_t& level);
-// The name of level 0..2 ("easy", "normal", "hard"); "normal" outside.
+// The name of level 0..2 ("easy", "normal", "hard"); outside, the nearest level's.
 std::string_view BotLevelName(int32_t level);
 
 } // namespace core

@@ -185,3 +185,24 @@ TEST(ToLong, ForgivingConversion) {
 }
 
 } // namespace
+
+TEST(ComputerPlayers, TheDeveloperEntryTakesACountUpToThreeAndAKnownLevelOnly) {
+    int32_t count = -1, level = -1;
+    EXPECT_TRUE(core::ParseBots("3", count, level));
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(level, 1) << "normal when no level is given";
+    EXPECT_TRUE(core::ParseBots("1:hard", count, level));
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(level, 2);
+    EXPECT_TRUE(core::ParseBots("0:easy", count, level));
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(level, 0);
+    for (const char* bad :
+         {"", "4", "-1", "12", "3:", "3:Hard", "3:insane", "x", ":easy", "2:easy:"}) {
+        EXPECT_FALSE(core::ParseBots(bad, count, level)) << bad;
+        EXPECT_EQ(count, 0) << "left as it was: " << bad;
+        EXPECT_EQ(level, 0) << "left as it was: " << bad;
+    }
+    EXPECT_EQ(core::BotLevelName(2), "hard");
+    EXPECT_EQ(core::BotLevelName(7), "hard") << "outside 0..2: the nearest level";
+}
