@@ -60,7 +60,10 @@ void ConnectModules() {
     web::SetWaitView(&webWindow);
     web::SetSessionListView(&ui::SessionListForWeb());
     ui::SetPracticeRunner([] {
-        core::SetMatchNetwork(nullptr); // a practice match is played on this machine alone
+        // A practice match is played on this machine alone: no session, and no report to the
+        // web service's ranking of matches between people (the totals here still count it).
+        core::SetMatchNetwork(nullptr);
+        core::SetMatchWeb(nullptr);
         return PlayGuarded(core::StartMatch);
     });
 }
