@@ -127,9 +127,9 @@ extern int32_t StateRate;
 // Passes of the main loop per second at most (registry value "MaxFrameRate"); 0: as many as
 // the machine draws.
 extern int32_t MaxFrameRate;
-extern int32_t BotCount;           // PRACTICE: computer players, 1..3
-extern int32_t BotLevel;           // PRACTICE: their level, 0 easy, 1 normal, 2 hard
-extern std::string PracticeMap;    // PRACTICE: the map's entry in the map list ("" none yet)
+extern int32_t BotCount;        // PRACTICE: computer players, 1..3
+extern int32_t BotLevel;        // PRACTICE: their level, 0 easy, 1 normal, 2 hard
+extern std::string PracticeMap; // PRACTICE: the map's entry in the map list ("" none yet)
 
 // ---------------------------------------------------------------------------------------------
 // 3. Account and statistics
