@@ -215,24 +215,8 @@ void CollectTriangles(const scene::Frame& frame, const scene::Frame* reference,
         corners.push_back(glm::vec3(toReference * glm::vec4(p, 1.0f)));
     };
     std::vector<uint32_t> indices;
-    for (const auto& visual : frame.Visuals()) {
-        if (!visual->IsPickable()) continue;
-        if (visual->Kind() == scene::VisualKind::MeshBuilder) {
-            const auto& builder = static_cast<const scene::MeshBuilder&>(*visual);
-            builder.Triangulate(indices, nullptr);
-            const auto positions = builder.Positions();
-            for (const uint32_t i : indices)
-                put(i < positions.size() ? positions[i] : glm::vec3(0.0f));
-        } else if (visual->Kind() == scene::VisualKind::Mesh) {
-            const auto& mesh = static_cast<const scene::Mesh&>(*visual);
-            const auto vertices = mesh.Vertices();
-            const auto meshIndices = mesh.Indices();
-            for (size_t k = 0; k + 2 < meshIndices.size(); k += 3)
-                for (size_t c = 0; c < 3; ++c)
-                    put(meshIndices[k + c] < vertices.size() ? vertices[meshIndices[k + c]].position
-                                                             : glm::vec3(0.0f));
-        }
-    }
+    for (const auto& visual : frame.Visuals())
+        if (visual->IsPickable()) ForEachTriangleCorner(*visual, indices, put);
     for (const auto& child : frame.Children())
         CollectTriangles(*child, reference, corners);
 }

@@ -123,19 +123,7 @@ uint64_t HashFrame(uint64_t hash, const scene::Frame& frame, const scene::Frame*
     for (const auto& visual : frame.Visuals()) {
         const uint32_t flags = visual->GetFlags();
         hash = Fnv(hash, &flags, sizeof flags);
-        if (!visual->IsPickable()) continue;
-        if (visual->Kind() == scene::VisualKind::MeshBuilder) {
-            const auto& builder = static_cast<const scene::MeshBuilder&>(*visual);
-            builder.Triangulate(indices, nullptr);
-            const auto positions = builder.Positions();
-            for (const uint32_t i : indices)
-                corner(i < positions.size() ? positions[i] : glm::vec3(0.0f));
-        } else if (visual->Kind() == scene::VisualKind::Mesh) {
-            const auto& mesh = static_cast<const scene::Mesh&>(*visual);
-            const auto vertices = mesh.Vertices();
-            for (const uint32_t i : mesh.Indices())
-                corner(i < vertices.size() ? vertices[i].position : glm::vec3(0.0f));
-        }
+        if (visual->IsPickable()) ForEachTriangleCorner(*visual, indices, corner);
     }
     const uint64_t children = frame.GetChildCount();
     hash = Fnv(hash, &children, sizeof children);
