@@ -199,6 +199,14 @@ std::filesystem::path FindMapFile();
 // service (MatchWeb::FetchMap) once. Throws FatalError when the map is still missing (the unzip
 // instructions) or a file cannot be read.
 void ReadMapFile();
+// Builds the map MapName into the map frames (created by CreateMapFrames): the built-in
+// "couloirs" or "entrepot", else from its definition file (ReadMapFile) with the ambient light
+// and LadderFrame it needs. Throws FatalError as ReadMapFile does.
+void BuildMap();
+// The map's part of the world a match gives its players, as BuildMap left the map: the scene,
+// player root, wall and decor frames, the map name and spawn points, the floor, ladder and
+// section frames and the map scale. The match adds its models, services and local player.
+player::World MapWorld();
 // The built-in corridor map "couloirs"; failures after its named mesh builders exist are
 // skipped.
 void BuildCorridorMap();

@@ -486,4 +486,33 @@ void DressWarehouse() {
     }
 }
 
+void BuildMap() {
+    if (MapName == "couloirs") {
+        BuildCorridorMap();
+    } else if (MapName == "entrepot") {
+        BuildWarehouseMap();
+    } else {
+        SceneFrame->AddLight(scene::Light::Create(scene::LightType::Ambient, {0.4f, 0.4f, 0.4f}));
+        LadderFrame = scene::Frame::Create(WallFrame);
+        ReadMapFile();
+    }
+}
+
+player::World MapWorld() {
+    player::World world;
+    world.sceneFrame = SceneFrame;
+    world.playerRoot = PlayerRootFrame;
+    world.wallFrame = WallFrame;
+    world.decorFrameA = DecorFrameA;
+    world.decorFrameB = DecorFrameB;
+    world.mapName = MapName;
+    for (size_t i = 0; i < 4; ++i)
+        world.spawnPoints[i] = {SpawnPoints[i].x, SpawnPoints[i].y, SpawnPoints[i].z};
+    world.floorFrame = FloorFrame;
+    world.ladderFrame = LadderFrame;
+    world.sectionFrames = SectionFrames;
+    world.mapScale = MapScale;
+    return world;
+}
+
 } // namespace core

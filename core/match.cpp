@@ -234,44 +234,19 @@ public:
 CoreMatchServices matchServices;
 
 void FillWorld() {
-    world = player::World{};
-    world.sceneFrame = SceneFrame;
-    world.playerRoot = PlayerRootFrame;
-    world.wallFrame = WallFrame;
-    world.decorFrameA = DecorFrameA;
-    world.decorFrameB = DecorFrameB;
-    world.mapName = MapName;
-    for (size_t i = 0; i < 4; ++i)
-        world.spawnPoints[i] = {SpawnPoints[i].x, SpawnPoints[i].y, SpawnPoints[i].z};
+    world = MapWorld();
     world.modelScale = ModelScale;
     world.boxMode = BoxMode;
     world.localIndex = LocalIndex;
     world.dataPath = DataPath;
     world.network = GetMatchNetwork() ? &GetMatchNetwork()->Messages() : nullptr;
     world.services = &matchServices;
-    // What the player's controls, collisions, shots and animations reach.
-    world.floorFrame = FloorFrame;
-    world.ladderFrame = LadderFrame;
-    world.sectionFrames = SectionFrames;
-    world.mapScale = MapScale;
     for (size_t i = 0; i < world.characterModels.size() && i < Models.size(); ++i)
         world.characterModels[i] = Models[i].get();
     for (size_t i = 0; i < world.weaponMains.size() && i < WeaponModels.size(); ++i)
         if (WeaponModels[i]) world.weaponMains[i] = WeaponModels[i]->Main;
     world.crosshairTexture = CrosshairTexture;
     world.scopeTexture = ScopeTexture;
-}
-
-void BuildWorld() {
-    if (MapName == "couloirs") {
-        BuildCorridorMap();
-    } else if (MapName == "entrepot") {
-        BuildWarehouseMap();
-    } else {
-        SceneFrame->AddLight(scene::Light::Create(scene::LightType::Ambient, {0.4f, 0.4f, 0.4f}));
-        LadderFrame = scene::Frame::Create(WallFrame);
-        ReadMapFile();
-    }
 }
 
 void CreatePlayers() {
@@ -354,7 +329,7 @@ int StartMatch() {
     CreateMapFrames();
     ModelScale = 0.08;
     // 14. The world.
-    BuildWorld();
+    BuildMap();
     sys::Log("match on map " + MapName);
     // 15. The players' root.
     PlayerRootFrame = scene::Frame::Create(WallFrame);

@@ -63,13 +63,8 @@ int MapCommand(std::span<const std::string> args, std::ostream& out, std::ostrea
     const bool builtIn = core::MapName == "couloirs" || core::MapName == "entrepot";
     int32_t meshScale = 0;
     try {
-        if (core::MapName == "couloirs") {
-            core::BuildCorridorMap();
-        } else if (core::MapName == "entrepot") {
-            core::BuildWarehouseMap();
-        } else {
-            core::LadderFrame = scene::Frame::Create(core::WallFrame);
-            core::ReadMapFile();
+        core::BuildMap();
+        if (!builtIn) {
             std::ifstream in(core::FindMapFile(), std::ios::binary);
             std::stringstream text;
             text << in.rdbuf();

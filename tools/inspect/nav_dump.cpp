@@ -18,23 +18,6 @@ namespace inspect {
 
 namespace {
 
-// The world a match gives its players on the map built into the core's frames.
-player::World MatchWorldOfMap() {
-    player::World w;
-    w.sceneFrame = core::SceneFrame;
-    w.wallFrame = core::WallFrame;
-    w.decorFrameA = core::DecorFrameA;
-    w.decorFrameB = core::DecorFrameB;
-    w.mapName = core::MapName;
-    for (size_t i = 0; i < 4; ++i)
-        w.spawnPoints[i] = {core::SpawnPoints[i].x, core::SpawnPoints[i].y, core::SpawnPoints[i].z};
-    w.floorFrame = core::FloorFrame;
-    w.ladderFrame = core::LadderFrame;
-    w.sectionFrames = core::SectionFrames;
-    w.mapScale = core::MapScale;
-    return w;
-}
-
 // A top-down picture of the graph: x to the right, z upwards, `pixels` per scene unit.
 class Plan {
 public:
@@ -178,19 +161,12 @@ int NavCommand(std::span<const std::string> args, std::ostream& out, std::ostrea
     core::LadderFrame.reset();
     core::SectionFrames = {};
     try {
-        if (core::MapName == "couloirs") {
-            core::BuildCorridorMap();
-        } else if (core::MapName == "entrepot") {
-            core::BuildWarehouseMap();
-        } else {
-            core::LadderFrame = scene::Frame::Create(core::WallFrame);
-            core::ReadMapFile();
-        }
+        core::BuildMap();
     } catch (const core::FatalError& error) {
         err << error.what() << "\n";
         return 1;
     }
-    const player::World world = MatchWorldOfMap();
+    const player::World world = core::MapWorld();
     const bots::NavGraph graph = bots::NavGraph::Build(world);
     const auto nodes = graph.Nodes();
 

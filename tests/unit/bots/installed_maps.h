@@ -25,27 +25,8 @@ inline player::World LoadMap(const std::string& name, const std::string& install
     core::CreateMapFrames();
     core::LadderFrame.reset();
     core::SectionFrames = {};
-    if (name == "couloirs") {
-        core::BuildCorridorMap();
-    } else if (name == "entrepot") {
-        core::BuildWarehouseMap();
-    } else {
-        core::LadderFrame = scene::Frame::Create(core::WallFrame);
-        core::ReadMapFile();
-    }
-    player::World w;
-    w.sceneFrame = core::SceneFrame;
-    w.wallFrame = core::WallFrame;
-    w.decorFrameA = core::DecorFrameA;
-    w.decorFrameB = core::DecorFrameB;
-    w.mapName = core::MapName;
-    for (size_t i = 0; i < 4; ++i)
-        w.spawnPoints[i] = {core::SpawnPoints[i].x, core::SpawnPoints[i].y, core::SpawnPoints[i].z};
-    w.floorFrame = core::FloorFrame;
-    w.ladderFrame = core::LadderFrame;
-    w.sectionFrames = core::SectionFrames;
-    w.mapScale = core::MapScale;
-    return w;
+    core::BuildMap();
+    return core::MapWorld();
 }
 
 // Releases the frames of the last LoadMap.
