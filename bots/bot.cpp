@@ -37,6 +37,10 @@ constexpr double kAimTolerance = 2.5;    // degrees off the aim point that still
 constexpr double kPitchLimit = 60.0 * kRad;
 constexpr float kWaypointReach = 1.5f; // a waypoint of a path this near is passed
 constexpr size_t kMaxAvoided = 16;     // edges a brain remembers it could not take
+// No part of a body lies farther than this from its feet, in the units of the body's model
+// (a standing character is about 75 high): a body whose feet are farther than the sight
+// distance and this is out of sight whatever its pose.
+constexpr double kBodyReachModel = 250.0;
 
 glm::vec3 Flat(glm::vec3 v) {
     v.y = 0.0f;
@@ -150,7 +154,7 @@ std::vector<glm::vec3> RoamGoals(const player::World& world) {
 Brain::Brain(const player::World& world, Roster players, Difficulty level, uint32_t seed,
              const NavGraph* nav)
     : world_(world), players_(players), nav_(nav), row_(&RowOf(level)), random_(seed),
-      buts_(RoamGoals(world)) {
+      buts_(RoamGoals(world)), chests_(players.size()) {
     evites_.reserve(kMaxAvoided);
     prochaineVue_ = Uniform(0.0, kPerceptionEvery); // the brains of a match look in turn
 }
@@ -162,6 +166,7 @@ double Brain::Uniform(double lo, double hi) {
 void Brain::Decide(const player::player& p, player::Controls& c) {
     pas_ = std::clamp(p.ratio, 0.0, 10.0) * kStepSeconds;
     maintenant_ += pas_;
+    ++step_;
     if (!p.joueur || world_.sceneFrame == nullptr) return;
     if (p.mort) {
         WhenDead(p, c);
@@ -268,12 +273,38 @@ bool Brain::LineOfSight(const glm::vec3& eye, const glm::vec3& body) {
     return true;
 }
 
+glm::vec3 Brain::ChestOf(size_t slot, const player::player& other) {
+    Chest& c = chests_[slot];
+    if (c.step != step_) {
+        c.step = step_;
+        c.chest = BodyPoint(other);
+        c.feet = other.joueur->GetPosition(world_.sceneFrame.get());
+    }
+    return c.chest;
+}
+
+glm::vec3 Brain::AimPointOf(size_t slot, const player::player& other) {
+    const Chest& c = chests_[slot];
+    // Seen at the last look (a look is never more than kPerceptionEvery ago, whatever the
+    // frame rate, once a step is at most that long): the chest has moved as the feet have.
+    const double since = double(step_ - c.step) * pas_;
+    if (c.step == 0 || since > 2.0 * kPerceptionEvery) return ChestOf(slot, other);
+    return c.chest + (other.joueur->GetPosition(world_.sceneFrame.get()) - c.feet);
+}
+
 bool Brain::Sees(const player::player& p, const player::player& other) {
+    return SeesIn(p, other, chests_.size());
+}
+
+bool Brain::SeesIn(const player::player& p, const player::player& other, size_t slot) {
     if (&other == &p || other.mort || !other.joueur || !p.joueur) return false;
     if (other.IdModele == p.IdModele) return false; // a team mate is no target
     if (other.joueur->GetTraversalOptions() == scene::kFlagNone) return false; // not in play
     const glm::vec3 eye = Eye(p);
-    const glm::vec3 body = BodyPoint(other);
+    const glm::vec3 feet = other.joueur->GetPosition(world_.sceneFrame.get());
+    if (glm::length(feet - eye) > row_->sightDistance + kBodyReachModel * world_.modelScale)
+        return false;
+    const glm::vec3 body = slot < chests_.size() ? ChestOf(slot, other) : BodyPoint(other);
     const glm::vec3 to = body - eye;
     if (glm::length(to) > row_->sightDistance) return false;
     const scene::Frame& head = p.axe2 ? *p.axe2 : *p.joueur;
@@ -283,18 +314,21 @@ bool Brain::Sees(const player::player& p, const player::player& other) {
 }
 
 void Brain::Perceive(const player::player& p) {
-    // The target in sight stays the target; otherwise the nearest enemy in sight.
+    // The target in sight stays the target; otherwise the nearest enemy in sight. Each one is
+    // looked at once.
     int32_t vu = -1;
-    if (cible_ >= 0 && size_t(cible_) < players_.size() && players_[size_t(cible_)] &&
-        Sees(p, *players_[size_t(cible_)])) {
+    const auto sees = [&](size_t i) {
+        const player::player* other = players_[i].get();
+        return other != nullptr && SeesIn(p, *other, i);
+    };
+    if (cible_ >= 0 && size_t(cible_) < players_.size() && sees(size_t(cible_))) {
         vu = cible_;
     } else {
         float proche = 1e30f;
         const glm::vec3 eye = Eye(p);
         for (size_t i = 0; i < players_.size(); ++i) {
-            const player::player* other = players_[i].get();
-            if (other == nullptr || !Sees(p, *other)) continue;
-            const float d = glm::length(BodyPoint(*other) - eye);
+            if (int32_t(i) == cible_ || !sees(i)) continue;
+            const float d = glm::length(chests_[i].chest - eye);
             if (d < proche) proche = d, vu = int32_t(i);
         }
     }
@@ -312,7 +346,7 @@ void Brain::Perceive(const player::player& p) {
     cible_ = vu;
     cibleVue_ = true;
     vueA_ = maintenant_;
-    dernierePos_ = BodyPoint(*players_[size_t(vu)]);
+    dernierePos_ = chests_[size_t(vu)].chest;
     alerteLacet_ = 0;
 }
 
@@ -435,7 +469,7 @@ void Brain::Fight(const player::player& p, player::Controls& c) {
     const player::player* target = players_[size_t(cible_)].get();
     if (target == nullptr || !target->joueur) return;
     const glm::vec3 eye = Eye(p);
-    const glm::vec3 to = BodyPoint(*target) - eye;
+    const glm::vec3 to = AimPointOf(size_t(cible_), *target) - eye;
     const glm::vec3 aim = Offset(to, erreurLacet_, erreurTangage_);
     // The turn acts before this step's shot; the head's pitch only after it (the shot goes
     // along the pitch of the last step).

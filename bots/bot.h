@@ -120,6 +120,12 @@ private:
     void Perceive(const player::player& p);
     bool LineOfSight(const glm::vec3& eye, const glm::vec3& body);
     glm::vec3 BodyPoint(const player::player& other) const; // chest, scene coordinates
+    // BodyPoint of the player in `slot`, worked out once a step; the aim follows its body
+    // between two looks (the chest where it was last seen, moved as its feet moved since).
+    glm::vec3 ChestOf(size_t slot, const player::player& other);
+    // Sees, for the player in `slot` (past the roster: worked out afresh).
+    bool SeesIn(const player::player& p, const player::player& other, size_t slot);
+    glm::vec3 AimPointOf(size_t slot, const player::player& other);
     glm::vec3 Eye(const player::player& p) const;
     // --- decide ---
     void WhenDead(const player::player& p, player::Controls& c);
@@ -151,6 +157,13 @@ private:
     std::mt19937 random_;
     std::vector<glm::vec3> buts_; // roam goals (spawn points), scene coordinates
     scene::PickResults hits_;     // reused by every sight ray
+    // The chest of each slot as last worked out, and its feet then.
+    struct Chest {
+        uint64_t step = 0; // the step it was worked out in; 0: never
+        glm::vec3 chest{0.0f}, feet{0.0f};
+    };
+    std::vector<Chest> chests_; // by slot
+    uint64_t step_ = 0;         // steps decided
 
     double maintenant_ = 0; // game seconds
     double pas_ = 0.02;     // seconds of the current step
