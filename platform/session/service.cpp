@@ -158,10 +158,36 @@ Error Service::CreatePlayer(std::string_view friendlyName, std::string_view form
     return Error::Ok;
 }
 
+Error Service::CreateStandInPlayer(std::string_view friendlyName, std::string_view formalName,
+                                   uint32_t& id) {
+    Impl& s = *impl_;
+    std::lock_guard lock(s.mutex);
+    id = 0;
+    if (s.role == Role::Closed || s.role == Role::Lost) return Error::NotOpen;
+    if (s.role != Role::Host) return Error::InvalidPlayer;
+    id = s.HostAddStandIn(friendlyName, formalName);
+    if (id == 0) return Error::SessionFull;
+    enet_host_flush(s.host);
+    return Error::Ok;
+}
+
+bool Service::IsStandIn(uint32_t id) const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->IsStandIn(id);
+}
+
 Error Service::DestroyPlayer(uint32_t id) {
     Impl& s = *impl_;
     std::lock_guard lock(s.mutex);
     if (s.role == Role::Closed) return Error::NotOpen;
+    if (s.role == Role::Host && s.IsStandIn(id)) {
+        const uint32_t seq = s.FindPlayer(id)->info.seq;
+        s.members.erase(std::find_if(s.members.begin(), s.members.end(),
+                                     [&](const Member& m) { return m.info.seq == seq; }));
+        s.BroadcastControl(wire::MemberRemoved{seq}, s.mySeq);
+        enet_host_flush(s.host);
+        return Error::Ok;
+    }
     if (id == 0 || s.MyPlayerId() != id) return Error::InvalidPlayer;
     s.Me().info.player.reset();
     if (s.role == Role::Host) {
@@ -228,9 +254,11 @@ Error Service::Send(uint32_t from, uint32_t to, bool guaranteed, const Message& 
         return Error::NotOpen;
     if (!body.Valid() || body.Size() > Message::kMaxBytes) return Error::MessageTooLarge;
     const uint32_t me = s.MyPlayerId();
-    if (from == 0 || from != me) return Error::InvalidPlayer;
+    // The host's stand-ins are local players of its machine.
+    const bool local = from != 0 && (from == me || (s.role == Role::Host && s.IsStandIn(from)));
+    if (!local) return Error::InvalidPlayer;
     if (to != 0 && !s.FindPlayer(to)) return Error::InvalidPlayer;
-    if (to == me) {
+    if (to != 0 && to == me && s.role != Role::Host) {
         s.QueueLocal(from, me, body.Body());
         return Error::Ok;
     }

@@ -46,8 +46,12 @@ void Service::Impl::AnswerEnumerations() {
         rep.sessionPort = host->address.port;
         rep.maxPlayers = static_cast<uint8_t>(desc.maxPlayers);
         rep.currentPlayers = static_cast<uint8_t>(std::min(CurrentPlayers(), desc.maxPlayers));
+        // Every seat taken, but some by stand-ins: a joiner still gets in.
+        const bool standInSeat = members.size() >= static_cast<size_t>(desc.maxPlayers) &&
+                                 Machines() < static_cast<size_t>(desc.maxPlayers);
         rep.flags = static_cast<uint8_t>((desc.password.empty() ? 0 : 1) |
-                                         ((desc.flags & kSessionMigrateHost) ? 2 : 0));
+                                         ((desc.flags & kSessionMigrateHost) ? 2 : 0) |
+                                         (standInSeat ? wire::kEnumStandInSeat : 0));
         rep.name = desc.name;
         std::vector<uint8_t> out;
         wire::EncodeEnumReply(rep, out);
@@ -119,7 +123,9 @@ Error Service::EnumSessions(const SessionDesc& filter, int timeoutMs, uint32_t f
             if (n <= 0) break;
             const auto rep = wire::DecodeEnumReply(std::span<const uint8_t>(buf, size_t(n)));
             if (!rep || rep->nonce != nonce || rep->application != filter.application) continue;
-            if ((flags & kEnumAvailable) && rep->currentPlayers >= rep->maxPlayers) continue;
+            if ((flags & kEnumAvailable) && rep->currentPlayers >= rep->maxPlayers &&
+                !(rep->flags & wire::kEnumStandInSeat))
+                continue;
             const bool seen = std::any_of(out.begin(), out.end(), [&](const SessionDesc& d) {
                 return d.instance == rep->instance;
             });

@@ -116,13 +116,16 @@ void Service::Impl::Refuse(ENetPeer* peer, Error reason) {
     pending.erase(peer);
 }
 
-// A new machine asks in. The session's limit counts members, so players never exceed it.
+// A new machine asks in. The session's limit counts entries (machines and stand-ins), so players
+// never exceed it. Machines alone decide whether there is room: a seat held by a stand-in goes
+// to the joiner.
 void Service::Impl::HostOnJoin(ENetPeer* peer, const wire::JoinRequest& req) {
     if (req.application != desc.application) return Refuse(peer, Error::WrongGuid);
     if (!desc.password.empty() && req.password != desc.password)
         return Refuse(peer, Error::WrongPassword);
-    if (members.size() >= static_cast<size_t>(desc.maxPlayers))
-        return Refuse(peer, Error::SessionFull);
+    if (Machines() >= static_cast<size_t>(desc.maxPlayers)) return Refuse(peer, Error::SessionFull);
+    while (members.size() >= static_cast<size_t>(desc.maxPlayers) && HostGiveStandInSeat()) {
+    }
     pending.erase(peer);
     Member m;
     m.info.seq = nextSeq++;
@@ -211,18 +214,30 @@ void Service::Impl::HostOnDestroyPlayer(Member& m, uint32_t id) {
     QueuePlayerEvent(kSysPlayerDestroyed, p);
 }
 
-// Delivers a Data datagram (bytes = header + body) sent by member senderSeq.
+// Delivers a Data datagram (bytes = header + body) sent by member senderSeq. A message to one of
+// this machine's players (its own or a stand-in) waits in the local queue; a broadcast from
+// another machine waits there once, addressed to this machine's own player (0 when it has none
+// but stand-ins); a broadcast from this machine never comes back to it.
 void Service::Impl::HostRoute(uint32_t senderSeq, uint32_t from, uint32_t to,
                               std::span<const uint8_t> datagram, bool guaranteed) {
     const auto body = datagram.subspan(wire::kDataHeaderBytes);
-    const uint32_t me = MyPlayerId();
-    if (to == 0 || to == me) {
-        if (me != 0 && from != me) QueueLocal(from, me, body);
-        if (to != 0) return;
+    if (to != 0) {
+        const Member* target = FindPlayer(to);
+        if (!target) return;
+        if (target->info.seq == mySeq || target->info.standIn) {
+            QueueLocal(from, to, body);
+            return;
+        }
+    } else if (senderSeq != mySeq) {
+        const uint32_t me = MyPlayerId();
+        const bool standIns = std::any_of(members.begin(), members.end(),
+                                          [](const Member& m) { return m.info.standIn; });
+        if (me != 0 || standIns) QueueLocal(from, me, body);
     }
     ENetPacket* packet = nullptr;
     for (Member& m : members) {
-        if (m.info.seq == mySeq || m.info.seq == senderSeq || !m.info.player) continue;
+        if (m.info.seq == mySeq || m.info.seq == senderSeq || m.info.standIn || !m.info.player)
+            continue;
         if (to != 0 && m.info.player->id != to) continue;
         if (m.peer) {
             if (!packet) {
@@ -247,6 +262,32 @@ void Service::Impl::HostRemoveMember(uint32_t seq) {
     members.erase(members.begin() + (m - members.data()));
     BroadcastControl(wire::MemberRemoved{seq}, seq);
     if (p) QueuePlayerEvent(kSysPlayerDestroyed, *p);
+}
+
+// Stand-ins: more players of this machine, each in an entry of its own (wire::MemberInfo),
+// announced to the members like a joiner that already has its player. Returns the new player's
+// id, 0 when every seat is taken.
+uint32_t Service::Impl::HostAddStandIn(std::string_view friendly, std::string_view formal) {
+    if (members.size() >= static_cast<size_t>(desc.maxPlayers)) return 0;
+    Member m;
+    m.info.seq = nextSeq++;
+    m.info.standIn = true;
+    m.info.player = wire::PlayerInfo{AllocatePlayerId(), FitName(friendly), FitName(formal)};
+    const wire::MemberInfo info = m.info;
+    InsertMember(std::move(m));
+    BroadcastControl(wire::MemberAdded{info, nextSeq}, mySeq);
+    return info.player->id;
+}
+
+// A joiner takes the seat of the newest stand-in: it is destroyed for everyone, this machine's
+// game included (it learns which of its computer players left from the event).
+bool Service::Impl::HostGiveStandInSeat() {
+    for (auto it = members.rbegin(); it != members.rend(); ++it)
+        if (it->info.standIn) {
+            HostRemoveMember(it->info.seq);
+            return true;
+        }
+    return false;
 }
 
 void Service::Impl::HostOnReceive(ENetPeer* peer, const ENetPacket* packet, uint8_t channel) {

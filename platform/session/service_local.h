@@ -179,6 +179,9 @@ struct Service::Impl {
     wire::Roster MakeRoster() const;
     uint32_t AllocatePlayerId();
     int CurrentPlayers() const;
+    // Entries of machines, stand-ins left out (a stand-in entry is a seat, not a machine).
+    size_t Machines() const;
+    bool IsStandIn(uint32_t id) const;
 
     // ---- Host side (service_host.cpp) -----------------------------------------------------------
 
@@ -195,6 +198,8 @@ struct Service::Impl {
     void HostRoute(uint32_t senderSeq, uint32_t from, uint32_t to,
                    std::span<const uint8_t> datagram, bool guaranteed);
     void HostRemoveMember(uint32_t seq);
+    uint32_t HostAddStandIn(std::string_view friendly, std::string_view formal);
+    bool HostGiveStandInSeat();
     void HostOnReceive(ENetPeer* peer, const ENetPacket* packet, uint8_t channel);
     void HostOnDisconnect(ENetPeer* peer);
     void BecomeHost();
@@ -204,6 +209,7 @@ struct Service::Impl {
     void LoadRoster(const wire::Roster& r, uint32_t senderIp);
     void MergeRoster(const wire::Roster& r, uint32_t senderIp);
     void ClientRemoveMember(uint32_t seq);
+    void ClientDropStandIns();
     void ClientOnReceive(ENetPeer* peer, const ENetPacket* packet);
     void ClientOnJoinAnswer(const wire::Packet& p, uint32_t senderIp);
     void ClientOnRejoinAnswer(const wire::Packet& p, uint32_t senderIp);

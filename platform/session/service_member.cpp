@@ -58,6 +58,15 @@ void Service::Impl::ClientRemoveMember(uint32_t seq) {
     if (p) QueuePlayerEvent(kSysPlayerDestroyed, *p);
 }
 
+// The host that created the stand-ins is gone: they go with it, for this machine's game too.
+void Service::Impl::ClientDropStandIns() {
+    std::vector<uint32_t> seqs;
+    for (const Member& m : members)
+        if (m.info.standIn) seqs.push_back(m.info.seq);
+    for (uint32_t s : seqs)
+        ClientRemoveMember(s);
+}
+
 void Service::Impl::ClientOnReceive(ENetPeer* peer, const ENetPacket* packet) {
     const std::optional<wire::Packet> p =
         wire::Decode(std::span<const uint8_t>(packet->data, packet->dataLength));
@@ -147,13 +156,22 @@ void Service::Impl::ClientOnControl(const wire::Packet& p) {
             } else if constexpr (std::is_same_v<T, wire::PlayerRemoved>) {
                 Member* m = FindPlayer(v.id);
                 if (!m || m->info.seq == mySeq) return;
+                if (m->info.standIn) return ClientRemoveMember(m->info.seq);
                 const wire::PlayerInfo old = *m->info.player;
                 m->info.player.reset();
                 QueuePlayerEvent(kSysPlayerDestroyed, old);
             } else if constexpr (std::is_same_v<T, wire::MemberAdded>) {
                 nextSeq = std::max(nextSeq, v.nextSeq);
                 if (v.member.seq == mySeq) return;
-                if (Member* m = FindMember(v.member.seq)) {
+                if (v.member.standIn) {
+                    // One more player of the host's machine, with its player from the start.
+                    if (FindMember(v.member.seq) || FindPlayer(v.member.player->id)) return;
+                    Member m2;
+                    m2.info = v.member;
+                    nextId = std::max(nextId, v.member.player->id + 1);
+                    InsertMember(std::move(m2));
+                    QueuePlayerEvent(kSysPlayerCreated, *v.member.player);
+                } else if (Member* m = FindMember(v.member.seq)) {
                     m->info.ip = v.member.ip;
                     m->info.port = v.member.port;
                 } else {
@@ -196,6 +214,7 @@ void Service::Impl::ClientOnHostLost() {
     if (hostPeer) enet_peer_reset(hostPeer);
     hostPeer = nullptr;
     ClientRemoveMember(hostSeq);
+    ClientDropStandIns();
     // Without host migration the session ends with its host.
     if (!(desc.flags & kSessionMigrateHost)) return LoseSession();
     ElectHost();
@@ -217,11 +236,14 @@ void Service::Impl::LoseSession() {
 
 // The member that joined earliest becomes host; everyone computes the same answer.
 void Service::Impl::ElectHost() {
-    if (members.empty()) { // cannot happen once joined: the roster holds us
+    // Only a machine can host (stand-ins went with the host that created them).
+    const auto firstMachine = std::find_if(members.begin(), members.end(),
+                                           [](const Member& m) { return !m.info.standIn; });
+    if (firstMachine == members.end()) { // cannot happen once joined: the roster holds us
         role = Role::Lost;
         return;
     }
-    const Member& first = members.front();
+    const Member& first = *firstMachine;
     if (first.info.seq == mySeq) {
         BecomeHost();
         return;

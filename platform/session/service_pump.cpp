@@ -173,6 +173,16 @@ uint32_t Service::Impl::AllocatePlayerId() {
     }
 }
 
+size_t Service::Impl::Machines() const {
+    return static_cast<size_t>(std::count_if(members.begin(), members.end(),
+                                             [](const Member& m) { return !m.info.standIn; }));
+}
+
+bool Service::Impl::IsStandIn(uint32_t id) const {
+    const Member* m = id ? FindPlayer(id) : nullptr;
+    return m && m->info.standIn;
+}
+
 void Service::Impl::HandleEvent(const ENetEvent& ev) {
     switch (ev.type) {
     case ENET_EVENT_TYPE_CONNECT:

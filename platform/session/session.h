@@ -23,13 +23,23 @@
 // (ServiceConfig::peerTimeoutMaxMs); if the elected host vanished too, the others give up on it
 // after 5 s more and elect the next member, so one host remains.
 //
-// Admission: the host takes in a machine only while the session has room (members, and so
-// players, never exceed maxPlayers, however a peer asks). Each member gets a rejoin secret of its
-// own that no other member ever sees; after a host loss the new host takes back only the members
-// it waits for, each with the secret its verifier proves, so no member can take another's place.
-// Handshakes that are not completed are limited per address and in all, the oldest giving way,
-// so a flood of them cannot keep real joiners out. A discovery reply is never longer than the
-// request it answers.
+// Stand-in players: the host's machine may hold more players than its own (the game's computer
+// players), created with CreateStandInPlayer. Every other member sees a stand-in as an ordinary
+// player: its own id, PLAYER_CREATED and PLAYER_DESTROYED, messages from and to its id. The host
+// sends as a stand-in and receives what is sent to one (`to` = its id); only the host creates,
+// destroys or speaks for one. A stand-in holds a seat: it counts against maxPlayers. A machine
+// that joins a session whose seats are all taken, some by stand-ins, takes the seat of the
+// newest stand-in, which is destroyed for everyone, the host's own queue included. Stand-ins go
+// with the host that created them (Close or vanished): every remaining member gets
+// PLAYER_DESTROYED for each, and the next host inherits none.
+//
+// Admission: the host takes in a machine only while the session has room (machines never
+// exceed maxPlayers, nor players with the stand-ins, however a peer asks). Each member gets a
+// rejoin secret of its own that no other member ever sees; after a host loss the new host takes
+// back only the members it waits for, each with the secret its verifier proves, so no member can
+// take another's place. Handshakes that are not completed are limited per address and in all, the
+// oldest giving way, so a flood of them cannot keep real joiners out. A discovery reply is never
+// longer than the request it answers.
 //
 // Threading: each Service owns one pump thread that runs the network (ENet keep-alives, time-outs,
 // relaying, enumeration answers) so dead peers are detected and the session stays alive while the
@@ -231,7 +241,8 @@ public:
     Error Initialize(ProviderKind provider, const Address& target);
 
     // Lists the sessions of filter.application at the target address. Blocks for timeoutMs
-    // (0 = 750 ms). flags: kEnumAvailable hides full sessions. Each session appears once.
+    // (0 = 750 ms). flags: kEnumAvailable hides full sessions (a session full only because of
+    // stand-ins stays: a joiner takes a stand-in's seat). Each session appears once.
     Error EnumSessions(const SessionDesc& filter, int timeoutMs, uint32_t flags,
                        std::vector<SessionDesc>& out);
 
@@ -252,8 +263,18 @@ public:
     // than kMaxNameBytes are cut to it, never inside a UTF-8 character. A client waits for the
     // host's answer at most ServiceConfig::answerTimeoutMs (Timeout).
     Error CreatePlayer(std::string_view friendlyName, std::string_view formalName, uint32_t& id);
+    // Host only: one more player of this machine, a stand-in (see the header comment), named as
+    // CreatePlayer names; id receives its unique non-zero id. Every other member gets
+    // PLAYER_CREATED; this machine does not. SessionFull when every seat is taken, InvalidPlayer
+    // on a member that does not host, NotOpen without a session.
+    Error CreateStandInPlayer(std::string_view friendlyName, std::string_view formalName,
+                              uint32_t& id);
+    // True for a stand-in's id, on every member.
+    bool IsStandIn(uint32_t id) const;
+    // Destroys the local player, or on the host one of its stand-ins: every other member gets
+    // PLAYER_DESTROYED; this machine does not.
     Error DestroyPlayer(uint32_t id);
-    uint32_t LocalPlayerId() const; // 0 without a local player
+    uint32_t LocalPlayerId() const; // 0 without a local player (stand-ins are not it)
 
     // Players of the session in join order. PlayerIdByIndex is 1-based; 0 when out of range.
     int PlayerCount() const;
@@ -267,9 +288,12 @@ public:
     bool IsHost() const;
     uint32_t HostPlayerId() const;
 
-    // Sends body from the local player `from` to player `to`, or to every other player when to is
-    // 0 (the sender never receives its own broadcast). Guaranteed messages arrive once, in the
-    // order sent; others may be lost.
+    // Sends body from the local player `from` (on the host also a stand-in) to player `to`, or to
+    // every other player when to is 0. Guaranteed messages arrive once, in the order sent; others
+    // may be lost. A broadcast reaches every other machine once, addressed to its own player
+    // (the host's: to its player, 0 when it has only stand-ins), and never comes back to the
+    // sender's machine, not even to its stand-ins. A message to a stand-in arrives in the host's
+    // queue with `to` = the stand-in's id.
     Error Send(uint32_t from, uint32_t to, bool guaranteed, const Message& body);
 
     // Messages waiting, including system events; what has arrived at the socket is taken in

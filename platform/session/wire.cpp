@@ -56,12 +56,19 @@ std::optional<PlayerInfo> GetOptPlayer(ByteReader& r) {
     if (has != 1 || !r.Ok()) return std::nullopt;
     return GetPlayer(r);
 }
+// A member's player byte: bit 0 a player follows, bit 1 the entry is a stand-in (which always
+// has its player).
+constexpr uint8_t kHasPlayer = 1;
+constexpr uint8_t kStandIn = 2;
+
 void PutMember(ByteWriter& w, const MemberInfo& m) {
     w.U32(m.seq);
     w.U32(m.ip);
     w.U16(m.port);
     w.Bytes(m.verifier);
-    PutOptPlayer(w, m.player);
+    const bool standIn = m.standIn && m.player;
+    w.U8(static_cast<uint8_t>((m.player ? kHasPlayer : 0) | (standIn ? kStandIn : 0)));
+    if (m.player) PutPlayer(w, *m.player);
 }
 MemberInfo GetMember(ByteReader& r) {
     MemberInfo m;
@@ -69,7 +76,11 @@ MemberInfo GetMember(ByteReader& r) {
     m.ip = r.U32();
     m.port = r.U16();
     r.FixedBytes(m.verifier);
-    m.player = GetOptPlayer(r);
+    const uint8_t flags = r.U8();
+    if (flags != 0 && flags != kHasPlayer && flags != (kHasPlayer | kStandIn)) r.Fail();
+    if (!r.Ok()) return m;
+    m.standIn = (flags & kStandIn) != 0;
+    if (flags & kHasPlayer) m.player = GetPlayer(r);
     return m;
 }
 void PutRoster(ByteWriter& w, const Roster& ro) {

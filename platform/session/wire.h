@@ -58,12 +58,18 @@ struct PlayerInfo {
 // One machine in the session. seq orders members by join time (the host that created the
 // session is 0). ip/port: its ENet address as the host sees it (ip 0 = "the address you reach
 // the sender of this roster at"), IPv4 in network byte order. verifier: see Secret.
+// A stand-in entry is not a machine: it holds one more player of the host's machine (a
+// computer player), always with its player, no address and no verifier, and takes a seq of its
+// own so that the roster keeps one player per entry. Only the host creates one; it never
+// becomes host, never rejoins, and goes with the host that created it. On the wire it is bit 1
+// of the player byte (bit 0: a player follows), which peers that know no stand-ins refuse.
 struct MemberInfo {
     uint32_t seq = 0;
     uint32_t ip = 0;
     uint16_t port = 0;
     Verifier verifier{};
     std::optional<PlayerInfo> player;
+    bool standIn = false;
     bool operator==(const MemberInfo&) const = default;
 };
 
@@ -177,10 +183,13 @@ struct EnumReply {
     uint16_t sessionPort = 0; // the host's ENet port
     uint8_t maxPlayers = 0;
     uint8_t currentPlayers = 0;
-    uint8_t flags = 0; // bit 0: password protected, bit 1: host migration
+    uint8_t flags = 0; // bit 0: password protected, bit 1: host migration, kEnumStandInSeat
     std::string name;
     bool operator==(const EnumReply&) const = default;
 };
+// EnumReply::flags bit 2: every seat is taken but some by stand-ins, so a joiner gets in (it
+// takes a stand-in's seat). Enumerators that do not know it see a full session.
+constexpr uint8_t kEnumStandInSeat = 4;
 constexpr size_t kMaxDiscoveryBytes = 512;
 // The longest reply (a session name of kMaxNameBytes): the size every enumerator pads to.
 constexpr size_t kMaxEnumReplyBytes = 39 + kMaxNameBytes;

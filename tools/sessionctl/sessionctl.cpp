@@ -10,9 +10,12 @@
 // While in a session, each stdin line is sent to everyone as chat (guaranteed); commands:
 //   /to ID TEXT   chat to one player       /seq N      N numbered guaranteed messages to all
 //   /players      list the players         /quit       leave (end of input too)
+//   /standin NAME host: add a stand-in     /as ID TEXT chat to all from a local player (a stand-in)
+//   /drop ID      host: destroy a stand-in
 // Everything that happens is printed as one line on stdout (a stable format tests read):
-//   OPEN HOST|JOINED, PLAYER id, CREATED id friendly formal, DESTROYED id friendly,
-//   BECAME_HOST, HOSTID id, CHAT from to text, SEQ from n, PLAYERS n id=name..., ERROR text.
+//   OPEN HOST|JOINED, PLAYER id, STANDIN id, DROPPED id, CREATED id friendly formal,
+//   DESTROYED id friendly, BECAME_HOST, HOSTID id, CHAT from to text, SEQ from n,
+//   PLAYERS n id=name... (a stand-in's name followed by *), ERROR text.
 #include "platform/session/session.h"
 
 #include <poll.h>
@@ -172,7 +175,7 @@ bool Command(session::Service& svc, uint32_t me, const std::string& line) {
             const uint32_t id = svc.PlayerIdByIndex(i);
             std::string name;
             svc.GetFriendlyName(id, name);
-            out += " " + std::to_string(id) + "=" + name;
+            out += " " + std::to_string(id) + "=" + name + (svc.IsStandIn(id) ? "*" : "");
         }
         Say(out);
     } else if (line.rfind("/seq ", 0) == 0) {
@@ -184,6 +187,22 @@ bool Command(session::Service& svc, uint32_t me, const std::string& line) {
             svc.Send(me, 0, true, m);
         }
         Say("SENT " + std::to_string(n));
+    } else if (line.rfind("/standin ", 0) == 0) {
+        uint32_t id = 0;
+        if (auto e = svc.CreateStandInPlayer(line.substr(9), "0", id); e != session::Error::Ok)
+            Say(Fail(e));
+        else
+            Say("STANDIN " + std::to_string(id));
+    } else if (line.rfind("/drop ", 0) == 0) {
+        const auto id = static_cast<uint32_t>(std::strtoul(line.c_str() + 6, nullptr, 10));
+        if (auto e = svc.DestroyPlayer(id); e != session::Error::Ok)
+            Say(Fail(e));
+        else
+            Say("DROPPED " + std::to_string(id));
+    } else if (line.rfind("/as ", 0) == 0) {
+        char* end = nullptr;
+        const unsigned long from = std::strtoul(line.c_str() + 4, &end, 10);
+        SendChat(svc, static_cast<uint32_t>(from), 0, *end ? std::string(end + 1) : "");
     } else if (line.rfind("/to ", 0) == 0) {
         char* end = nullptr;
         const unsigned long to = std::strtoul(line.c_str() + 4, &end, 10);

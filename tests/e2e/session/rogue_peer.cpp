@@ -5,9 +5,12 @@
 //     Joins as an ordinary member (or tries to, when the session is full), then, each from a
 //     fresh connection: rejoins as the victim's member with its own secret, rejoins as a member
 //     that does not exist, rejoins as itself while still connected, and joins a second time; over
-//     its member connection it asks for a second player and speaks as the victim. One line per
+//     its member connection it asks for a second player and speaks as the victim. Against the
+//     host's stand-ins (from the roster it got) it rejoins as the first one's entry, then tries
+//     to destroy each, speaks as each, and announces a stand-in of its own. One line per
 //     attempt: JOINED seq | JOIN REFUSED reason, PLAYER id | PLAYER REFUSED, PLAYER AGAIN ...,
-//     REJOIN what ACCEPTED|REFUSED reason, JOIN AGAIN ACCEPTED|REFUSED reason, FORGED, DONE.
+//     REJOIN what ACCEPTED|REFUSED reason, JOIN AGAIN ACCEPTED|REFUSED reason, FORGED,
+//     STANDIN ATTACKED id, DONE.
 //     Then it stays connected until its input ends.
 //   session_rogue flood --address HOST:PORT --rate N --seconds S
 //     Starts N connection handshakes a second, each from a fresh port, and never completes one.
@@ -26,6 +29,7 @@
 #include <string>
 #include <thread>
 #include <variant>
+#include <vector>
 
 namespace wire = session::wire;
 using Clock = std::chrono::steady_clock;
@@ -179,6 +183,13 @@ int Attack(const ENetAddress& to, uint32_t victim) {
     Say("REJOIN new " +
         TryRejoin(to, wire::Rejoin{secret, fresh, wire::PlayerInfo{777777, "Extra", "0"}}));
     if (acc) Say("REJOIN self " + TryRejoin(to, wire::Rejoin{secret, acc->yourSeq, claim}));
+    std::vector<wire::MemberInfo> standIns;
+    if (acc)
+        for (const wire::MemberInfo& m : acc->roster.members)
+            if (m.standIn) standIns.push_back(m);
+    if (!standIns.empty())
+        Say("REJOIN stand-in " +
+            TryRejoin(to, wire::Rejoin{secret, standIns[0].seq, standIns[0].player}));
     {
         Link second(to);
         if (!second.Connect()) {
@@ -199,6 +210,24 @@ int Attack(const ENetAddress& to, uint32_t victim) {
         body.WriteString("forged");
         member.Send(wire::Data{victim, 0, body.Body()});
         Say("FORGED");
+    }
+    for (const wire::MemberInfo& m : standIns) {
+        session::Message body;
+        body.WriteLong(5);
+        body.WriteString("forged by a stand-in");
+        member.Send(wire::DestroyPlayer{m.player->id});
+        member.Send(wire::Data{m.player->id, 0, body.Body()});
+        Say("STANDIN ATTACKED " + std::to_string(m.player->id));
+    }
+    if (acc) {
+        // Control datagrams only the host sends: a stand-in of the rogue's own, and the first
+        // stand-in's entry removed.
+        wire::MemberInfo fake;
+        fake.seq = fresh + 1;
+        fake.standIn = true;
+        fake.player = wire::PlayerInfo{888888, "Fake", "0"};
+        member.Send(wire::MemberAdded{fake, fresh + 2});
+        if (!standIns.empty()) member.Send(wire::MemberRemoved{standIns[0].seq});
     }
     Say("DONE");
     // Stay a member until the test closes our input.

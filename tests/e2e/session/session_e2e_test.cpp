@@ -408,11 +408,17 @@ std::string AddressOf(const std::string& disc, const std::string& name) {
 
 TEST(SessionE2E, ARogueMembersRejoinForAnotherPlayerIsRefusedAndChangesNothing) {
     const std::string disc = FreshDiscoveryPort();
-    auto host = Host(disc, "Keep", "Hal");
+    // Five seats: the rogue's second machine finds one free and takes no stand-in's.
+    auto host = Host(disc, "Keep", "Hal", {"--max", "5"});
     const uint32_t hal = IdOf(*host->WaitFor("PLAYER"));
     auto vic = Join(disc, "Keep", "Vic");
     const uint32_t vicId = IdOf(*vic->WaitFor("PLAYER"));
     ASSERT_TRUE(host->WaitFor("CREATED " + std::to_string(vicId)));
+    host->Send("/standin Bot");
+    const auto botLine = host->WaitFor("STANDIN");
+    ASSERT_TRUE(botLine) << host->Dump();
+    const uint32_t bot = IdOf(*botLine);
+    ASSERT_TRUE(vic->WaitFor("CREATED " + std::to_string(bot) + " Bot")) << vic->Dump();
     const std::string address = AddressOf(disc, "Keep");
     ASSERT_FALSE(address.empty());
 
@@ -424,8 +430,11 @@ TEST(SessionE2E, ARogueMembersRejoinForAnotherPlayerIsRefusedAndChangesNothing) 
     for (const auto& l : rogue->Lines())
         if (l.rfind("PLAYER ", 0) == 0 && rogueId == 0) rogueId = IdOf(l);
     ASSERT_NE(rogueId, 0u) << rogue->Dump();
-    for (const char* what : {"PLAYER AGAIN REFUSED", "REJOIN victim REFUSED", "REJOIN new REFUSED",
-                             "REJOIN self REFUSED", "FORGED"})
+    // Nor can it rejoin as the host's stand-in, destroy it, speak for it or add one.
+    for (const std::string& what : std::vector<std::string>{
+             "PLAYER AGAIN REFUSED", "REJOIN victim REFUSED", "REJOIN new REFUSED",
+             "REJOIN self REFUSED", "FORGED", "REJOIN stand-in REFUSED",
+             "STANDIN ATTACKED " + std::to_string(bot)})
         EXPECT_EQ(rogue->Count(what), 1u) << what << "\n" << rogue->Dump();
     EXPECT_EQ(rogue->CountContaining("ACCEPTED"), rogue->Count("JOIN AGAIN ACCEPTED"))
         << rogue->Dump();
@@ -440,20 +449,26 @@ TEST(SessionE2E, ARogueMembersRejoinForAnotherPlayerIsRefusedAndChangesNothing) 
     EXPECT_TRUE(
         vic->WaitFor("CHAT " + std::to_string(hal) + " " + std::to_string(vicId) + " hello vic"))
         << vic->Dump();
-    host->Send("/players");
-    const auto players = host->WaitFor("PLAYERS");
-    ASSERT_TRUE(players);
-    EXPECT_EQ(players->substr(0, 9), "PLAYERS 3") << *players;
+    host->Send("/as " + std::to_string(bot) + " beep");
+    EXPECT_TRUE(vic->WaitFor("CHAT " + std::to_string(bot) + " " + std::to_string(vicId) + " beep"))
+        << vic->Dump();
     for (Peer* p : {host.get(), vic.get()}) {
+        p->Send("/players");
+        const auto players = p->WaitFor("PLAYERS");
+        ASSERT_TRUE(players);
+        EXPECT_EQ(*players, "PLAYERS 4 " + std::to_string(hal) + "=Hal " + std::to_string(vicId) +
+                                "=Vic " + std::to_string(bot) + "=Bot* " + std::to_string(rogueId) +
+                                "=Rogue");
         EXPECT_EQ(p->CountContaining("forged"), 0u) << p->Dump();
         EXPECT_EQ(p->Count("DESTROYED"), 0u) << p->Dump();
         EXPECT_EQ(p->Count("BECAME_HOST"), 0u) << p->Dump();
+        EXPECT_EQ(p->CountContaining("Fake"), 0u) << p->Dump();
     }
     EXPECT_EQ(host->Count("CREATED"), 2u) << host->Dump(); // Vic and the rogue
-    EXPECT_EQ(vic->Count("CREATED"), 1u) << vic->Dump();
+    EXPECT_EQ(vic->Count("CREATED"), 2u) << vic->Dump();   // the stand-in and the rogue
     const auto list = ListSessions(disc);
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].substr(0, 21), "SESSION Keep (3/4) 12") << list[0];
+    EXPECT_EQ(list[0].substr(0, 21), "SESSION Keep (4/5) 12") << list[0];
 }
 
 TEST(SessionE2E, AFifthPlayerIsRefusedHoweverItAsks) {

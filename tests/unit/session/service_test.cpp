@@ -510,3 +510,200 @@ TEST(Session, LongNamesAreCutAndDiscoveryNeverAnswersWithMoreThanItWasSent) {
     EXPECT_EQ(*answered, replyBytes);
     enet_socket_destroy(s);
 }
+
+namespace {
+
+// A system event: its code, the player's id and friendly name.
+struct Event {
+    int32_t code = 0;
+    uint32_t id = 0;
+    std::string name;
+    bool operator==(const Event&) const = default;
+};
+
+std::optional<Event> NextEvent(Service& svc) {
+    auto r = Next(svc);
+    if (!r || r->from != 0) return std::nullopt;
+    Event e;
+    e.code = r->body.ReadLong();
+    if (e.code == kSysBecameHost) return e;
+    r->body.ReadLong();
+    e.id = uint32_t(r->body.ReadLong());
+    e.name = r->body.ReadString();
+    return e;
+}
+
+std::vector<uint32_t> Roster(const Service& s) {
+    std::vector<uint32_t> ids;
+    for (int i = 1; i <= s.PlayerCount(); ++i)
+        ids.push_back(s.PlayerIdByIndex(i));
+    return ids;
+}
+
+Message Numbered(int32_t n) {
+    Message m;
+    m.WriteLong(n);
+    return m;
+}
+
+} // namespace
+
+TEST(Session, StandInsAreOrdinaryPlayersOfTheHostForEveryOtherMember) {
+    const ServiceConfig cfg = FreshConfig();
+    auto host = std::make_unique<Service>(cfg);
+    Service joiner(cfg);
+    uint32_t id = 0;
+    EXPECT_EQ(joiner.CreateStandInPlayer("Bot", "0", id), Error::NotOpen);
+    ASSERT_EQ(host->Open(HostDesc("bots"), OpenMode::Create), Error::Ok);
+    uint32_t ih, s1, s2, ij;
+    ASSERT_EQ(host->CreatePlayer("H", "0", ih), Error::Ok);
+    ASSERT_EQ(host->CreateStandInPlayer("Bot1", "b1", s1), Error::Ok);
+    EXPECT_TRUE(host->IsStandIn(s1));
+    EXPECT_FALSE(host->IsStandIn(ih));
+    EXPECT_EQ(host->LocalPlayerId(), ih);
+
+    // The joiner learns the stand-in already there from the roster, a later one from its event.
+    ASSERT_EQ(joiner.Open(List(cfg, kApp).at(0), OpenMode::Join), Error::Ok);
+    EXPECT_EQ(joiner.CreateStandInPlayer("Bot", "0", id), Error::InvalidPlayer);
+    ASSERT_EQ(joiner.CreatePlayer("J", "1", ij), Error::Ok);
+    ASSERT_EQ(host->CreateStandInPlayer(std::string(300, 'b'), "b2", s2), Error::Ok);
+    for (uint32_t other : {ih, s1, ij})
+        EXPECT_NE(s2, other);
+    auto ev = NextEvent(joiner);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(*ev, (Event{kSysPlayerCreated, s2, std::string(kMaxNameBytes, 'b')}));
+    ASSERT_TRUE(NextEvent(*host)); // the joiner's player
+    for (Service* s : {host.get(), &joiner}) {
+        EXPECT_EQ(Roster(*s), (std::vector<uint32_t>{ih, s1, ij, s2}));
+        EXPECT_EQ(s->Description().currentPlayers, 4);
+        std::string name;
+        EXPECT_TRUE(s->GetFriendlyName(s1, name));
+        EXPECT_EQ(name, "Bot1");
+        EXPECT_TRUE(s->IsStandIn(s2));
+        EXPECT_FALSE(s->IsStandIn(ij));
+    }
+    EXPECT_EQ(host->CreateStandInPlayer("Bot3", "b3", id), Error::SessionFull);
+
+    // To and from a stand-in: guaranteed messages in order, addressed to the stand-in's id.
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ(joiner.Send(ij, s1, true, Numbered(i)), Error::Ok);
+    for (int i = 0; i < 50; ++i) {
+        auto r = Next(*host);
+        ASSERT_TRUE(r) << i;
+        EXPECT_EQ(r->from, ij);
+        EXPECT_EQ(r->to, s1);
+        ASSERT_EQ(r->body.ReadLong(), i);
+    }
+    ASSERT_EQ(host->Send(s2, ij, true, Numbered(7)), Error::Ok);
+    auto r = Next(joiner);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->from, s2);
+    EXPECT_EQ(r->to, ij);
+    EXPECT_EQ(r->body.ReadLong(), 7);
+    // Between the host's own players the message stays on the host.
+    ASSERT_EQ(host->Send(ih, s2, true, Numbered(8)), Error::Ok);
+    r = Next(*host);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->from, ih);
+    EXPECT_EQ(r->to, s2);
+
+    // A broadcast reaches each other machine once and never comes back to its own.
+    ASSERT_EQ(host->Send(s1, 0, true, Numbered(9)), Error::Ok);
+    ASSERT_EQ(host->Send(ih, 0, true, Numbered(10)), Error::Ok);
+    ASSERT_EQ(joiner.Send(ij, 0, true, Numbered(11)), Error::Ok);
+    r = Next(joiner);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->from, s1);
+    EXPECT_EQ(r->to, ij);
+    r = Next(joiner);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->from, ih);
+    r = Next(*host);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->from, ij);
+    EXPECT_EQ(r->to, ih);
+    EXPECT_EQ(r->body.ReadLong(), 11);
+
+    // A member neither speaks for nor destroys a stand-in.
+    EXPECT_EQ(joiner.Send(s1, 0, true, Numbered(12)), Error::InvalidPlayer);
+    EXPECT_EQ(joiner.DestroyPlayer(s1), Error::InvalidPlayer);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(host->WaitingCount() + joiner.WaitingCount(), 0u);
+
+    // The host destroys one: the others hear of it, the host's game already knows.
+    ASSERT_EQ(host->DestroyPlayer(s2), Error::Ok);
+    ev = NextEvent(joiner);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(ev->code, kSysPlayerDestroyed);
+    EXPECT_EQ(ev->id, s2);
+    EXPECT_FALSE(host->IsStandIn(s2));
+    EXPECT_EQ(host->PlayerCount(), 3);
+
+    // The host leaves: its player and its stand-in go, and the joiner hosts alone.
+    host.reset();
+    std::set<uint32_t> gone;
+    while (auto e = NextEvent(joiner)) {
+        if (e->code == kSysBecameHost) break;
+        EXPECT_EQ(e->code, kSysPlayerDestroyed);
+        gone.insert(e->id);
+    }
+    EXPECT_EQ(gone, (std::set<uint32_t>{ih, s1}));
+    EXPECT_TRUE(joiner.IsHost());
+    EXPECT_EQ(Roster(joiner), std::vector<uint32_t>{ij});
+    EXPECT_FALSE(joiner.IsStandIn(s1));
+    EXPECT_EQ(joiner.Description().currentPlayers, 1);
+}
+
+TEST(Session, AJoinerTakesTheSeatOfTheNewestStandInUntilMachinesFillTheSession) {
+    const ServiceConfig cfg = FreshConfig();
+    Service host(cfg);
+    ASSERT_EQ(host.Open(HostDesc("seats"), OpenMode::Create), Error::Ok);
+    uint32_t ih;
+    ASSERT_EQ(host.CreatePlayer("H", "0", ih), Error::Ok);
+    std::vector<uint32_t> bots(3);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(host.CreateStandInPlayer("Bot" + std::to_string(i), "0", bots[i]), Error::Ok);
+
+    // Full only because of stand-ins: listed as available, with its real player count.
+    auto found = List(cfg, kApp, kEnumAvailable);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].currentPlayers, 4);
+
+    std::vector<std::unique_ptr<Service>> guests;
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 3; ++i) {
+        guests.push_back(std::make_unique<Service>(cfg));
+        ASSERT_EQ(guests.back()->Open(found[0], OpenMode::Join), Error::Ok) << i;
+        uint32_t id;
+        ASSERT_EQ(guests.back()->CreatePlayer("G" + std::to_string(i), "1", id), Error::Ok);
+        ids.push_back(id);
+        // The newest stand-in left, for the host's own game too, before the joiner's player came.
+        const uint32_t bot = bots[2 - i];
+        EXPECT_EQ(NextEvent(host),
+                  (Event{kSysPlayerDestroyed, bot, "Bot" + std::to_string(2 - i)}));
+        EXPECT_EQ(NextEvent(host), (Event{kSysPlayerCreated, id, "G" + std::to_string(i)}));
+        EXPECT_FALSE(host.IsStandIn(bot));
+        EXPECT_EQ(host.PlayerCount(), 4);
+        std::string name;
+        EXPECT_FALSE(guests.back()->GetFriendlyName(bot, name));
+    }
+    // The first guest saw the two later stand-ins leave and the later guests come.
+    std::vector<Event> seen;
+    while (seen.size() < 4)
+        if (auto e = NextEvent(*guests[0]))
+            seen.push_back(*e);
+        else
+            break;
+    EXPECT_EQ(seen, (std::vector<Event>{{kSysPlayerDestroyed, bots[1], "Bot1"},
+                                        {kSysPlayerCreated, ids[1], "G1"},
+                                        {kSysPlayerDestroyed, bots[0], "Bot0"},
+                                        {kSysPlayerCreated, ids[2], "G2"}}));
+    EXPECT_EQ(Roster(*guests[0]), (std::vector<uint32_t>{ih, ids[0], ids[1], ids[2]}));
+
+    // Machines fill it now: no more joiners, however they ask, and no more stand-ins.
+    Service fifth(cfg);
+    EXPECT_EQ(fifth.Open(found[0], OpenMode::Join), Error::SessionFull);
+    EXPECT_TRUE(List(cfg, kApp, kEnumAvailable).empty());
+    uint32_t id;
+    EXPECT_EQ(host.CreateStandInPlayer("Bot", "0", id), Error::SessionFull);
+}

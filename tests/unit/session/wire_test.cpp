@@ -21,11 +21,12 @@ std::array<uint8_t, wire::kSecretBytes> Bytes16(uint8_t first) {
 wire::Roster SampleRoster() {
     wire::Roster r;
     r.hostSeq = 0;
-    r.nextSeq = 3;
-    r.nextId = 44;
+    r.nextSeq = 4;
+    r.nextId = 45;
     r.members.push_back({0, 0, 4000, {}, wire::PlayerInfo{41, "Ann", "0ter"}});
     r.members.push_back({1, 0x7F000001, 4001, Bytes16(0x10), std::nullopt});
     r.members.push_back({2, 0x7F000001, 4002, Bytes16(0x20), wire::PlayerInfo{43, "Bob", "1gign"}});
+    r.members.push_back({3, 0, 0, {}, wire::PlayerInfo{44, "Bot", "0"}, true}); // a stand-in
     return r;
 }
 
@@ -114,6 +115,13 @@ TEST(Wire, HostileDatagramsAreRefused) {
     wire::Encode(wire::Rejoin{Bytes16(1), 1, wire::PlayerInfo{5, "a", "b"}}, bytes);
     bytes[21] = 2; // "has player" flag neither 0 nor 1
     EXPECT_FALSE(wire::Decode(bytes));
+    // A member's player byte: a stand-in always has its player; unknown bits are refused.
+    wire::Encode(wire::MemberAdded{{5, 0, 0, {}, std::nullopt}, 6}, bytes);
+    ASSERT_EQ(bytes[27], 0);
+    for (uint8_t flags : {2, 4, 5}) {
+        bytes[27] = flags;
+        EXPECT_FALSE(wire::Decode(bytes)) << int(flags);
+    }
 
     // Random bytes never crash the decoder; whatever decodes re-encodes to the same bytes.
     std::mt19937 rng(1234);
