@@ -295,8 +295,13 @@ TEST(SessionE2E, KilledPeerIsDestroyedForEveryoneWithinThreeSeconds) {
 
 TEST(SessionE2E, HostKilledElectsOneNewHostThatStillAdmitsPlayers) {
     const std::string disc = FreshDiscoveryPort();
-    auto host = Host(disc, "Mig", "Hal");
+    // Five seats: four machines and a stand-in of the host's.
+    auto host = Host(disc, "Mig", "Hal", {"--max", "5"});
     const uint32_t hal = IdOf(*host->WaitFor("PLAYER"));
+    host->Send("/standin Bot");
+    const auto botLine = host->WaitFor("STANDIN");
+    ASSERT_TRUE(botLine) << host->Dump();
+    const uint32_t bot = IdOf(*botLine);
     auto a = Join(disc, "Mig", "Abe");
     const uint32_t abe = IdOf(*a->WaitFor("PLAYER"));
     auto b = Join(disc, "Mig", "Ben");
@@ -306,11 +311,13 @@ TEST(SessionE2E, HostKilledElectsOneNewHostThatStillAdmitsPlayers) {
     ASSERT_TRUE(a->WaitFor("CREATED " + std::to_string(cal)));
     ASSERT_TRUE(b->WaitFor("CREATED " + std::to_string(cal)));
 
+    // The host's player and its stand-in vanish with it, for everyone.
     const auto killed = Clock::now();
     host->Kill();
     for (Peer* p : {a.get(), b.get(), c.get()}) {
         ASSERT_TRUE(p->WaitFor("DESTROYED " + std::to_string(hal), 6000ms)) << p->Dump();
         EXPECT_LT(Clock::now() - killed, 3000ms);
+        EXPECT_TRUE(p->WaitFor("DESTROYED " + std::to_string(bot) + " Bot")) << p->Dump();
     }
     // The earliest joiner becomes host; the others learn it.
     ASSERT_TRUE(a->WaitFor("BECAME_HOST", 6000ms)) << a->Dump();
@@ -327,7 +334,7 @@ TEST(SessionE2E, HostKilledElectsOneNewHostThatStillAdmitsPlayers) {
     ASSERT_TRUE(players);
     EXPECT_EQ(players->substr(0, 9), "PLAYERS 3");
     for (Peer* p : {a.get(), b.get(), c.get()}) {
-        EXPECT_EQ(p->Count("DESTROYED"), 1u) << p->Dump();
+        EXPECT_EQ(p->Count("DESTROYED"), 2u) << p->Dump();
     }
     EXPECT_EQ(a->Count("BECAME_HOST") + b->Count("BECAME_HOST") + c->Count("BECAME_HOST"), 1u);
 
@@ -336,7 +343,7 @@ TEST(SessionE2E, HostKilledElectsOneNewHostThatStillAdmitsPlayers) {
     const auto dLine = d->WaitFor("PLAYER", 10000ms);
     ASSERT_TRUE(dLine) << d->Dump();
     const uint32_t dee = IdOf(*dLine);
-    for (uint32_t old : {hal, abe, ben, cal})
+    for (uint32_t old : {hal, bot, abe, ben, cal})
         EXPECT_NE(dee, old);
     for (Peer* p : {a.get(), b.get(), c.get()})
         EXPECT_TRUE(p->WaitFor("CREATED " + std::to_string(dee) + " Dee")) << p->Dump();
