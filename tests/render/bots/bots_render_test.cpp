@@ -26,13 +26,13 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr double kDeg = std::numbers::pi / 180.0;
-constexpr int kLookFrames = 750;   // frames the first run waits for the first sight
-constexpr int kCalibration = 200;  // pixels of mouse motion of the turn that measures its rate
-constexpr int kTurnStep = 250;     // at most this many pixels of motion a frame
-constexpr double kAside = 12.0;    // degrees right of the view's centre the computer player ends
-constexpr double kField = 0.6;     // the match view's half-width at the front plane
-constexpr int kHudRows = 45;       // the HUD's text lines at the top are left out
-constexpr int kDifferent = 40;     // a channel that moved this much is another pixel
+constexpr int kLookFrames = 750;  // frames the first run waits for the first sight
+constexpr int kCalibration = 200; // pixels of mouse motion of the turn that measures its rate
+constexpr int kTurnStep = 250;    // at most this many pixels of motion a frame
+constexpr double kAside = 12.0;   // degrees right of the view's centre the computer player ends
+constexpr double kField = 0.6;    // the match view's half-width at the front plane
+constexpr int kHudRows = 45;      // the HUD's text lines at the top are left out
+constexpr int kDifferent = 40;    // a channel that moved this much is another pixel
 
 // One "state:" line of the log: the person's place and facing, the game time, the computer
 // player in slot 1.
@@ -149,8 +149,8 @@ TEST(BotsInView, AComputerPlayerInFrontOfThePersonIsDrawnWhereItStands) {
     const State& sight = seen[first];
 
     // Turn so that it stands kAside right of the view's centre, past the person's own body.
-    const double turn = Bearing(sight.fx, sight.fz, sight.bx - sight.x, sight.bz - sight.z) -
-                        kAside;
+    const double turn =
+        Bearing(sight.fx, sight.fz, sight.bx - sight.x, sight.bz - sight.z) - kAside;
     // The turn is made at once, so that the chase view has come round behind the person by the
     // frame of the first sight (a computer player roams the same way whatever the person's
     // facing, until it sees the person).
@@ -163,7 +163,8 @@ TEST(BotsInView, AComputerPlayerInFrontOfThePersonIsDrawnWhereItStands) {
         shot << "mouse motion " << step << " 0\nwait 1\n";
         pixels -= step;
     }
-    shot << "wait " << std::max(int(first) - 2 - steps, 0) << "\ndump\nscreenshot " << (dir / "picture.bmp").string() << "\nkey down 1\n";
+    shot << "wait " << std::max(int(first) - 2 - steps, 0) << "\ndump\nscreenshot "
+         << (dir / "picture.bmp").string() << "\nkey down 1\n";
     const std::string withBot = shot.str();
     std::string without = withBot;
     without.replace(without.find("picture.bmp"), 11, "empty.bmp");
@@ -190,8 +191,7 @@ TEST(BotsInView, AComputerPlayerInFrontOfThePersonIsDrawnWhereItStands) {
         }
     // Its body, some 60 units away, covers a few hundred pixels.
     ASSERT_GT(count, 60) << "no computer player drawn";
-    const double expectedX =
-        a.width / 2.0 * (1.0 + std::tan(bearing * kDeg) / kField);
+    const double expectedX = a.width / 2.0 * (1.0 + std::tan(bearing * kDeg) / kField);
     EXPECT_NEAR(sumX / count, expectedX, a.width / 12.0) << "drawn elsewhere than it stands";
 }
 
