@@ -1,12 +1,11 @@
-// bots/nav.cpp — building the navigation graph from a map, and its queries.
+// bots/nav_build.cpp — building the navigation graph from a map: floor points where the
+// player's floor ray stands a body, joined where the walker (bots/nav_walk.cpp) gets from one to
+// the other, then indexed for the queries.
 //
 // Index
-//   1. The player's rules the graph is checked with (constants, the walker)
-//   2. Map geometry (triangles of pickable visuals, ladders)
-//   3. Building (floor samples, edges, clean-up)
-//   4. Indexing (edge ranges, components, cells)
-//   5. Queries (nearest node, A*, reachability, roaming)
-//   6. Spawn points
+//   1. Map geometry (triangles of pickable visuals, ladders)
+//   2. Building (floor samples, edges, clean-up)
+//   3. Indexing (edge ranges, components, cells)
 #include "bots/nav.h"
 #include "bots/nav_local.h"
 
@@ -16,193 +15,20 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
-#include <limits>
-#include <queue>
-#include <random>
 #include <tuple>
 
 namespace bots {
 
 namespace {
 
-// =============================================================================================
-// 1. The player's rules
-// =============================================================================================
-// The values player/collisions.cpp and player/controls.cpp move a body by, in scene units.
-
-constexpr float kReach = 3.0f;     // wall and ladder probes feel this far (x, z; ladder: xz)
-constexpr float kProbeRise = 0.2f; // the wall ray runs this far above the probe
-constexpr float kStand = 2.5f;     // body origin above the floor, standing
-constexpr float kFallStep = 1.0f;  // fall per step
-constexpr float kProbeBack = 5.0f; // the probe trails the body by this, in joueur's units
-// Ladder probe heights around the probe, in the player's order.
-constexpr float kLadderHeights[3] = {0.0f, -5.0f, 5.0f};
-// The length of one move while walks are checked: a body at full speed (vitesse 8) moves 8 / 15
-// a frame of 20 ms, a little less in faster frames.
-constexpr float kPas = 0.5f;
-// An axis of the motion whose share is below this may be blocked without stopping the walk
-// (the body slides along the other axis, as it does along a wall met at a grazing angle).
-constexpr float kMinorAxis = 0.25f;
 // How far from a path's line a body following it may walk (NavGraph::kReach).
 constexpr float kTrack = NavGraph::kReach;
 // A ladder foot lies this far in front of the ladder: a body walking at it from there comes
 // within the ladder probe's reach after a step or two.
 constexpr float kLadderFoot = 4.0f;
 
-const glm::vec3 kDown(0.0f, -1.0f, 0.0f);
-
-glm::vec3 Flat(const glm::vec3& v) {
-    return {v.x, 0.0f, v.z};
-}
-
-float HorizontalDistance(const glm::vec3& a, const glm::vec3& b) {
-    return std::hypot(a.x - b.x, a.z - b.z);
-}
-
-// A body walking under the player's rules: each step is the two moves of player::Walk (along
-// the facing with the wall and ladder probes, then the floor ray or the climb, then the slide
-// along the axes the walls leave free), with the forward key held at full speed.
-class Walker {
-public:
-    Walker(const player::World& world, std::span<const scene::Box> ladderBoxes)
-        : world_(world), ladderBoxes_(ladderBoxes),
-          probeBack_(kProbeBack * float(world.modelScale)) {}
-
-    struct Result {
-        bool arrived = false; // stands on a floor at or past the target's distance
-        bool climbed = false; // a ladder was climbed on the way
-        float peak = 0.0f;    // the highest the body was on the way
-        glm::vec3 end{0.0f};  // where the body stands at the end
-    };
-
-    // Walks from `start` (a standing body) facing `target` (horizontally) until the body has
-    // come the target's horizontal distance and stands on a floor, walking on while it falls
-    // or climbs. Fails when an axis that carries the motion is blocked off a ladder (a wall, no
-    // floor, too deep a drop), when the body drifts off the line or stops, or after `maxSteps`.
-    Result Walk(const glm::vec3& start, const glm::vec3& target, int maxSteps) {
-        Result result;
-        glm::vec3 d = Flat(target - start);
-        const float length = glm::length(d);
-        if (length < 1e-3f) return result;
-        d /= length;
-        glm::vec3 r = start;
-        bool echelle = false;
-        int still = 0;
-        result.peak = start.y;
-        for (int step = 0; step < maxSteps; ++step) {
-            const float progress = glm::dot(Flat(r - start), d);
-            const float remaining = length - progress;
-            if (remaining <= 0.02f && !echelle) {
-                float floorY = 0.0f;
-                if (!FloorBelow(r, floorY)) return result;
-                if (std::nearbyint(double(r.y) - double(floorY + kStand)) <= 0) {
-                    result.arrived = true;
-                    result.end = {r.x, floorY + kStand, r.z};
-                    return result;
-                }
-            }
-            // The last steps are shortened so that a body on the floor stops on the target.
-            const float pas = remaining > 0.02f ? std::min(kPas, remaining / 2.0f) : kPas;
-            const glm::vec3 before = r;
-            bool xx = false, zz = false;
-            if (!Step(r, d, pas, echelle, xx, zz)) return result;
-            result.climbed = result.climbed || echelle;
-            result.peak = std::max(result.peak, r.y);
-            if (!echelle &&
-                ((xx && std::fabs(d.x) > kMinorAxis) || (zz && std::fabs(d.z) > kMinorAxis)))
-                return result;
-            const glm::vec3 across = Flat(r - start) - d * glm::dot(Flat(r - start), d);
-            if (glm::length(across) > 1.0f) return result;
-            still = glm::length(r - before) < 1e-4f ? still + 1 : 0;
-            if (still >= 3) return result;
-        }
-        return result;
-    }
-
-    // The floor the player's floor ray finds below `p`: its height in `y`. False without one.
-    bool FloorBelow(const glm::vec3& p, float& y) {
-        if (!world_.floorFrame || scene::Pick(*world_.floorFrame, p, kDown, hits_) == 0)
-            return false;
-        y = hits_[0].point.y;
-        return true;
-    }
-
-private:
-    // One step of player::Walk moving forward by `pas` along `d` from `r` (updated). Sets the
-    // wall contacts and the ladder flag as the probes do. False when the body cannot move at
-    // all (both axes blocked and no ladder: it stays where it was).
-    bool Step(glm::vec3& r, const glm::vec3& d, float pas, bool& echelle, bool& xx, bool& zz) {
-        const glm::vec3 depart = r;
-        glm::vec3 moved = r + d * pas;
-        // ProbeWallsAhead: the probe trails the body, facing the motion.
-        const glm::vec3 probe = moved - d * probeBack_;
-        echelle = LadderAhead(probe, d);
-        glm::vec3 wall;
-        if (WallAhead(probe + glm::vec3(0.0f, kProbeRise, 0.0f), d, wall)) {
-            xx = std::fabs(probe.x - wall.x) < kReach;
-            zz = std::fabs(probe.z - wall.z) < kReach;
-        }
-        if (xx) moved.x = depart.x;
-        if (zz) moved.z = depart.z;
-        // StandOnFloorOrClimb.
-        if (echelle) {
-            moved = depart + glm::vec3(0.0f, pas, 0.0f);
-        } else {
-            float floorY = 0.0f;
-            const bool found = FloorBelow(moved, floorY);
-            const double sol = double(floorY) + kStand;
-            const double drop = found ? std::nearbyint(double(moved.y) - sol) : 0.0;
-            if (!found || drop > world_.mapScale) {
-                xx = zz = true;
-                moved = depart;
-            } else if (drop <= 0) {
-                moved.y = float(sol);
-            } else {
-                moved.y -= kFallStep;
-            }
-        }
-        // SlideAlongWalls.
-        glm::vec3 glisse = d;
-        if (xx) glisse.x = 0.0f;
-        if (zz) glisse.z = 0.0f;
-        r = moved + glisse * pas;
-        return echelle || !(xx && zz);
-    }
-
-    bool WallAhead(const glm::vec3& p, const glm::vec3& d, glm::vec3& hit) {
-        if (!world_.wallFrame || scene::Pick(*world_.wallFrame, p, d, hits_) == 0) return false;
-        hit = hits_[0].point;
-        return true;
-    }
-
-    // CollisionsEchelles: a ladder within reach ahead of the probe, at its height, 5 below or 5
-    // above. Probes far from every ladder's box cannot feel one and cast no ray.
-    bool LadderAhead(const glm::vec3& probe, const glm::vec3& d) {
-        if (!world_.ladderFrame) return false;
-        const bool near =
-            std::any_of(ladderBoxes_.begin(), ladderBoxes_.end(), [&](const scene::Box& b) {
-                return probe.x >= b.min.x - kReach && probe.x <= b.max.x + kReach &&
-                       probe.z >= b.min.z - kReach && probe.z <= b.max.z + kReach &&
-                       probe.y >= b.min.y - 5.0f - kReach && probe.y <= b.max.y + 5.0f + kReach;
-            });
-        if (!near) return false;
-        for (const float dy : kLadderHeights) {
-            const glm::vec3 origin = probe + glm::vec3(0.0f, dy, 0.0f);
-            if (scene::Pick(*world_.ladderFrame, origin, d, hits_) == 0) continue;
-            if (HorizontalDistance(origin, hits_[0].point) < kReach) return true;
-        }
-        return false;
-    }
-
-    const player::World& world_;
-    std::span<const scene::Box> ladderBoxes_;
-    float probeBack_;
-    scene::PickResults hits_;
-};
-
 // =============================================================================================
-// 2. Map geometry
+// 1. Map geometry
 // =============================================================================================
 
 // Appends the triangles (three corners each, relative to `reference`) of every pickable mesh
@@ -256,20 +82,8 @@ std::vector<scene::Box> LadderBoxes(const player::World& world) {
 }
 
 // =============================================================================================
-// 3. Building
+// 2. Building
 // =============================================================================================
-
-int32_t CellOf(float v) {
-    return int32_t(std::floor(v / NavGraph::kSpacing));
-}
-
-uint64_t CellKey(int32_t i, int32_t j) {
-    return (uint64_t(uint32_t(i)) << 32) | uint64_t(uint32_t(j));
-}
-
-uint64_t CellKeyOf(const glm::vec3& p) {
-    return CellKey(CellOf(p.x), CellOf(p.z));
-}
 
 struct FloorSample {
     int32_t i = 0, j = 0; // grid cell; the sample is at its centre
@@ -514,7 +328,7 @@ private:
                 if (along > halfWidth || std::fabs(ahead) < 0.3f || std::fabs(ahead) > 6.5f)
                     continue;
                 const float side = ahead > 0 ? 1.0f : -1.0f;
-                TryEdge(n, p - normal * side * (std::fabs(ahead) + kReach), maxSteps);
+                TryEdge(n, p - normal * side * (std::fabs(ahead) + kProbeReach), maxSteps);
             }
         }
     }
@@ -575,8 +389,9 @@ bool NavGraph::FromParts(std::vector<NavNode> nodes, std::vector<NavEdge> edges,
     return true;
 }
 
+
 // =============================================================================================
-// 4. Indexing
+// 3. Indexing
 // =============================================================================================
 
 void NavGraph::Index() {
@@ -634,148 +449,5 @@ void NavGraph::Index() {
     SortByCell(nodes_, cellNodes_, cellKeys_);
 }
 
-// =============================================================================================
-// 5. Queries
-// =============================================================================================
-
-std::span<const NavEdge> NavGraph::EdgesFrom(NodeId node) const {
-    if (node >= nodes_.size()) return {};
-    return std::span<const NavEdge>(edges_).subspan(firstEdge_[node],
-                                                    firstEdge_[node + 1] - firstEdge_[node]);
-}
-
-float NavGraph::Weighted(NodeId n, const glm::vec3& position) const {
-    const glm::vec3 d = nodes_[n].position - position;
-    return std::sqrt(d.x * d.x + d.z * d.z + 9.0f * d.y * d.y);
-}
-
-NodeId NavGraph::NearestWhere(const glm::vec3& position,
-                              const std::function<bool(NodeId)>& accept) const {
-    NodeId best = kNoNode;
-    float bestDistance = std::numeric_limits<float>::infinity();
-    const auto consider = [&](NodeId n) {
-        if (!accept(n)) return;
-        const float d = Weighted(n, position);
-        if (d < bestDistance) best = n, bestDistance = d;
-    };
-    // Rings of cells around the position; a node in ring r + 1 lies at least r cells away.
-    constexpr int32_t kMaxRing = 16;
-    const int32_t ci = CellOf(position.x), cj = CellOf(position.z);
-    for (int32_t r = 0; r <= kMaxRing; ++r) {
-        if (bestDistance <= float(r - 1) * kSpacing) return best;
-        for (int32_t i = ci - r; i <= ci + r; ++i)
-            for (int32_t j = cj - r; j <= cj + r; ++j) {
-                if (std::max(std::abs(i - ci), std::abs(j - cj)) != r) continue;
-                const uint64_t key = CellKey(i, j);
-                auto it = std::lower_bound(cellKeys_.begin(), cellKeys_.end(), key);
-                for (; it != cellKeys_.end() && *it == key; ++it)
-                    consider(cellNodes_[size_t(it - cellKeys_.begin())]);
-            }
-    }
-    if (bestDistance <= float(kMaxRing) * kSpacing) return best;
-    for (NodeId n = 0; n < nodes_.size(); ++n)
-        consider(n);
-    return best;
-}
-
-NodeId NavGraph::NearestNode(const glm::vec3& position) const {
-    return NearestWhere(position, [](NodeId) { return true; });
-}
-
-bool NavGraph::FindPath(const glm::vec3& from, const glm::vec3& to, std::span<const EdgeId> avoid,
-                        NavPath& path) const {
-    path = NavPath();
-    const NodeId goal = NearestNode(to);
-    NodeId start = NearestNode(from);
-    if (start == kNoNode || goal == kNoNode) return false;
-    // A body beside a wall may be nearest a point beyond it (inside a block, say) that leads
-    // nowhere: a point a cell farther that can reach the goal and be reached from it is taken.
-    if (component_[start] != component_[goal]) {
-        const NodeId other =
-            NearestWhere(from, [&](NodeId n) { return component_[n] == component_[goal]; });
-        if (other != kNoNode && Weighted(other, from) <= Weighted(start, from) + kSpacing)
-            start = other;
-    }
-    std::vector<EdgeId> avoided(avoid.begin(), avoid.end());
-    std::sort(avoided.begin(), avoided.end());
-    const glm::vec3 goalPosition = nodes_[goal].position;
-    const auto heuristic = [&](NodeId n) {
-        return HorizontalDistance(nodes_[n].position, goalPosition);
-    };
-
-    const float inf = std::numeric_limits<float>::infinity();
-    std::vector<float> cost(nodes_.size(), inf);
-    std::vector<EdgeId> via(nodes_.size(), kNoNode);
-    using Entry = std::pair<float, NodeId>; // estimated total, node
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> open;
-    cost[start] = 0.0f;
-    open.push({heuristic(start), start});
-    while (!open.empty()) {
-        const auto [estimate, n] = open.top();
-        open.pop();
-        if (n == goal) break;
-        if (estimate - heuristic(n) > cost[n] + 1e-3f) continue; // a stale entry
-        for (EdgeId e = firstEdge_[n]; e < firstEdge_[n + 1]; ++e) {
-            if (std::binary_search(avoided.begin(), avoided.end(), e)) continue;
-            const NavEdge& edge = edges_[e];
-            const float c = cost[n] + edge.cost;
-            if (c >= cost[edge.to]) continue;
-            cost[edge.to] = c;
-            via[edge.to] = e;
-            open.push({c + heuristic(edge.to), edge.to});
-        }
-    }
-    if (cost[goal] == inf) return false;
-    for (NodeId n = goal; n != start; n = edges_[via[n]].from) {
-        path.nodes.push_back(n);
-        path.edges.push_back(via[n]);
-    }
-    path.nodes.push_back(start);
-    std::reverse(path.nodes.begin(), path.nodes.end());
-    std::reverse(path.edges.begin(), path.edges.end());
-    for (const NodeId n : path.nodes)
-        path.waypoints.push_back(nodes_[n].position);
-    path.cost = cost[goal];
-    return true;
-}
-
-bool NavGraph::Connected(NodeId a, NodeId b) const {
-    return a < nodes_.size() && b < nodes_.size() && component_[a] == component_[b];
-}
-
-NodeId NavGraph::RandomReachableNode(const glm::vec3& from, uint32_t seed) const {
-    const NodeId start = NearestNode(from);
-    if (start == kNoNode) return kNoNode;
-    std::vector<NodeId> choices;
-    for (NodeId n = 0; n < nodes_.size(); ++n)
-        if (component_[n] == component_[start]) choices.push_back(n);
-    std::mt19937 random(seed);
-    return choices[std::uniform_int_distribution<size_t>(0, choices.size() - 1)(random)];
-}
-
-// =============================================================================================
-// 6. Spawn points
-// =============================================================================================
-
-std::vector<glm::vec3> SpawnPositions(const player::World& world) {
-    std::vector<glm::vec3> points;
-    const scene::Frame* sceneFrame = world.sceneFrame.get();
-    const auto add = [&](const std::shared_ptr<scene::Frame>& frame, const glm::vec3& p) {
-        if (frame)
-            points.push_back(glm::vec3(frame->GetTransform(sceneFrame) * glm::vec4(p, 1.0f)));
-    };
-    if (world.mapName == "couloirs") {
-        for (const auto& section : {world.decorFrameA, world.decorFrameB})
-            for (const glm::vec3& p : player::kCorridorSpawns)
-                add(section, p);
-    } else if (world.mapName == "entrepot") {
-        for (const glm::vec3& p : player::kWarehouseSpawns)
-            add(world.wallFrame, p);
-    } else {
-        for (const glm::vec3& p : world.spawnPoints)
-            add(world.wallFrame, p);
-    }
-    return points;
-}
 
 } // namespace bots
