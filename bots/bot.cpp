@@ -35,8 +35,6 @@ constexpr double kEscapeSeconds = 1.0;   // the turn-and-walk away from an obsta
 constexpr double kRespawnDelay = 1.0;    // after the death animation, before the click
 constexpr double kAimTolerance = 2.5;    // degrees off the aim point that still fire
 constexpr double kPitchLimit = 60.0 * kRad;
-constexpr float kWaypointReach = 1.5f; // a waypoint of a path this near is passed
-constexpr size_t kMaxAvoided = 16;     // edges a brain remembers it could not take
 // No part of a body lies farther than this from its feet, in the units of the body's model
 // (a standing character is about 75 high): a body whose feet are farther than the sight
 // distance and this is out of sight whatever its pose.
@@ -155,7 +153,6 @@ Brain::Brain(const player::World& world, Roster players, Difficulty level, uint3
              const NavGraph* nav)
     : world_(world), players_(players), nav_(nav), row_(&RowOf(level)), random_(seed),
       buts_(RoamGoals(world)), chests_(players.size()) {
-    evites_.reserve(kMaxAvoided);
     prochaineVue_ = Uniform(0.0, kPerceptionEvery); // the brains of a match look in turn
 }
 
@@ -182,7 +179,6 @@ void Brain::Decide(const player::player& p, player::Controls& c) {
         alerteLacet_ = 0;
         forcePrecedente_ = p.force;
         ancreA_ = maintenant_;
-        evites_.clear();
     }
     // Hit by someone it does not see: it turns around to look.
     if (p.force < forcePrecedente_ && !cibleVue_ && alerteLacet_ == 0)
@@ -410,21 +406,12 @@ void Brain::NewRoamGoal(const glm::vec3& from) {
 
 bool Brain::PlanTo(const glm::vec3& from, const glm::vec3& to, bool straight) {
     destination_ = to;
-    etape_ = 0;
     meilleureDistance_ = 1e9;
     progresA_ = maintenant_;
-    chemin_.waypoints.clear();
-    chemin_.edges.clear();
-    if (!straight && nav_ != nullptr && !nav_->Empty()) {
-        if (!nav_->FindPath(from, to, evites_, chemin_) || chemin_.waypoints.empty()) return false;
-        // Already past the first node (the one nearest the start): on to the second.
-        const auto& w = chemin_.waypoints;
-        if (w.size() > 1 && glm::length(Flat(w[1] - from)) < glm::length(Flat(w[1] - w[0])))
-            etape_ = 1;
-        return true;
-    }
-    chemin_.waypoints.push_back(to);
-    return true;
+    surGraphe_ = !straight && nav_ != nullptr && !nav_->Empty();
+    if (!surGraphe_) return true;
+    detoursRoute_ = 0;
+    return route_.Plan(*nav_, from, to, maintenant_) != NavRoute::State::Lost;
 }
 
 void Brain::ChooseWeapon(const player::player& p, player::Controls& c) {
@@ -508,23 +495,28 @@ void Brain::Fight(const player::player& p, player::Controls& c) {
 void Brain::Follow(const player::player& p, player::Controls& c) {
     const scene::Frame* sceneFrame = world_.sceneFrame.get();
     const glm::vec3 at = p.joueur->GetPosition(sceneFrame);
-    const auto& w = chemin_.waypoints;
-    // Past each waypoint in turn (heights loosely: a body falls or climbs behind its feet).
-    while (etape_ < w.size()) {
-        const bool last = etape_ + 1 == w.size();
-        const glm::vec3 d = w[etape_] - at;
-        if (glm::length(Flat(d)) >= (last ? kArrived : kWaypointReach) || std::fabs(d.y) >= 3.0f)
-            break;
-        ++etape_;
-        meilleureDistance_ = 1e9;
-        progresA_ = maintenant_;
+    bool arrived = false;
+    if (surGraphe_) {
+        // The route passes its waypoints, and goes another way when the body makes no progress.
+        const NavRoute::State state = route_.Update(at, maintenant_);
+        detours_ += route_.Detours() - detoursRoute_;
+        detoursRoute_ = route_.Detours();
+        if (state == NavRoute::State::Lost) { // no way left from here
+            StartEscape();
+            return;
+        }
+        arrived = state == NavRoute::State::Arrived;
+    } else {
+        // A straight line (heights loosely: a body falls or climbs behind its feet).
+        const glm::vec3 d = destination_ - at;
+        arrived = glm::length(Flat(d)) < kArrived && std::fabs(d.y) < 3.0f;
     }
-    if (etape_ >= w.size()) { // arrived
+    if (arrived) {
         butValide_ = false;
         LevelHead(p, c);
         return;
     }
-    WalkTo(p, w[etape_], c);
+    WalkTo(p, surGraphe_ ? route_.Waypoint() : destination_, c);
 }
 
 void Brain::WalkTo(const player::player& p, const glm::vec3& goal, player::Controls& c) {
@@ -545,9 +537,8 @@ void Brain::WalkTo(const player::player& p, const glm::vec3& goal, player::Contr
     const double limit = 2 * kTurnRate * pas_;
     c.lacet = std::clamp(yaw, -limit, limit);
     // On a path it turns before it walks on, so as to keep to the edges the graph checked.
-    const bool surGraphe = nav_ != nullptr && !nav_->Empty() && !chemin_.edges.empty();
-    c.avancer = std::fabs(yaw) < (surGraphe ? 25.0 : 50.0);
-    WatchProgress(at, goal);
+    c.avancer = std::fabs(yaw) < (surGraphe_ ? 25.0 : 50.0);
+    if (!surGraphe_) WatchProgress(at, goal);
 }
 
 void Brain::WatchProgress(const glm::vec3& at, const glm::vec3& goal) {
@@ -558,13 +549,6 @@ void Brain::WatchProgress(const glm::vec3& at, const glm::vec3& goal) {
         return;
     }
     if (maintenant_ - progresA_ < kStuckAfter) return;
-    // No progress along an edge of the graph: the same goal by another way, avoiding it.
-    if (etape_ >= 1 && etape_ - 1 < chemin_.edges.size()) {
-        if (evites_.size() >= kMaxAvoided) evites_.erase(evites_.begin());
-        evites_.push_back(chemin_.edges[etape_ - 1]);
-        ++detours_;
-        if (PlanTo(at, destination_)) return;
-    }
     StartEscape();
 }
 

@@ -131,14 +131,15 @@ private:
     void WhenDead(const player::player& p, player::Controls& c);
     void ChooseMode(const player::player& p);
     void NewRoamGoal(const glm::vec3& from);
-    // The route to `to`: a path of the graph avoiding evites_ (false when there is none), or a
-    // straight line without a graph or with `straight`.
+    // The route to `to`: a NavRoute on the graph (false when there is no path), or a straight
+    // line without a graph or with `straight`.
     bool PlanTo(const glm::vec3& from, const glm::vec3& to, bool straight = false);
     void Follow(const player::player& p, player::Controls& c); // the route's next waypoint
     // --- act ---
     void Fight(const player::player& p, player::Controls& c);
     void WalkTo(const player::player& p, const glm::vec3& goal, player::Controls& c);
-    // No progress toward the goal, or no step away from one place, for 2 s: StartEscape.
+    // No progress toward the goal of a straight line, or no step away from one place, for 2 s:
+    // StartEscape. On the graph the route watches its own progress.
     void WatchProgress(const glm::vec3& at, const glm::vec3& goal);
     void WatchPlace(const glm::vec3& at);
     void StartEscape(); // turn away, walk a moment, then another route
@@ -193,13 +194,13 @@ private:
     bool strafeGauche_ = false;
 
     // Route.
-    NavPath chemin_;              // waypoints to the destination (edges: on the graph)
-    size_t etape_ = 0;            // next waypoint
-    glm::vec3 destination_{0.0f}; // where the route leads
-    std::vector<EdgeId> evites_;  // edges it made no progress on (this life)
-    bool butValide_ = false;      // a route is being followed
-    double meilleureDistance_ = 1e9;
-    double progresA_ = 0; // last progress toward the goal
+    NavRoute route_;                 // on the graph
+    bool surGraphe_ = false;         // following route_; else a straight line to destination_
+    int32_t detoursRoute_ = 0;       // route_.Detours() already counted in detours_
+    glm::vec3 destination_{0.0f};    // where the route leads
+    bool butValide_ = false;         // a route is being followed
+    double meilleureDistance_ = 1e9; // straight line: nearest it came to the destination
+    double progresA_ = 0;            // last progress toward it
     double evasionJusque_ = 0;
     double evasionLacet_ = 0;
     int32_t detours_ = 0;

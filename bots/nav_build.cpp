@@ -389,7 +389,6 @@ bool NavGraph::FromParts(std::vector<NavNode> nodes, std::vector<NavEdge> edges,
     return true;
 }
 
-
 // =============================================================================================
 // 3. Indexing
 // =============================================================================================
@@ -448,6 +447,5 @@ void NavGraph::Index() {
     }
     SortByCell(nodes_, cellNodes_, cellKeys_);
 }
-
 
 } // namespace bots

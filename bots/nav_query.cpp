@@ -163,4 +163,3 @@ std::vector<glm::vec3> SpawnPositions(const player::World& world) {
 }
 
 } // namespace bots
-

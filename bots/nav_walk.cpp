@@ -70,8 +70,7 @@ Walker::Result Walker::Walk(const glm::vec3& start, const glm::vec3& target, int
 }
 
 bool Walker::FloorBelow(const glm::vec3& p, float& y) {
-    if (!world_.floorFrame || scene::Pick(*world_.floorFrame, p, kDown, hits_) == 0)
-        return false;
+    if (!world_.floorFrame || scene::Pick(*world_.floorFrame, p, kDown, hits_) == 0) return false;
     y = hits_[0].point.y;
     return true;
 }
@@ -126,7 +125,8 @@ bool Walker::LadderAhead(const glm::vec3& probe, const glm::vec3& d) {
         std::any_of(ladderBoxes_.begin(), ladderBoxes_.end(), [&](const scene::Box& b) {
             return probe.x >= b.min.x - kProbeReach && probe.x <= b.max.x + kProbeReach &&
                    probe.z >= b.min.z - kProbeReach && probe.z <= b.max.z + kProbeReach &&
-                   probe.y >= b.min.y - 5.0f - kProbeReach && probe.y <= b.max.y + 5.0f + kProbeReach;
+                   probe.y >= b.min.y - 5.0f - kProbeReach &&
+                   probe.y <= b.max.y + 5.0f + kProbeReach;
         });
     if (!near) return false;
     for (const float dy : kLadderHeights) {
