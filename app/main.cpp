@@ -101,6 +101,18 @@ bool ReadBotsFromEnvironment() {
     return false;
 }
 
+// TARNHOLD_AUTOPILOT=easy|normal|hard: a computer player's brain of that level drives the local
+// player's controls (a scripted person that fights) into AutopilotLevel. False, with the reason
+// in the log, for any other text.
+bool ReadAutopilotFromEnvironment() {
+    const char* value = std::getenv("TARNHOLD_AUTOPILOT");
+    core::AutopilotLevel = -1;
+    if (value == nullptr || *value == '\0') return true;
+    if (core::ParseBotLevel(value, core::AutopilotLevel)) return true;
+    sys::Log(std::string("TARNHOLD_AUTOPILOT: expected easy, normal or hard, not ") + value);
+    return false;
+}
+
 int RunDeveloperMatch(const std::string& mapName) {
     if (!ReadBotsFromEnvironment()) return kExitBadSetup;
     PrepareDeveloperMatch(mapName);
@@ -208,12 +220,14 @@ void PrepareNetwork() {
 // lobby. Names: TARNHOLD_NAME, else the account login, else "Player"; the network settings as
 // PrepareNetwork reads them.
 int RunNetworkMatch(const std::string& mapName, const std::string& mode) {
-    if (const char* bots = std::getenv("TARNHOLD_BOTS"); bots != nullptr && *bots != '\0') {
-        sys::Log("TARNHOLD_BOTS: computer players play in a match without TARNHOLD_NET only");
+    const bool host = mode.rfind("host:", 0) == 0;
+    if (const char* bots = std::getenv("TARNHOLD_BOTS");
+        !host && bots != nullptr && *bots != '\0') {
+        sys::Log("TARNHOLD_BOTS: only the host of a session brings computer players");
         return kExitBadSetup;
     }
+    if (!ReadBotsFromEnvironment()) return kExitBadSetup;
     PrepareDeveloperMatch(mapName);
-    const bool host = mode.rfind("host:", 0) == 0;
     const int players = host ? std::atoi(mode.c_str() + 5) : 0;
     if (host ? players < 1 || players > net::kMaxPlayers : mode != "join") {
         sys::Log("TARNHOLD_NET: expected host:<1..4> or join, not " + mode);
@@ -293,6 +307,11 @@ int main() {
 
     if (!window::Init(core::ProgramName, kInitialWidth, kInitialHeight)) return kExitBadSetup;
 
+    if (!ReadAutopilotFromEnvironment()) {
+        window::Shutdown();
+        sys::CloseLogFile();
+        return kExitBadSetup;
+    }
     if (const char* match = std::getenv("TARNHOLD_MATCH"); match != nullptr && *match != '\0') {
         const std::string mode = EnvOr("TARNHOLD_NET", "");
         const int status = mode.empty() ? RunDeveloperMatch(match) : RunNetworkMatch(match, mode);

@@ -88,13 +88,23 @@ void OnChatClosed();   // ChatOpen = false
 // The session layer as a match uses it. The network module implements it (net::MatchLink) and
 // the entry point connects it for the runs that play over a session. Called on the
 // user-interface thread: ReceiveMessages once per pass of RunMainLoop (step 1), FrameShown once
-// per pass once its picture is presented, Messages when StartMatch builds the match's world.
+// per pass once its picture is presented, Messages when StartMatch builds the match's world,
+// MessagesFrom when it gives a computer player of this machine its sink (CreateBots),
+// StateReport for a script's `dump`.
 class MatchNetwork {
 public:
     virtual ~MatchNetwork() = default;
     virtual void ReceiveMessages() = 0;          // drains the session's message queue
     virtual player::MessageSink& Messages() = 0; // where the local player's messages go
     virtual void FrameShown() {}                 // the pass's picture is on screen
+    // Where the messages of the computer player with session id `id` go: they leave from that
+    // id. Null: nowhere (the session has no such player of this machine).
+    virtual player::MessageSink* MessagesFrom(int32_t id) {
+        (void)id;
+        return nullptr;
+    }
+    // What crossed the network in this match, for a script's `dump` (" name=value" fields).
+    virtual std::string StateReport() const { return {}; }
 };
 
 // The web service as a match uses it. The web client implements it (web::MatchClient) and
@@ -434,17 +444,26 @@ std::array<std::string, 4> KeyHelpLines();
 // =============================================================================================
 // 12. Computer players
 // =============================================================================================
-// A match may hold computer players beside its participants (PRACTICE, TARNHOLD_BOTS): each is
-// a record of Players in a free slot, driven by a bots::Brain as its pilot and simulated here
-// as the local player is. The messages of the records simulated here go through sinks of their
-// own: a HIT or a KILLED for a record of this machine is delivered to it at once (Toucher, the
-// killer's count, the kill on the message line), the local player's others go to the network.
+// A match may hold computer players (PRACTICE, Create Game, TARNHOLD_BOTS): each is a record of
+// Players driven by a bots::Brain as its pilot and simulated on one machine as the local player
+// is; alone, in a free slot beside the participants; in a session, as a participant of its own
+// (a stand-in of the host's session) simulated on the host. The messages of the records
+// simulated here go through sinks of their own: a HIT or a KILLED for a record of this machine
+// is delivered to it at once (Toucher, the killer's count, the kill on the message line), the
+// others go to the network from the record's own session id.
 
-// Adds MatchBots computer players at level MatchBotLevel in the free slots of 0..3, once the
-// local player is prepared: "Bot 1", "Bot 2"..., each on the team with fewer players (ties: the
-// team other than the local player's), with a skin of its team, on a spawn point no other body
-// stands on. The local player's body becomes hittable. Nothing when MatchBots is 0.
+// The computer-driven records of a match, once the local player is prepared. Without a
+// network: MatchBots computer players at level MatchBotLevel in the free slots of 0..3, "Bot 1",
+// "Bot 2"..., each on the team with fewer players (ties: the team other than the local
+// player's), with a skin of its team, on a spawn point no other body stands on. In a session:
+// the participants whose ids are in SessionBotIds become this machine's computer players at
+// MatchBotLevel, each with a sink that sends from its id (MatchNetwork::MessagesFrom). With
+// AutopilotLevel set, a brain of that level drives the local player (with the weapons of that
+// level, in first person). The local player's body becomes hittable whenever any of these is there.
 void CreateBots();
+// The record in `slot` leaves the match (a hosted computer player's place was taken, or its
+// host left): its brain and sink go; the caller destroys the record. The local slot stays.
+void ForgetComputerPlayer(int slot);
 // The number of computer players in the match.
 int BotsInMatch();
 // Before the records step in a pass: the computer players' toggle keys may act.
@@ -452,15 +471,20 @@ void PrepareBotSteps();
 // After the timing step of a pass: the computer players take the local player's `ratio`, their
 // returns from death are counted, and "couloirs" shows the sections around the local player.
 void FinishBotSteps(double ratio);
-// The game time and the computer players for a script's `dump`: " time=S" and, with computer
-// players, " map=<box of the floors and walls>" and per player " bot<slot>=x,y,z,mode,alive,
-// deaths,kills,respawns,floor distance (-1: no floor below),routes given up".
+// The game time and the computer players for a script's `dump`: " time=S"; per record
+// simulated here that has a session id " player<id>=kills,deaths"; the network's report
+// (MatchNetwork::StateReport); with computer players, " map=<box of the floors and walls>" and
+// per computer-driven record " bot<slot>=x,y,z,mode,alive,deaths,kills,respawns,floor distance
+// (-1: no floor below),routes given up".
 std::string BotsState();
 // Drops the brains once the records are destroyed (ReleaseDisplay).
 void ReleaseBots();
 // Reads "N" or "N:LEVEL" (N 0..3; LEVEL "easy", "normal" or "hard"; normal when left out) into
 // `count` and `level` (0..2). False, leaving both unchanged, for any other text.
 bool ParseBots(std::string_view text, int32_t& count, int32_t& level);
+// Reads a level's name ("easy", "normal" or "hard") into `level` (0..2). False, leaving it
+// unchanged, for any other text.
+bool ParseBotLevel(std::string_view text, int32_t& level);
 // The name of level 0..2 ("easy", "normal", "hard"); outside, the nearest level's.
 std::string_view BotLevelName(int32_t level);
 

@@ -98,6 +98,8 @@ int32_t MyPlayerId = 0;
 std::string MapName;
 int32_t MatchBots = 0;
 int32_t MatchBotLevel = 1;
+std::vector<int32_t> SessionBotIds;
+int32_t AutopilotLevel = -1;
 
 // 5. The match
 std::array<std::unique_ptr<player::player>, kPlayerSlots> Players;

@@ -162,10 +162,19 @@ extern std::array<std::string, kPlayerSlots> PlayerNames;       // friendly name
 extern std::array<std::string, kPlayerSlots> PlayerFormalNames; // team digit + skin suffix
 extern int32_t MyPlayerId;                                      // the local session id (non-zero)
 extern std::string MapName;                                     // map chosen in the lobby
-// Computer players the next match adds beside the participants (0: none) and their level (0
-// easy, 1 normal, 2 hard): set by PRACTICE or TARNHOLD_BOTS, never by the lobby.
+// Computer players of the next match (0: none) and their level (0 easy, 1 normal, 2 hard):
+// set by PRACTICE, Create Game or TARNHOLD_BOTS. A match without a network adds them beside the
+// participants; a hosted session makes them players of the session (net::CreateGame), whose
+// ids are then in SessionBotIds.
 extern int32_t MatchBots;
 extern int32_t MatchBotLevel;
+// The session ids of the computer players this machine hosts (the session's stand-ins for
+// them); empty on a joiner and without a session. The match gives the participants with these
+// ids a brain and a sink of their own that sends from their id (CreateBots).
+extern std::vector<int32_t> SessionBotIds;
+// The level (0..2) of the brain that drives the local player's controls (TARNHOLD_AUTOPILOT);
+// -1, the default: the person at the keyboard and mouse.
+extern int32_t AutopilotLevel;
 
 // ---------------------------------------------------------------------------------------------
 // 5. The match

@@ -11,8 +11,8 @@
 // record's pilot) and simulated on this machine as the local player is. The messages of every
 // record simulated here go through a LocalMessages sink of its own: a HIT or a KILLED for a
 // record of this machine is delivered to it at once (Toucher, the kill count), exactly as the
-// network delivers them between machines; the local player's other messages go on to the
-// network.
+// network delivers them between machines; the others go on to the record's own network sink
+// (the local player's, or a hosted computer player's, which sends from its session id).
 #include "core/game.h"
 
 #include "bots/bot.h"
@@ -38,7 +38,8 @@ player::player* Record(int32_t slot) {
 
 class LocalMessages final : public player::MessageSink {
 public:
-    // The sink of the record in `owner`; `network` (may be null) takes what leaves the machine.
+    // The sink of the record in `owner`; `network` (null: nothing leaves) takes what leaves the
+    // machine.
     void Connect(int32_t owner, player::MessageSink* network) {
         owner_ = owner;
         network_ = network;
@@ -49,10 +50,10 @@ public:
             victim->Toucher(power, owner_, point.x, point.y, point.z);
             return;
         }
-        if (FromLocalPlayer()) network_->SendHit(target, power, point);
+        if (network_ != nullptr) network_->SendHit(target, power, point);
     }
     void SendState(const player::player& p) override {
-        if (FromLocalPlayer()) network_->SendState(p);
+        if (network_ != nullptr) network_->SendState(p);
     }
     void SendKilled(int32_t killer, int32_t power) override {
         player::player* winner = Record(killer);
@@ -65,16 +66,31 @@ public:
                         2);
             return;
         }
-        if (FromLocalPlayer()) network_->SendKilled(killer, power);
+        if (network_ != nullptr) network_->SendKilled(killer, power);
     }
 
 private:
-    // Only the local player's messages leave the machine (computer players are this machine's).
-    bool FromLocalPlayer() const { return owner_ == LocalIndex && network_ != nullptr; }
-
     int32_t owner_ = -1;
     player::MessageSink* network_ = nullptr;
 };
+
+// The autopilot (TARNHOLD_AUTOPILOT): a brain at the local player's controls that, as the person
+// it stands for, stands still while the chat box is open.
+class Autopilot final : public player::Pilot {
+public:
+    explicit Autopilot(bots::Brain& brain) : brain_(brain) {}
+    void Decide(const player::player& p, player::Controls& controls) override {
+        if (ChatOpen) {
+            controls = player::Controls{};
+            return;
+        }
+        brain_.Decide(p, controls);
+    }
+
+private:
+    bots::Brain& brain_;
+};
+std::unique_ptr<Autopilot> autopilot;
 
 // The computer players of this match and the sinks of every local record, by slot; set by
 // CreateBots, dropped by ReleaseBots.
@@ -104,6 +120,28 @@ int32_t TeamWithFewer() {
     return Team == 0 ? 1 : 0;
 }
 
+bool HostedHere(int32_t id) {
+    return id != 0 &&
+           std::find(SessionBotIds.begin(), SessionBotIds.end(), id) != SessionBotIds.end();
+}
+
+// The brain of the record in `slot`, which becomes its pilot.
+void GiveBrain(int slot, bots::Difficulty level, const bots::Roster& roster) {
+    const player::World& world = MatchWorld();
+    brains[size_t(slot)] = std::make_unique<bots::Brain>(world, roster, level,
+                                                         world.services->RandomSeed(), &navigation);
+    Players[size_t(slot)]->pilote = brains[size_t(slot)].get();
+    respawns[size_t(slot)] = 0;
+    wasDead[size_t(slot)] = false;
+}
+
+void LogComputerPlayer(int slot, bots::Difficulty level) {
+    const player::player& p = *Players[size_t(slot)];
+    sys::Log("computer player " + p.nom + " in slot " + std::to_string(slot) + ", team " +
+             std::to_string(p.IdModele) + ", level " + std::string(bots::RowOf(level).name) +
+             (p.id != 0 ? ", session id " + std::to_string(p.id) : std::string()));
+}
+
 } // namespace
 
 // =============================================================================================
@@ -111,19 +149,53 @@ int32_t TeamWithFewer() {
 // =============================================================================================
 
 void CreateBots() {
-    if (MatchBots <= 0 || LocalIndex < 0 || !Players[size_t(LocalIndex)]) return;
+    if (LocalIndex < 0 || !Players[size_t(LocalIndex)]) return;
     const player::World& world = MatchWorld();
     const bots::Difficulty level = bots::Difficulty(std::clamp(MatchBotLevel, 0, 2));
     const bots::Roster roster(Players.data(), Players.size());
+    MatchNetwork* network = GetMatchNetwork();
+    // Without a network the computer players join beside the participants; in a session they
+    // are participants already, the host's (SessionBotIds).
+    const int offline = network == nullptr ? std::max(MatchBots, 0) : 0;
+    bool hosted = false;
+    for (int slot = 0; slot < kPlayerSlots; ++slot)
+        hosted = hosted || (slot != LocalIndex && Players[size_t(slot)] &&
+                            HostedHere(Players[size_t(slot)]->id));
+    if (offline == 0 && !hosted && AutopilotLevel < 0) return;
     navigation = bots::LoadOrBuildNavGraph(world, UserDataDirectory() / "nav");
-    player::MessageSink* network = GetMatchNetwork() ? &GetMatchNetwork()->Messages() : nullptr;
     // The local player's messages go through a sink of its own; its body can be hit here now.
     player::player& me = *Players[size_t(LocalIndex)];
-    sinks[size_t(LocalIndex)].Connect(LocalIndex, network);
+    sinks[size_t(LocalIndex)].Connect(LocalIndex, network ? &network->Messages() : nullptr);
     me.messages = &sinks[size_t(LocalIndex)];
     me.joueur->SetTraversalOptions(scene::kFlagRenderedAndPickable);
+    if (AutopilotLevel >= 0) {
+        // A brain at the controls, with the weapons of its level, aiming through the player's
+        // own eyes.
+        const bots::Difficulty own = bots::Difficulty(std::clamp(AutopilotLevel, 0, 2));
+        me.puissance = bots::RowOf(own).weaponPower;
+        me.vue = true;
+        GiveBrain(LocalIndex, own, roster);
+        autopilot = std::make_unique<Autopilot>(*brains[size_t(LocalIndex)]);
+        me.pilote = autopilot.get();
+        sys::Log("autopilot at the local player's controls, level " +
+                 std::string(bots::RowOf(own).name));
+    }
+    // The session's computer players hosted here: their records were made as the others', and
+    // are now simulated here.
+    for (int slot = 0; slot < kPlayerSlots; ++slot) {
+        player::player* p = Players[size_t(slot)].get();
+        if (slot == LocalIndex || p == nullptr || !p->joueur || !HostedHere(p->id)) continue;
+        p->vue = true;
+        p->puissance = bots::RowOf(level).weaponPower;
+        GiveBrain(slot, level, roster);
+        sinks[size_t(slot)].Connect(slot, network->MessagesFrom(p->id));
+        p->messages = &sinks[size_t(slot)];
+        p->PlaceJoueur();
+        p->joueur->SetTraversalOptions(scene::kFlagRenderedAndPickable);
+        LogComputerPlayer(slot, level);
+    }
     int added = 0;
-    for (int slot = 0; slot < 4 && added < MatchBots; ++slot) {
+    for (int slot = 0; slot < 4 && added < offline; ++slot) {
         if (Players[size_t(slot)]) continue;
         ++added;
         auto p = std::make_unique<player::player>();
@@ -136,21 +208,24 @@ void CreateBots() {
         p->texture = BotSkin(p->IdModele, 1 + added % 3, Skin);
         p->vue = true; // aims through its own eyes; draws no sight
         p->puissance = bots::RowOf(level).weaponPower;
-        brains[size_t(slot)] = std::make_unique<bots::Brain>(
-            world, roster, level, world.services->RandomSeed(), &navigation);
-        p->pilote = brains[size_t(slot)].get();
-        sinks[size_t(slot)].Connect(slot, network);
+        sinks[size_t(slot)].Connect(slot, nullptr);
         p->messages = &sinks[size_t(slot)];
         Players[size_t(slot)] = std::move(p);
+        GiveBrain(slot, level, roster);
         Players[size_t(slot)]->Initplayer(world);
         Players[size_t(slot)]->joueur->SetTraversalOptions(scene::kFlagRenderedAndPickable);
-        respawns[size_t(slot)] = 0;
-        wasDead[size_t(slot)] = false;
-        sys::Log("computer player " + Players[size_t(slot)]->nom + " in slot " +
-                 std::to_string(slot) + ", team " +
-                 std::to_string(Players[size_t(slot)]->IdModele) + ", level " +
-                 std::string(bots::RowOf(level).name));
+        LogComputerPlayer(slot, level);
     }
+}
+
+void ForgetComputerPlayer(int slot) {
+    if (slot < 0 || slot >= kPlayerSlots || slot == LocalIndex) return;
+    if (Players[size_t(slot)] && Players[size_t(slot)]->pilote == brains[size_t(slot)].get())
+        Players[size_t(slot)]->pilote = nullptr;
+    brains[size_t(slot)].reset();
+    sinks[size_t(slot)].Connect(-1, nullptr);
+    respawns[size_t(slot)] = 0;
+    wasDead[size_t(slot)] = false;
 }
 
 int BotsInMatch() {
@@ -193,6 +268,14 @@ std::string BotsState() {
     char text[200];
     std::snprintf(text, sizeof text, " time=%.2f", MatchSeconds);
     line += text;
+    // The kills and deaths of every record simulated here that has a session id, and what
+    // crossed the network.
+    for (const auto& p : Players) {
+        if (!p || p->id == 0 || !p->joueur || !p->Local()) continue;
+        std::snprintf(text, sizeof text, " player%d=%d,%d", int(p->id), int(p->tueur), int(p->tue));
+        line += text;
+    }
+    if (const MatchNetwork* network = GetMatchNetwork()) line += network->StateReport();
     if (BotsInMatch() == 0) return line;
     if (FloorFrame && WallFrame) {
         scene::Box box = FloorFrame->GetBox();
@@ -236,11 +319,19 @@ bool ParseBots(std::string_view text, int32_t& count, int32_t& level) {
     return true;
 }
 
+bool ParseBotLevel(std::string_view text, int32_t& level) {
+    const std::optional<bots::Difficulty> chosen = bots::DifficultyByName(text);
+    if (!chosen) return false;
+    level = int32_t(*chosen);
+    return true;
+}
+
 std::string_view BotLevelName(int32_t level) {
     return bots::RowOf(bots::Difficulty(std::clamp(level, 0, 2))).name;
 }
 
 void ReleaseBots() {
+    autopilot.reset();
     for (auto& b : brains)
         b.reset();
     for (auto& s : sinks)

@@ -86,6 +86,30 @@ bool CreateLocalPlayer() {
     return true;
 }
 
+// The computer players the host brings (core::MatchBots, at most as many as the session has
+// seats beside the host): players of this machine in the session ("Bot 1", "Bot 2"...), each on
+// the team with fewer players among those in so far (ties: the team other than the host's),
+// with a skin of its team. Their ids go into core::SessionBotIds.
+void CreateComputerPlayers() {
+    core::SessionBotIds.clear();
+    const int wanted = std::clamp(core::MatchBots, 0, kMaxPlayers - 1);
+    const int32_t hostTeam = core::Team == 0 ? 0 : 1;
+    int count[2] = {hostTeam == 0 ? 1 : 0, hostTeam == 0 ? 0 : 1};
+    for (int i = 1; i <= wanted && DPlay; ++i) {
+        const int32_t team = count[0] != count[1] ? (count[0] < count[1] ? 0 : 1) : 1 - hostTeam;
+        const std::string name = "Bot " + std::to_string(i);
+        uint32_t id = 0;
+        const session::Error e =
+            DPlay->CreateStandInPlayer(name, std::to_string(team) + std::to_string(1 + i % 3), id);
+        if (e != session::Error::Ok) {
+            sys::Log("computer player " + name + ": " + session::ErrorText(e));
+            return;
+        }
+        ++count[team];
+        core::SessionBotIds.push_back(int32_t(id));
+    }
+}
+
 } // namespace
 
 // =============================================================================================
@@ -264,10 +288,11 @@ bool CreateGame(std::string_view comment) {
             return false;
         }
     }
-    // 3. The local player, who is the host.
+    // 3. The local player, who is the host, and the computer players it brings.
     if (!CreateLocalPlayer()) return false;
     HostPlayerId = core::MyPlayerId;
     IsHost = true;
+    CreateComputerPlayers();
     return true;
 }
 
@@ -331,6 +356,7 @@ void CloseDirectPlay() {
     if (!WebServerName.empty() && HostPlayerId == core::MyPlayerId) above::Withdraw();
     IsHost = false;
     core::InGame = false;
+    core::SessionBotIds.clear();
     ConnectionList.clear();
     SessionList.clear();
     DPlay.reset();

@@ -42,15 +42,23 @@ void WriteStart(session::Message& m, std::span<const int32_t> ids, int32_t hostI
 }
 
 void WriteState(session::Message& m, const player::player& p, const scene::Frame* root,
-                const StateStamp& stamp) {
+                const StateStamp& stamp, const scene::Frame* sceneFrame) {
+    glm::dvec3 at{p.gPlayerpositionx, p.gPlayerpositiony, p.gPlayerpositionz};
+    glm::dvec3 facing{p.gPlayerori1x, p.gPlayerori1y, p.gPlayerori1z};
+    if (sceneFrame != nullptr && p.joueur) {
+        glm::vec3 dir, up;
+        p.joueur->GetOrientation(sceneFrame, dir, up);
+        at = glm::dvec3(p.joueur->GetPosition(sceneFrame));
+        facing = glm::dvec3(dir);
+    }
     m.Clear();
     m.WriteLong(code::STATE);
-    m.WriteDouble(p.gPlayerpositionx);
-    m.WriteDouble(p.gPlayerpositiony);
-    m.WriteDouble(p.gPlayerpositionz);
-    m.WriteDouble(p.gPlayerori1x);
-    m.WriteDouble(p.gPlayerori1y);
-    m.WriteDouble(p.gPlayerori1z);
+    m.WriteDouble(at.x);
+    m.WriteDouble(at.y);
+    m.WriteDouble(at.z);
+    m.WriteDouble(facing.x);
+    m.WriteDouble(facing.y);
+    m.WriteDouble(facing.z);
     m.WriteDouble(p.pivot);
     m.WriteLong(p.colonne);
     m.WriteLong(p.Anipos);
@@ -109,8 +117,18 @@ std::string Taunt(std::string_view killerName, int32_t power) {
 
 namespace {
 
+void SendFrom(int32_t from, int32_t to, bool guaranteed, const session::Message& m) {
+    if (DPlay) DPlay->Send(uint32_t(from), uint32_t(to), guaranteed, m);
+}
+
 void Send(int32_t to, bool guaranteed, const session::Message& m) {
-    if (DPlay) DPlay->Send(uint32_t(core::MyPlayerId), uint32_t(to), guaranteed, m);
+    SendFrom(core::MyPlayerId, to, guaranteed, m);
+}
+
+void Chat(int32_t from, std::string_view text) {
+    session::Message m;
+    WriteChat(m, text);
+    SendFrom(from, 0, false, m);
 }
 
 // The session id of the record in `slot`; 0 when the slot is outside 0..4 or empty.
@@ -160,18 +178,22 @@ void SendHostId() {
 }
 
 void SendChat(std::string_view text) {
-    session::Message m;
-    WriteChat(m, text);
-    Send(0, false, m);
+    Chat(core::MyPlayerId, text);
 }
 
 GameSink Sink;
+Tally Counted;
+
+int32_t GameSink::Sender() const {
+    return from_ != 0 ? from_ : core::MyPlayerId;
+}
 
 void GameSink::SendHit(int32_t target, int32_t power, const glm::vec3& point) {
     const int32_t to = SlotId(target);
     if (to == 0) return;
     WriteHit(event_, point, power);
-    Send(to, true, event_); // a lost HIT would be a shot that never hurt
+    SendFrom(Sender(), to, true, event_); // a lost HIT would be a shot that never hurt
+    ++Counted.hitsSent;
 }
 
 bool Tracing() {
@@ -225,7 +247,7 @@ void GameSink::TraceMove(const player::player& p, double nowMs) {
 
 void GameSink::SendState(const player::player& p) {
     const double now = player::NowMs();
-    if (Tracing()) {
+    if (Tracing() && from_ == 0) {
         TraceSecond(now);
         TraceMove(p, now);
     }
@@ -245,17 +267,22 @@ void GameSink::SendState(const player::player& p) {
     StateStamp stamp;
     stamp.frame = MatchFrame;
     stamp.sentMs = int32_t(uint32_t(uint64_t(player::NowMs())));
-    WriteState(state_, p, core::RootFrame.get(), stamp);
-    Send(0, false, state_);
+    // A computer player's record keeps no copy of its place in its fields (only the local
+    // player's does): its body says where it is.
+    WriteState(state_, p, core::RootFrame.get(), stamp,
+               from_ != 0 ? core::SceneFrame.get() : nullptr);
+    SendFrom(Sender(), 0, false, state_);
 }
 
 void GameSink::SendKilled(int32_t killer, int32_t power) {
     const int32_t to = SlotId(killer);
     if (to != 0) {
         WriteKilled(event_);
-        Send(to, true, event_); // a lost KILLED would be a kill the killer never counts
+        SendFrom(Sender(), to, true,
+                 event_); // a lost KILLED would be a kill the killer never counts
+        ++Counted.killedSent;
     }
-    SendChat(Taunt(to != 0 ? core::Players[size_t(killer)]->nom : "", power));
+    Chat(Sender(), Taunt(to != 0 ? core::Players[size_t(killer)]->nom : "", power));
 }
 
 } // namespace net

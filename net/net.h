@@ -157,8 +157,11 @@ bool UpdateSessionList(std::vector<std::string>& entries);
 std::string SessionEntry(const session::SessionDesc& desc);
 
 // Hosts the session SessionName (4 players, host migration) and creates the local player:
-// MyPlayerId, HostPlayerId = MyPlayerId, IsHost. Internet mode publishes the game first with
-// `comment`. Returns false after the failure's message box.
+// MyPlayerId, HostPlayerId = MyPlayerId, IsHost; then core::MatchBots computer players as
+// players of this machine in the session (stand-ins: they fill seats, and a joiner of a full
+// session takes the newest one's), "Bot 1", "Bot 2"..., each on the team with fewer players so
+// far (ties: the team other than the host's); their ids go into core::SessionBotIds. Internet
+// mode publishes the game first with `comment`. Returns false after the failure's message box.
 bool CreateGame(std::string_view comment);
 // Joins SessionList entry `listIndex` (0-based) and creates the local player (MyPlayerId).
 // SessionName and core::MapName become the joined session's (MapOfSessionName), so this
@@ -224,8 +227,10 @@ void WriteStart(session::Message& m, std::span<const int32_t> ids, int32_t hostI
                 std::string_view sessionName, std::string_view mapName);
 // STATE of record `p` with `stamp`; the blood splash is Frmsang's position relative to `root`
 // (the scene's root frame) and its application value (0 and the origin without Frmsang).
+// With `sceneFrame`, the position and facing are those of `p`'s body relative to it, not the
+// record's fields (which a record simulated here keeps only for the local player).
 void WriteState(session::Message& m, const player::player& p, const scene::Frame* root,
-                const StateStamp& stamp);
+                const StateStamp& stamp, const scene::Frame* sceneFrame = nullptr);
 void WriteChat(session::Message& m, std::string_view text);
 void WriteHost(session::Message& m, int32_t hostId);
 void WriteHit(session::Message& m, const glm::vec3& point, int32_t power);
@@ -237,8 +242,9 @@ std::string Taunt(std::string_view killerName, int32_t power);
 // =============================================================================================
 // 5. Sending
 // =============================================================================================
-// Every send comes from core::MyPlayerId; nothing is sent without a session object. Failed
-// sends are neither retried nor reported.
+// Every send comes from core::MyPlayerId, but a hosted computer player's sink sends from its
+// own session id; nothing is sent without a session object. Failed sends are neither retried
+// nor reported.
 
 // START, guaranteed, to one player (a late joiner): the session's players, this machine as host.
 void SendStartTo(int32_t id);
@@ -251,10 +257,11 @@ void SendHostId();
 // CHAT to all, not guaranteed.
 void SendChat(std::string_view text);
 
-// The local player's messages (player::MessageSink): STATE to all, not guaranteed; HIT to the
-// target slot's player only and KILLED to the killer's player only, both guaranteed, KILLED
-// followed by the taunt. A slot without a record (or outside 0..4) sends nothing, so a HIT
-// never becomes a broadcast.
+// The messages of a record simulated here (player::MessageSink), from the local player or, for
+// a computer player this machine hosts, from its session id: STATE to all, not guaranteed; HIT
+// to the target slot's player only and KILLED to the killer's player only, both guaranteed,
+// KILLED followed by the taunt (CHAT from the same id). A slot without a record (or outside
+// 0..4) sends nothing, so a HIT never becomes a broadcast.
 //
 // STATE goes out core::StateRate times a second whatever the frame rate (the record offers it
 // every frame; the frames in between send nothing), and at once besides when the state carries
@@ -262,6 +269,9 @@ void SendChat(std::string_view text);
 // event is never held back by the rate and its flag, sent once, is never skipped.
 class GameSink : public player::MessageSink {
 public:
+    // `from`: the session id the messages leave from; 0, the local player's (core::MyPlayerId).
+    explicit GameSink(int32_t from = 0) : from_(from) {}
+    int32_t From() const { return from_; }
     void SendHit(int32_t target, int32_t power, const glm::vec3& point) override;
     void SendState(const player::player& p) override;
     void SendKilled(int32_t killer, int32_t power) override;
@@ -274,6 +284,9 @@ private:
     void TraceSecond(double nowMs);
     void TraceMove(const player::player& p, double nowMs);
 
+    int32_t Sender() const;
+
+    int32_t from_ = 0;
     session::Message state_; // reused every frame: no allocation in the steady state
     session::Message event_;
     double nextStateMs_ = 0; // player::NowMs() from which the next STATE is due
@@ -287,6 +300,15 @@ private:
 };
 extern GameSink Sink;
 
+// What the records simulated here sent and received over the session in this match: HIT and
+// KILLED (the guaranteed messages a kill is counted by). Reset as every match starts
+// (MatchLink::Messages); counted at the send and when a received one is delivered to a record.
+struct Tally {
+    int64_t hitsSent = 0, hitsReceived = 0;
+    int64_t killedSent = 0, killedReceived = 0;
+};
+extern Tally Counted;
+
 // =============================================================================================
 // 6. Receiving
 // =============================================================================================
@@ -294,10 +316,15 @@ extern GameSink Sink;
 // Drains the queue: counts the waiting messages once and handles exactly that many. A message
 // that is truncated, names a slot outside 0..4 or comes from an unknown sender is dropped alone.
 void ReceiveMessages();
-// Handles one received body from `from` (0: a system event). Throws session::MessageReadError or
-// BadMessage for a body that cannot be handled; what it changed by then is nothing (every field
-// is read before the game state is touched).
-void HandleMessage(uint32_t from, session::Message& body);
+// Handles one received body from `from` (0: a system event) to `to` (0: everyone). HIT and
+// KILLED go to the record `to` names when this machine simulates it (a computer player it
+// hosts), else to the local player. Throws session::MessageReadError or BadMessage for a body
+// that cannot be handled; what it changed by then is nothing (every field is read before the
+// game state is touched).
+void HandleMessage(uint32_t from, uint32_t to, session::Message& body);
+inline void HandleMessage(uint32_t from, session::Message& body) {
+    HandleMessage(from, 0, body);
+}
 
 class BadMessage : public std::runtime_error {
 public:
@@ -336,6 +363,10 @@ extern int32_t MatchFrame;
 //   body of ID moved at_us=T after frame=N
 //                                    the first frame that drew a remote body moved after it
 //                                    stood still, with the newest frame number ID sent by then
+//   tally hits=S,R killed=S,R player<id>=K,D ...
+//                                    every second: HIT and KILLED sent and received in this
+//                                    match (Counted), and the kills and deaths of each record
+//                                    simulated here
 // "Moving" is along the ground (x, z) by kTraceMoveDistance scene units at least since the last
 // move; "standing still" is kTraceStillMs without moving.
 bool Tracing();
@@ -350,8 +381,16 @@ public:
     // With the trace on, notes the remote bodies that the pass drew moved.
     void FrameShown() override;
     // The local player's sink; the game core asks for it once as every match starts, which
-    // starts the sink's STATE schedule (GameSink::BeginMatch).
+    // starts the sink's STATE schedule (GameSink::BeginMatch) and empties Counted.
     player::MessageSink& Messages() override;
+    // The sink of the hosted computer player `id` (one of core::SessionBotIds), its schedule
+    // started; null for any other id.
+    player::MessageSink* MessagesFrom(int32_t id) override;
+    // " hits=<sent>,<received> killed=<sent>,<received>" (Counted).
+    std::string StateReport() const override;
+
+private:
+    std::vector<std::unique_ptr<GameSink>> hosted_; // by id, kept for the process
 };
 
 } // namespace net

@@ -19,6 +19,7 @@
 
 #include <glm/geometric.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <ctime>
@@ -52,6 +53,17 @@ player::player& Local() {
         Slot(core::LocalIndex) == nullptr)
         throw BadMessage("no local player");
     return *Slot(core::LocalIndex);
+}
+
+// The record a HIT or KILLED addressed to `to` is for: a record this machine simulates with
+// that id (a computer player it hosts), else the local player (the address is the local
+// player's, or older peers' 0). BadMessage for a record of another machine.
+player::player& Addressee(uint32_t to) {
+    if (to == 0 || int32_t(to) == core::MyPlayerId) return Local();
+    const int slot = FindSlot(int32_t(to));
+    if (slot < 0 || !Slot(slot)->joueur || !Slot(slot)->Local())
+        throw BadMessage("addressed to a player of another machine");
+    return *Slot(slot);
 }
 
 std::string FriendlyName(uint32_t id) {
@@ -182,13 +194,21 @@ void OnState(uint32_t from, session::Message& m) {
     const State s = ReadState(m);
     for (int j = 0; j < int(core::PlayerCount) && j < core::kPlayerSlots; ++j) {
         player::player* p = Slot(j);
-        if (p != nullptr && p->id == int32_t(from) && p->joueur && j != core::LocalIndex) {
+        // A record simulated here never takes another machine's state.
+        if (p != nullptr && p->id == int32_t(from) && p->joueur && !p->Local()) {
             ApplyState(*p, s);
             TracedSlot& t = traced[size_t(j)];
             t.received += 1;
             if (s.stamp) t.newestFrame = s.stamp->frame;
         }
     }
+}
+
+// " hits=<sent>,<received> killed=<sent>,<received>".
+std::string CountedText() {
+    return " hits=" + std::to_string(Counted.hitsSent) + "," +
+           std::to_string(Counted.hitsReceived) + " killed=" + std::to_string(Counted.killedSent) +
+           "," + std::to_string(Counted.killedReceived);
 }
 
 // Once a pass, right after its picture is presented.
@@ -198,7 +218,7 @@ void TracePass() {
     for (int j = 0; j < core::kPlayerSlots; ++j) {
         player::player* p = Slot(j);
         TracedSlot& t = traced[size_t(j)];
-        if (p == nullptr || !p->joueur || j == core::LocalIndex) {
+        if (p == nullptr || !p->joueur || p->Local()) {
             t = TracedSlot{};
             continue;
         }
@@ -217,7 +237,15 @@ void TracePass() {
                      " after frame=" + std::to_string(t.newestFrame));
         t.movedMs = now;
     }
-    if (second) traceSecondMs = now;
+    if (!second) return;
+    traceSecondMs = now;
+    // What crossed the network so far, and the kills and deaths of the records simulated here.
+    std::string tally = "net trace: tally" + CountedText();
+    for (const auto& p : core::Players)
+        if (p && p->id != 0 && p->joueur && p->Local())
+            tally += " player" + std::to_string(p->id) + "=" + std::to_string(p->tueur) + "," +
+                     std::to_string(p->tue);
+    sys::Log(tally);
 }
 
 void OnChat(uint32_t from, session::Message& m) {
@@ -230,19 +258,23 @@ void OnChat(uint32_t from, session::Message& m) {
     core::ShowMessage(name + " says: " + text, 1);
 }
 
-void OnHit(uint32_t from, session::Message& m) {
+void OnHit(uint32_t from, uint32_t to, session::Message& m) {
     const int shooter = FindSlot(int32_t(from));
     if (shooter < 0) return;
     const double x = m.ReadDouble();
     const double y = m.ReadDouble();
     const double z = m.ReadDouble();
     const int32_t power = m.ReadLong();
-    Local().Toucher(power, shooter, float(x), float(y), float(z));
+    player::player& victim = Addressee(to);
+    ++Counted.hitsReceived;
+    victim.Toucher(power, shooter, float(x), float(y), float(z));
 }
 
-void OnKilled() {
-    Local().tueur += 1;
-    core::UpdateWeaponPower();
+void OnKilled(uint32_t to) {
+    player::player& winner = Addressee(to);
+    ++Counted.killedReceived;
+    winner.tueur += 1;
+    if (winner.Humain()) core::UpdateWeaponPower();
 }
 
 // =============================================================================================
@@ -292,11 +324,14 @@ void OnPlayerDestroyed(session::Message& m) {
     if (RoomShown()) RefreshRoom();
     m.ReadLong(); // player type
     const int32_t id = m.ReadLong();
+    // A computer player this machine hosted is gone from the session (its place was taken).
+    std::erase(core::SessionBotIds, id);
     if (!core::InGame) return;
     const int slot = FindSlot(id);
     // The local record is never destroyed under the running match.
-    if (slot < 0 || slot == core::LocalIndex) return;
+    if (slot < 0 || slot == core::LocalIndex || !Slot(slot)->joueur) return;
     core::ShowMessage(LeaveText(Slot(slot)->nom), -1);
+    core::ForgetComputerPlayer(slot);
     Slot(slot)->Destroy();
 }
 
@@ -343,7 +378,7 @@ std::string TimeOfDay() {
 // 1-2. The drain loop and dispatch
 // =============================================================================================
 
-void HandleMessage(uint32_t from, session::Message& body) {
+void HandleMessage(uint32_t from, uint32_t to, session::Message& body) {
     const int32_t c = body.ReadLong();
     if (from == 0) {
         switch (c) {
@@ -375,10 +410,10 @@ void HandleMessage(uint32_t from, session::Message& body) {
         HostPlayerId = body.ReadLong();
         break;
     case code::HIT:
-        OnHit(from, body);
+        OnHit(from, to, body);
         break;
     case code::KILLED:
-        OnKilled();
+        OnKilled(to);
         break;
     default:
         break;
@@ -394,7 +429,7 @@ void ReceiveMessages() {
         uint32_t from = 0, to = 0;
         if (!DPlay->Receive(from, to, received)) return;
         try {
-            HandleMessage(from, received);
+            HandleMessage(from, to, received);
         } catch (const session::MessageReadError&) {
             // A truncated body: this message only is dropped.
         } catch (const BadMessage&) {
@@ -419,7 +454,23 @@ void MatchLink::FrameShown() {
 
 player::MessageSink& MatchLink::Messages() {
     Sink.BeginMatch();
+    Counted = Tally{};
     return Sink;
+}
+
+player::MessageSink* MatchLink::MessagesFrom(int32_t id) {
+    if (id == 0 || std::find(core::SessionBotIds.begin(), core::SessionBotIds.end(), id) ==
+                       core::SessionBotIds.end())
+        return nullptr;
+    auto sink = std::find_if(hosted_.begin(), hosted_.end(),
+                             [id](const auto& s) { return s->From() == id; });
+    if (sink == hosted_.end()) sink = hosted_.insert(hosted_.end(), std::make_unique<GameSink>(id));
+    (*sink)->BeginMatch();
+    return sink->get();
+}
+
+std::string MatchLink::StateReport() const {
+    return CountedText();
 }
 
 } // namespace net

@@ -374,6 +374,70 @@ TEST_F(Receiver, EveryHitAndEveryKilledReachesItsMachineOverALossyLink) {
             << "KILLED " << i << " of " << kKills;
 }
 
+// The computer players a host brings are players of its session that the host speaks for: HIT
+// and KILLED addressed to one reach its record here, never the host's own player, and its sink
+// sends from its id.
+TEST_F(Receiver, HitsAndKillsAddressedToAHostedComputerPlayerReachItsRecord) {
+    core::MatchBots = 2;
+    core::Team = 0;
+    Peer bob(config);
+    HostWith({&bob}, {"Bob"});
+    core::MatchBots = 0;
+    ASSERT_EQ(core::SessionBotIds.size(), 2u);
+    EXPECT_EQ(net::EnumPlayers().size(), 4u) << "Ann, her two computer players and Bob";
+    EXPECT_EQ(bob.svc.PlayerCount(), 4);
+    std::string formal;
+    ASSERT_TRUE(bob.svc.GetFormalName(uint32_t(core::SessionBotIds[1]), formal));
+    EXPECT_EQ(formal.substr(0, 1), "1") << "a tie goes to the team other than the host's";
+
+    StartLocalMatch();
+    Put(1, bob.id, "Bob", 0);
+    struct Idle : player::Pilot {
+        void Decide(const player::player&, player::Controls&) override {}
+    } idle;
+    player::player& bot = Put(2, core::SessionBotIds[0], "Bot 1", 1);
+    bot.pilote = &idle; // simulated here, as the match's CreateBots makes it
+    player::player& me = *core::Players[0];
+    net::MatchLink link;
+    link.Messages(); // as the match starts: the counts begin
+
+    session::Message m;
+    net::WriteHit(m, {1.0f, 2.0f, 3.0f}, 30);
+    bob.Send(bot.id, m);
+    net::WriteKilled(m);
+    bob.Send(bot.id, m);
+    Drain(2);
+    EXPECT_EQ(bot.force, 70);
+    EXPECT_EQ(bot.tueur, 1);
+    EXPECT_EQ(me.force, 100);
+    EXPECT_EQ(me.tueur, 0);
+    EXPECT_EQ(link.StateReport(), " hits=0,1 killed=0,1");
+
+    // Its messages leave from its id; no sink speaks for a player of another machine.
+    EXPECT_EQ(link.MessagesFrom(bob.id), nullptr);
+    player::MessageSink* sink = link.MessagesFrom(bot.id);
+    ASSERT_NE(sink, nullptr);
+    sink->SendHit(1, 25, {1.0f, 2.0f, 3.0f});
+    uint32_t from = 0, to = 0;
+    session::Message got;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return bob.svc.WaitingCount() > 0 && bob.svc.Receive(from, to, got) && from != 0; }));
+    EXPECT_EQ(int32_t(from), bot.id);
+    EXPECT_EQ(got.ReadLong(), net::code::HIT);
+    EXPECT_EQ(link.StateReport(), " hits=1,1 killed=0,1");
+    // Its STATE says where its body is.
+    core::SceneFrame = world.sceneFrame;
+    bot.joueur->SetPosition(world.sceneFrame.get(), {12.0f, 3.0f, -4.0f});
+    sink->SendState(bot);
+    session::Message state = bob.Next(net::code::STATE);
+    core::SceneFrame.reset();
+    ASSERT_GT(state.Size(), 28u);
+    state.ReadLong();
+    EXPECT_EQ(state.ReadDouble(), 12.0);
+    EXPECT_EQ(state.ReadDouble(), 3.0);
+    EXPECT_EQ(state.ReadDouble(), -4.0);
+}
+
 TEST_F(Receiver, LateJoinersTakeTheLowestFreeSlotAndGetStartWhileAFullHouseIgnoresThem) {
     Peer bob(config);
     HostWith({&bob}, {"Bob"});
