@@ -75,6 +75,8 @@ int32_t ServerChoice = 0;
 bool LoadFlag = true;
 int32_t BotCount = 3;
 int32_t BotLevel = 1;
+int32_t GameBotCount = 0;
+int32_t GameBotLevel = 1;
 std::string PracticeMap;
 
 // 3. Account and statistics

@@ -130,6 +130,8 @@ extern int32_t MaxFrameRate;
 extern int32_t BotCount;        // PRACTICE: computer players, 1..3
 extern int32_t BotLevel;        // PRACTICE: their level, 0 easy, 1 normal, 2 hard
 extern std::string PracticeMap; // PRACTICE: the map's entry in the map list ("" none yet)
+extern int32_t GameBotCount;    // Create Game: computer players the host brings, 0..3
+extern int32_t GameBotLevel;    // Create Game: their level, 0 easy, 1 normal, 2 hard
 
 // ---------------------------------------------------------------------------------------------
 // 3. Account and statistics

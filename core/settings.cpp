@@ -157,6 +157,9 @@ void LitIni(const MenuDefaults& defaults) {
     BotCount = std::clamp(ReadNumberOr(kGameKey, "Bots", 3), 1, 3);
     BotLevel = std::clamp(ReadNumberOr(kGameKey, "NiveauBots", 1), 0, 2);
     PracticeMap = Read(kGameKey, "CarteBots").ToText();
+    // 10. Create Game: the computer players the host brings and their level.
+    GameBotCount = std::clamp(ReadNumberOr(kGameKey, "BotsPartie", 0), 0, 3);
+    GameBotLevel = std::clamp(ReadNumberOr(kGameKey, "NiveauBotsPartie", 1), 0, 2);
 }
 
 void EcritIni() {
@@ -194,6 +197,8 @@ void EcritIni() {
     WriteNumber(kGameKey, "Bots", BotCount);
     WriteNumber(kGameKey, "NiveauBots", BotLevel);
     Write(kGameKey, "CarteBots", PracticeMap);
+    WriteNumber(kGameKey, "BotsPartie", GameBotCount);
+    WriteNumber(kGameKey, "NiveauBotsPartie", GameBotLevel);
 }
 
 void EcritTouches() {

@@ -1,5 +1,7 @@
-// ui/create_game.cpp — "Create Game": the map, the game's name and its message, then the
-// session is hosted and the waiting room opens. Its close box does nothing.
+// ui/create_game.cpp — "Create Game": the map, the game's name and its message, the computer
+// players the host brings (0..3) and their level, then the session is hosted (the computer
+// players are in it as players) and the waiting room opens. Its close box does nothing.
+#include "core/game.h"
 #include "core/game_state.h"
 #include "net/net.h"
 #include "ui/deferred.h"
@@ -10,11 +12,15 @@
 
 #include <imgui.h>
 
+#include <algorithm>
+
 namespace ui {
 
 namespace {
 constexpr float kWidthPx = 420.0f;
-constexpr float kHeightPx = 300.0f;
+constexpr float kHeightPx = 400.0f;
+const std::vector<std::string> kBotCounts = {"0", "1", "2", "3"};
+const std::vector<std::string> kBotLevels = {"EASY", "NORMAL", "HARD"};
 constexpr size_t kNameMaxLength = 100;    // bytes of the game's name
 constexpr size_t kCommentMaxLength = 200; // bytes of the game's message on the web list
 } // namespace
@@ -26,6 +32,8 @@ void CreateGameScreen::Show() {
     comment_.clear();
     maps_ = MapChoices(screen_util::MapFolders());
     map_ = 0;
+    bots_ = std::clamp(core::GameBotCount, 0, 3);
+    level_ = std::clamp(core::GameBotLevel, 0, 2);
     focusName_ = true;
     window::OpenScreen(CreateGameWindow());
 }
@@ -36,6 +44,12 @@ void CreateGameScreen::Create() {
     core::MapName = screen_util::Lower(entry);
     if (gameName_.empty()) gameName_ = kDefaultGameName;
     net::SessionName = GameSessionName(gameName_, entry);
+    // The choice is kept in the settings, and the session brings that many computer players.
+    core::GameBotCount = std::clamp(bots_, 0, 3);
+    core::GameBotLevel = std::clamp(level_, 0, 2);
+    core::EcritIni();
+    core::MatchBots = core::GameBotCount;
+    core::MatchBotLevel = core::GameBotLevel;
     if (!net::CreateGame(comment_)) return;
     window::CloseScreen(*this);
     WaitingRoomWindow()->Show(net::IsHost);
@@ -55,6 +69,14 @@ void CreateGameScreen::Draw() {
     ImGui::TextUnformatted("Message for your game");
     ImGui::SetNextItemWidth(-1.0f);
     window::InputLine("##TxtComment", comment_, kCommentMaxLength);
+    ImGui::Spacing();
+    ImGui::TextUnformatted("Computer players");
+    ImGui::SetNextItemWidth(-1.0f);
+    window::Combo("##create_bots", kBotCounts, bots_);
+    ImGui::Spacing();
+    ImGui::TextUnformatted("Level");
+    ImGui::SetNextItemWidth(-1.0f);
+    window::Combo("##create_level", kBotLevels, level_);
     ImGui::Spacing();
     ImGui::Spacing();
     if (window::LabelButton("CREATE")) Defer([this] { Create(); });

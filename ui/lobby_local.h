@@ -67,6 +67,8 @@ private:
     std::string gameName_;
     std::string comment_;
     bool focusName_ = false;
+    int bots_ = 0;  // computer players, 0..3
+    int level_ = 1; // their level, 0..2
 };
 
 // "Waiting for Host to Start Game".

@@ -242,3 +242,44 @@ TEST_F(LobbyPath, TwoMachinesPlayOverTheConnectionToOneHostByAddress) {
 }
 
 } // namespace
+
+// Create Game with two computer players at the hard level: they are players of the session
+// (the host's room and the joiner's list count them), the choice is kept in the settings, and
+// START takes them into the match on both machines, simulated on the host.
+TEST_F(LobbyPath, TheComputerPlayersChosenOnCreateGameArePlayersOfTheSession) {
+    const std::vector<std::string> maps =
+        ui::MapChoices({apptest::GameExecutable().parent_path() / "map"});
+    const auto entrepot = std::find(maps.begin(), maps.end(), "ENTREPOT") - maps.begin();
+    auto ann = Launch("Ann", ToTheSessionList("Ann") +
+                                 "press \"NEW GAME\"\n"
+                                 "waitscreen create_game\n"
+                                 "select Combo1 " +
+                                 std::to_string(entrepot) +
+                                 "\n"
+                                 "type txtGameName \"Ann's game\"\n"
+                                 "select create_bots 2\n"
+                                 "select create_level 2\n"
+                                 "press CREATE\n"
+                                 "waitscreen waiting_room\n" +
+                                 Wait("start") + "press START\n" + Wait("quit") + kLeave);
+    ASSERT_TRUE(ann->WaitOutput("waiting room: 3 of 4 players ready...", 40s)) << ann->Output();
+    const std::string registry = apptest::ReadFile(dir / "Ann" / "registry.reg");
+    for (const char* value : {"\"BotsPartie\"=\"2\"", "\"NiveauBotsPartie\"=\"2\""})
+        EXPECT_NE(registry.find(value), std::string::npos) << value << "\n" << registry;
+
+    auto bob = Launch("Bob", ToTheSessionList("Bob") + kJoin + Wait("quit") + kLeave);
+    ASSERT_TRUE(bob->WaitOutput("waiting room: 4 of 4 players ready...", 40s)) << bob->Output();
+    EXPECT_NE(bob->Output().find("session list: Ann's game (ENTREPOT) (3/4)"), std::string::npos)
+        << bob->Output();
+    Signal("start");
+    for (const char* bot : {"Bot 1", "Bot 2"}) {
+        EXPECT_TRUE(ann->WaitOutput(std::string("computer player ") + bot, 60s)) << ann->Output();
+        EXPECT_TRUE(
+            bob->WaitOutput(std::string("message: The GIGN ") + bot + " come in Game.", 60s))
+            << bob->Output();
+    }
+    EXPECT_NE(ann->Output().find("level hard, session id"), std::string::npos) << ann->Output();
+    Signal("quit");
+    EXPECT_EQ(bob->WaitExit(40s), 0) << bob->Output();
+    EXPECT_EQ(ann->WaitExit(40s), 0) << ann->Output();
+}
