@@ -92,7 +92,9 @@ TEST(LossyLink, StateGoesOutAtItsSetRateWhileTheGameDraws250FramesASecond) {
     const std::vector<PerSecond> sent = SentPerSecond(bob->Output());
     ASSERT_GE(sent.size(), 6u) << bob->Output();
     for (size_t i = 1; i < sent.size(); ++i) {
-        EXPECT_GE(sent[i].frames, 225) << "second " << i << ": the game drew 250 frames a second";
+        // The cap is 250; a busy machine may draw fewer, but far more frames than STATE go out
+        // is what tells a fixed rate from one STATE a frame.
+        EXPECT_GE(sent[i].frames, 150) << "second " << i << ": the game drew 250 frames a second";
         EXPECT_LE(sent[i].frames, 275) << "second " << i;
         EXPECT_GE(sent[i].states, 54) << "second " << i << ": 60 STATE a second, not one a frame";
         EXPECT_LE(sent[i].states, 66) << "second " << i;
