@@ -282,7 +282,15 @@ void GameSink::SendKilled(int32_t killer, int32_t power) {
                  event_); // a lost KILLED would be a kill the killer never counts
         ++Counted.killedSent;
     }
-    Chat(Sender(), Taunt(to != 0 ? core::Players[size_t(killer)]->nom : "", power));
+    const std::string taunt = Taunt(to != 0 ? core::Players[size_t(killer)]->nom : "", power);
+    Chat(Sender(), taunt);
+    // A broadcast never comes back to this machine: its own player sees a computer player's
+    // taunt as the others do.
+    if (from_ != 0) {
+        std::string name;
+        if (DPlay) DPlay->GetFriendlyName(uint32_t(from_), name);
+        core::ShowMessage(name + " says: " + taunt, 1);
+    }
 }
 
 } // namespace net

@@ -260,7 +260,8 @@ void SendChat(std::string_view text);
 // The messages of a record simulated here (player::MessageSink), from the local player or, for
 // a computer player this machine hosts, from its session id: STATE to all, not guaranteed; HIT
 // to the target slot's player only and KILLED to the killer's player only, both guaranteed,
-// KILLED followed by the taunt (CHAT from the same id). A slot without a record (or outside
+// KILLED followed by the taunt (CHAT from the same id; a computer player's taunt also shows on
+// this machine's message line, as the others see it). A slot without a record (or outside
 // 0..4) sends nothing, so a HIT never becomes a broadcast.
 //
 // STATE goes out core::StateRate times a second whatever the frame rate (the record offers it

@@ -181,6 +181,8 @@ protected:
         EXPECT_EQ(bobKills, bt.killedReceived) << "Bob killed nobody of his own machine";
         EXPECT_EQ(bobDeaths, bt.killedSent) << "each of Bob's deaths went to its killer";
         EXPECT_GE(bt.hitsSent, 1);
+        // The host's player sees the taunt of a computer player Bob killed, as Bob does.
+        EXPECT_NE(ann->Output().find("says: This FUCKING Bob"), std::string::npos) << ann->Output();
         if (relay) {
             EXPECT_GT(relay->Dropped(), 0u) << "the link lost nothing";
         }
