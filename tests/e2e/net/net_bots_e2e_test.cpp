@@ -203,6 +203,29 @@ TEST_F(NetBots, EveryHitAndKillCountsOnBothMachinesOverALinkLosingAFifthOfItsDat
     FightThroughALinkLosing(0.2);
 }
 
+// The computer players go with their host: when the host leaves, the joiner sees each leave as
+// a player does, and becomes the host of a session without them.
+TEST_F(NetBots, TheComputerPlayersLeaveWithTheirHost) {
+    const uint16_t port = testsupport::FreshDiscoveryPort();
+    auto ann = Launch("Ann", {{"TARNHOLD_NET", "host:3"}, {"TARNHOLD_BOTS", "2"}},
+                      Wait("ann-quits") + kLeave, port);
+    auto bob = Launch("Bob", {{"TARNHOLD_NET", "join"}}, Wait("quit") + kLeave, port);
+    for (const char* who : {"TERRORIST Ann", "GIGN Bot 1", "GIGN Bot 2"})
+        ASSERT_TRUE(bob->WaitOutput(std::string("message: The ") + who + " come in Game.", 90s))
+            << who << "\n"
+            << bob->Output() << "\n---\n"
+            << ann->Output();
+    Signal("ann-quits");
+    EXPECT_EQ(ann->WaitExit(40s), 0) << ann->Output();
+    for (const char* who : {"Bot 1", "Bot 2"})
+        EXPECT_TRUE(bob->WaitOutput(std::string("message: ") + who + " leave the game.", 30s))
+            << who << "\n"
+            << bob->Output();
+    EXPECT_TRUE(bob->WaitOutput("You are now the host.", 30s)) << bob->Output();
+    Signal("quit");
+    EXPECT_EQ(bob->WaitExit(40s), 0) << bob->Output();
+}
+
 // A host with three computer players fills the session and starts at once. Each person who joins
 // takes the seat of the newest computer player: it leaves the match as a player does (announced
 // on every machine that had it), and the newcomer plays in its place.
