@@ -454,7 +454,8 @@ int RunMainLoop() {
     player::player& local = *Players[size_t(LocalIndex)];
     ViewFrame = local.joueur;
     int x = 0, y = 0, width = 0, height = 0;
-    CreateViewport(LocalIndex, x, y, width, height, local.cam);
+    // The camera of the view the player starts in (first person under an autopilot).
+    CreateViewport(LocalIndex, x, y, width, height, local.vue ? local.chasse : local.cam);
     RecentreView();
     // 3. The view and the HUD go on screen.
     window::SetBackgroundHook(DrawView);

@@ -173,7 +173,10 @@ void CreateBots() {
         // own eyes.
         const bots::Difficulty own = bots::Difficulty(std::clamp(AutopilotLevel, 0, 2));
         me.puissance = bots::RowOf(own).weaponPower;
-        me.vue = true;
+        // The person's own first-person view, as the view key gives it: the camera at the eyes
+        // and the sight drawn (setting the flag alone left the screen on the chase camera,
+        // which no longer follows the body in that view).
+        me.VuePremierePersonne();
         GiveBrain(LocalIndex, own, roster);
         autopilot = std::make_unique<Autopilot>(*brains[size_t(LocalIndex)]);
         me.pilote = autopilot.get();

@@ -220,6 +220,10 @@ void player::ChangeVue() {
     }
 }
 
+void player::VuePremierePersonne() {
+    if (!vue) ChangeVue();
+}
+
 const scene::Frame* player::FirstPersonWeapon() {
     if (!vue || !MDroite || Zoome()) return nullptr;
     return MDroite.get();

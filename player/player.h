@@ -328,6 +328,9 @@ public:
     // The human's controls of this step from the keyboard and the mouse (the cursor goes back
     // to the view centre); no yaw or pitch without mouse control, no pitch under the lock.
     Controls LitClavierSouris();
+    // Puts the record in the first-person view as the view key does (the person's camera at
+    // the eyes, the sight); nothing when it is already there.
+    void VuePremierePersonne();
     // This record is the person at this machine (World::localIndex).
     bool Humain() const;
     // This record is simulated on this machine: the human, or a record with a pilot.

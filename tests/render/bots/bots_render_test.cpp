@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <numbers>
 #include <sstream>
 
@@ -106,20 +107,65 @@ Picture ReadBmp(const std::filesystem::path& path) {
 }
 
 // The run of the program on the warehouse with `bots` computer players and `script`; its log.
-std::string Play(const std::filesystem::path& dir, int bots, const std::string& script) {
+// `autopilot`: the level of the brain at the person's controls, none when empty.
+std::string Play(const std::filesystem::path& dir, int bots, const std::string& script,
+                 const std::string& autopilot = "") {
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "script.txt") << script;
-    apptest::Process game({apptest::GameExecutable().string()},
-                          {{"TARNHOLD_NO_AUDIO", "1"},
-                           {"TARNHOLD_SEED", "1"},
-                           {"TARNHOLD_FRAME_MS", "20"},
-                           {"TARNHOLD_HOME", (dir / "home").string()},
-                           {"TARNHOLD_SCRIPT", (dir / "script.txt").string()},
-                           {"TARNHOLD_MATCH", "entrepot"},
-                           {"TARNHOLD_BOTS", std::to_string(bots) + ":easy"}},
-                          dir / "out.txt");
+    std::map<std::string, std::string> env = {{"TARNHOLD_NO_AUDIO", "1"},
+                                              {"TARNHOLD_SEED", "1"},
+                                              {"TARNHOLD_FRAME_MS", "20"},
+                                              {"TARNHOLD_HOME", (dir / "home").string()},
+                                              {"TARNHOLD_SCRIPT", (dir / "script.txt").string()},
+                                              {"TARNHOLD_MATCH", "entrepot"},
+                                              {"TARNHOLD_BOTS", std::to_string(bots) + ":easy"}};
+    if (!autopilot.empty()) env["TARNHOLD_AUTOPILOT"] = autopilot;
+    apptest::Process game({apptest::GameExecutable().string()}, env, dir / "out.txt");
     EXPECT_EQ(game.WaitExit(120s), 0) << game.Output();
     return apptest::ReadFile(dir / "home" / "tarnhold.log");
+}
+
+// Pixels below the HUD's lines that differ between two pictures of one size.
+int Differing(const Picture& a, const Picture& b) {
+    int count = 0;
+    for (int y = kHudRows; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const uint8_t *p = a.At(x, y), *q = b.At(x, y);
+            if (std::abs(p[0] - q[0]) > kDifferent || std::abs(p[1] - q[1]) > kDifferent ||
+                std::abs(p[2] - q[2]) > kDifferent)
+                ++count;
+        }
+    return count;
+}
+
+// A brain at the person's controls (TARNHOLD_AUTOPILOT) plays through the person's own
+// first-person view: the screen follows the body it moves, and the sight is drawn.
+TEST(BotsInView, TheAutopilotPlaysThroughThePersonsOwnViewThatFollowsTheBody) {
+    TARNHOLD_REQUIRE_RESOURCE(std::getenv("DISPLAY") != nullptr,
+                              "an X display (run under xvfb-run)");
+    const auto dir = apptest::FreshDir("autopilot-view");
+    const std::string script = "waitscreen render\nwait 20\ndump\nscreenshot " +
+                               (dir / "a.bmp").string() + "\nwait 50\ndump\nscreenshot " +
+                               (dir / "b.bmp").string() + "\nkey down 1\n";
+    const std::string log = Play(dir, 1, script, "hard");
+    const std::vector<State> states = StatesIn(log);
+    ASSERT_EQ(states.size(), 2u) << log;
+    ASSERT_GT(std::hypot(states[1].x - states[0].x, states[1].z - states[0].z), 2.0)
+        << "the autopilot walked";
+    EXPECT_NE(log.find("view=first"), std::string::npos) << log;
+    const Picture a = ReadBmp(dir / "a.bmp"), b = ReadBmp(dir / "b.bmp");
+    ASSERT_GT(a.width, 200);
+    ASSERT_EQ(a.width, b.width);
+    EXPECT_GT(Differing(a, b), a.width * a.height / 10) << "the view stayed where the body left";
+    // The first-person sight at the centre: its green strokes across the middle.
+    int green = 0;
+    for (int d = -40; d <= 40; ++d) {
+        const uint8_t* p = b.At(b.width / 2 + d, b.height / 2);
+        const uint8_t* q = b.At(b.width / 2, b.height / 2 + d);
+        green +=
+            (p[1] > 150 && p[0] < 100 && p[2] < 100) + (q[1] > 150 && q[0] < 100 && q[2] < 100);
+    }
+    EXPECT_GT(green, 20) << "no sight at the centre";
 }
 
 TEST(BotsInView, AComputerPlayerInFrontOfThePersonIsDrawnWhereItStands) {
