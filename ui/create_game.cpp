@@ -20,7 +20,6 @@ namespace {
 constexpr float kWidthPx = 420.0f;
 constexpr float kHeightPx = 400.0f;
 const std::vector<std::string> kBotCounts = {"0", "1", "2", "3"};
-const std::vector<std::string> kBotLevels = {"EASY", "NORMAL", "HARD"};
 constexpr size_t kNameMaxLength = 100;    // bytes of the game's name
 constexpr size_t kCommentMaxLength = 200; // bytes of the game's message on the web list
 } // namespace
@@ -70,14 +69,8 @@ void CreateGameScreen::Draw() {
     ImGui::SetNextItemWidth(-1.0f);
     window::InputLine("##TxtComment", comment_, kCommentMaxLength);
     ImGui::Spacing();
-    ImGui::TextUnformatted("Computer players");
-    ImGui::SetNextItemWidth(-1.0f);
-    window::Combo("##create_bots", kBotCounts, bots_);
-    ImGui::Spacing();
-    ImGui::TextUnformatted("Level");
-    ImGui::SetNextItemWidth(-1.0f);
-    window::Combo("##create_level", kBotLevels, level_);
-    ImGui::Spacing();
+    screen_util::CaptionedCombo("Computer players", "##create_bots", kBotCounts, bots_);
+    screen_util::CaptionedCombo("Level", "##create_level", screen_util::kBotLevels, level_);
     ImGui::Spacing();
     if (window::LabelButton("CREATE")) Defer([this] { Create(); });
     ImGui::SameLine(0.0f, 60.0f);

@@ -35,18 +35,9 @@ public:
     void Draw() override {
         bool open = true;
         screen_util::BeginScreenWindow("PRACTICE###practice", kWidthPx, kHeightPx, &open);
-        ImGui::TextUnformatted("Select the map");
-        ImGui::SetNextItemWidth(-1.0f);
-        window::Combo("##practice_map", maps_, map_);
-        ImGui::Spacing();
-        ImGui::TextUnformatted("Computer players");
-        ImGui::SetNextItemWidth(-1.0f);
-        window::Combo("##practice_bots", kCounts, bots_);
-        ImGui::Spacing();
-        ImGui::TextUnformatted("Level");
-        ImGui::SetNextItemWidth(-1.0f);
-        window::Combo("##practice_level", kLevels, level_);
-        ImGui::Spacing();
+        screen_util::CaptionedCombo("Select the map", "##practice_map", maps_, map_);
+        screen_util::CaptionedCombo("Computer players", "##practice_bots", kCounts, bots_);
+        screen_util::CaptionedCombo("Level", "##practice_level", screen_util::kBotLevels, level_);
         ImGui::Spacing();
         const bool ready = map_ >= 0 && map_ < int(maps_.size());
         if (window::LabelButton("START", ready)) Defer([this] { Start(); });
@@ -57,7 +48,6 @@ public:
 
 private:
     inline static const std::vector<std::string> kCounts = {"1", "2", "3"};
-    inline static const std::vector<std::string> kLevels = {"EASY", "NORMAL", "HARD"};
 
     // The choices go into the game state (the settings keep them), then the menu starts.
     void Start() {

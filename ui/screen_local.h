@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ui::screen_util {
 
@@ -53,6 +54,19 @@ inline bool BeginScreenWindow(const char* title, float width, float height, bool
     ImGui::SetNextWindowBgAlpha(1.0f); // the screen under it does not show through
     return ImGui::Begin(title, open,
                         ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoSavedSettings);
+}
+
+// The computer players' levels as the PRACTICE and Create Game lists show them (0 easy .. 2 hard).
+inline const std::vector<std::string> kBotLevels = {"EASY", "NORMAL", "HARD"};
+
+// A caption, then a list box as wide as the window under it (window::Combo with `id`), then a
+// little space.
+inline void CaptionedCombo(const char* caption, const char* id,
+                           const std::vector<std::string>& items, int& selected) {
+    ImGui::TextUnformatted(caption);
+    ImGui::SetNextItemWidth(-1.0f);
+    window::Combo(id, items, selected);
+    ImGui::Spacing();
 }
 
 // A framed group with a caption (a toolkit frame). `width`/`height` 0: the rest of the line or
