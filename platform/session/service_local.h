@@ -45,6 +45,8 @@ constexpr uint8_t kUnreliableChannel = 1; // other messages, unsequenced
 constexpr size_t kChannelCount = 2;
 constexpr size_t kEnetPeers = 32;
 constexpr uint32_t kPingIntervalMs = 200;
+// ENet's resend time-outs of a connected peer, in multiples of ServiceConfig's peer time-outs.
+constexpr uint32_t kConnectedTimeoutFactor = 4;
 constexpr auto kRejoinGrace = milliseconds(4000);   // new host waits for old members
 constexpr auto kRejoinTimeout = milliseconds(5000); // member waits for the new host
 constexpr auto kDefaultEnumTimeout = milliseconds(750);
