@@ -133,6 +133,9 @@ struct Service::Impl {
     uint32_t nextId = 1;
     std::vector<Member> members; // in join order (seq ascending)
     std::unordered_map<ENetPeer*, PendingPeer> pending;
+    // When a message of each peer last arrived (ENet's clock): unguaranteed ones too, which
+    // ENet's own last-receive time (acknowledgements only) does not see.
+    std::unordered_map<const ENetPeer*, enet_uint32> heardAt;
     // Every connection not admitted yet, with the order it arrived in (see kMaxUnadmitted).
     struct Unadmitted {
         uint32_t connectID = 0; // tells a reused ENet peer slot from the connection it held

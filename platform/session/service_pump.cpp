@@ -198,6 +198,7 @@ void Service::Impl::HandleEvent(const ENetEvent& ev) {
             ClientOnConnect(ev.peer);
         break;
     case ENET_EVENT_TYPE_RECEIVE:
+        heardAt[ev.peer] = host->serviceTime;
         if (role == Role::Host)
             HostOnReceive(ev.peer, ev.packet, ev.channelID);
         else
@@ -244,12 +245,18 @@ void Service::Impl::CheckTimers() {
     }
 }
 
-// A connected peer that acknowledged nothing for peerTimeoutMaxMs is gone. ENet's own rule
-// waits for a resend time-out first, which a loaded machine stretches to seconds more.
-// Both sides ping every kPingIntervalMs, so a live peer answers several times a second.
+// A connected peer from which nothing arrived for peerTimeoutMaxMs, neither an acknowledgement
+// nor a message, is gone. ENet's own rule waits for a resend time-out first, which a loaded
+// machine stretches to seconds more. Both sides ping every kPingIntervalMs while nothing
+// guaranteed is on its way, and a match sends STATE many times a second, so a live peer is
+// heard several times a second even over a lossy link.
 bool Service::Impl::Silent(const ENetPeer& p) const {
-    return p.state == ENET_PEER_STATE_CONNECTED && p.lastReceiveTime != 0 &&
-           ENET_TIME_DIFFERENCE(host->serviceTime, p.lastReceiveTime) > cfg.peerTimeoutMaxMs;
+    if (p.state != ENET_PEER_STATE_CONNECTED || p.lastReceiveTime == 0) return false;
+    enet_uint32 last = p.lastReceiveTime;
+    if (const auto it = heardAt.find(&p);
+        it != heardAt.end() && ENET_TIME_GREATER(it->second, last))
+        last = it->second;
+    return ENET_TIME_DIFFERENCE(host->serviceTime, last) > cfg.peerTimeoutMaxMs;
 }
 
 void Service::Impl::ServiceNow() {
