@@ -45,8 +45,12 @@ constexpr uint8_t kUnreliableChannel = 1; // other messages, unsequenced
 constexpr size_t kChannelCount = 2;
 constexpr size_t kEnetPeers = 32;
 constexpr uint32_t kPingIntervalMs = 200;
-// ENet's resend time-outs of a connected peer, in multiples of ServiceConfig's peer time-outs.
-constexpr uint32_t kConnectedTimeoutFactor = 4;
+// ENet's resend time-outs of a connected peer, in multiples of ServiceConfig's peer time-outs:
+// only a backstop, as Silent() drops a peer that stopped talking. At a fifth of the datagrams
+// lost each way, a guaranteed datagram and its acknowledgement both get through 64 times in
+// 100; on a busy machine the resend time-out starts at a quarter of a second or more and
+// doubles, so a few lost resends in a row already span several seconds.
+constexpr uint32_t kConnectedTimeoutFactor = 20;
 constexpr auto kRejoinGrace = milliseconds(4000);   // new host waits for old members
 constexpr auto kRejoinTimeout = milliseconds(5000); // member waits for the new host
 constexpr auto kDefaultEnumTimeout = milliseconds(750);

@@ -186,16 +186,17 @@ bool Service::Impl::IsStandIn(uint32_t id) const {
 void Service::Impl::HandleEvent(const ENetEvent& ev) {
     switch (ev.type) {
     case ENET_EVENT_TYPE_CONNECT:
-        // Once connected, whether the peer lives is Silent()'s call: anything received from it
-        // keeps it. ENet's own rule would also drop it when one guaranteed datagram goes
-        // unacknowledged that long, which a lossy link on a busy machine meets (its resend
-        // time-out grows with the measured round trip) while the peer is still talking.
-        enet_peer_timeout(ev.peer, 32, cfg.peerTimeoutMinMs * kConnectedTimeoutFactor,
-                          cfg.peerTimeoutMaxMs * kConnectedTimeoutFactor);
         if (role == Role::Host)
             HostOnConnect(ev.peer);
         else
             ClientOnConnect(ev.peer);
+        // Once connected, whether the peer lives is Silent()'s call: anything received from it
+        // keeps it. ENet's own rule would also drop it when one guaranteed datagram goes
+        // unacknowledged that long, which a lossy link on a busy machine meets (its resend
+        // time-out grows with the measured round trip) while the peer is still talking. Set
+        // last: the handlers above configure the peer for the handshake.
+        enet_peer_timeout(ev.peer, 32, cfg.peerTimeoutMinMs * kConnectedTimeoutFactor,
+                          cfg.peerTimeoutMaxMs * kConnectedTimeoutFactor);
         break;
     case ENET_EVENT_TYPE_RECEIVE:
         heardAt[ev.peer] = host->serviceTime;

@@ -1,6 +1,7 @@
 // Sessions between separate processes (sessionctl) over loopback: what crosses the network.
 #include "platform/session/session.h"
 
+#include "tests/e2e/session/ack_thief.h"
 #include "tests/support/discovery_port.h"
 #include <gtest/gtest.h>
 
@@ -555,4 +556,36 @@ TEST(SessionE2E, AJoinerGetsInWhileHalfOpenHandshakesFloodTheHost) {
     const auto sent = flood->WaitFor("FLOOD ", 20000ms);
     ASSERT_TRUE(sent) << flood->Dump();
     EXPECT_GE(IdOf(*sent), 200u) << "the flood ran at its rate";
+}
+
+TEST(SessionE2E, AMemberStaysWhileItTalksThoughNoneOfItsAcknowledgementsArrive) {
+    const std::string disc = FreshDiscoveryPort();
+    auto host = Host(disc, "Deaf", "Hal");
+    const uint32_t hal = IdOf(*host->WaitFor("PLAYER"));
+    const std::string address = AddressOf(disc, "Deaf");
+    ASSERT_FALSE(address.empty());
+    sessiontest::AckThief link(uint16_t(std::stoi(address.substr(address.rfind(':') + 1))));
+    Peer abe({"join", "--address", link.Address(), "--player", "Abe"});
+    const auto line = abe.WaitFor("PLAYER");
+    ASSERT_TRUE(line) << abe.Dump();
+    const std::string id = std::to_string(IdOf(*line));
+    ASSERT_TRUE(host->WaitFor("CREATED " + id)) << host->Dump();
+
+    // For twice the peer time-out, nothing the host sends guaranteed (its pings included) is
+    // ever confirmed, while Abe talks ten times a second. A member that is heard stays.
+    link.Arm(true);
+    const auto until = Clock::now() + 5000ms;
+    for (int i = 0; Clock::now() < until; ++i) {
+        abe.Send("line " + std::to_string(i));
+        std::this_thread::sleep_for(100ms);
+    }
+    link.Arm(false);
+    EXPECT_GT(link.Stolen(), 10u);
+    abe.Send("still here");
+    EXPECT_TRUE(host->WaitFor("CHAT " + id + " " + std::to_string(hal) + " still here"))
+        << host->Dump();
+    host->Send("so I see");
+    EXPECT_TRUE(abe.WaitFor("CHAT " + std::to_string(hal))) << abe.Dump();
+    EXPECT_EQ(host->Count("DESTROYED"), 0u) << host->Dump();
+    EXPECT_EQ(abe.Count("DESTROYED") + abe.Count("BECAME_HOST"), 0u) << abe.Dump();
 }
