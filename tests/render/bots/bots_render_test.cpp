@@ -125,17 +125,25 @@ std::string Play(const std::filesystem::path& dir, int bots, const std::string& 
     return apptest::ReadFile(dir / "home" / "tarnhold.log");
 }
 
-// Pixels below the HUD's lines that differ between two pictures of one size.
-int Differing(const Picture& a, const Picture& b) {
+// Pixels below the HUD's lines that differ between two pictures of one size: how many, and the
+// mean of their columns.
+struct Difference {
     int count = 0;
+    double meanX = 0;
+};
+
+Difference Differing(const Picture& a, const Picture& b) {
+    Difference d;
+    double sumX = 0;
     for (int y = kHudRows; y < a.height; ++y)
         for (int x = 0; x < a.width; ++x) {
             const uint8_t *p = a.At(x, y), *q = b.At(x, y);
             if (std::abs(p[0] - q[0]) > kDifferent || std::abs(p[1] - q[1]) > kDifferent ||
                 std::abs(p[2] - q[2]) > kDifferent)
-                ++count;
+                ++d.count, sumX += x;
         }
-    return count;
+    if (d.count > 0) d.meanX = sumX / d.count;
+    return d;
 }
 
 // A brain at the person's controls (TARNHOLD_AUTOPILOT) plays through the person's own
@@ -156,7 +164,8 @@ TEST(BotsInView, TheAutopilotPlaysThroughThePersonsOwnViewThatFollowsTheBody) {
     const Picture a = ReadBmp(dir / "a.bmp"), b = ReadBmp(dir / "b.bmp");
     ASSERT_GT(a.width, 200);
     ASSERT_EQ(a.width, b.width);
-    EXPECT_GT(Differing(a, b), a.width * a.height / 10) << "the view stayed where the body left";
+    EXPECT_GT(Differing(a, b).count, a.width * a.height / 10)
+        << "the view stayed where the body left";
     // The first-person sight at the centre: its green strokes across the middle.
     int green = 0;
     for (int d = -40; d <= 40; ++d) {
@@ -226,19 +235,11 @@ TEST(BotsInView, AComputerPlayerInFrontOfThePersonIsDrawnWhereItStands) {
     ASSERT_GT(a.width, 200);
     ASSERT_EQ(a.width, b.width);
     ASSERT_EQ(a.height, b.height);
-    int count = 0;
-    double sumX = 0;
-    for (int y = kHudRows; y < a.height; ++y)
-        for (int x = 0; x < a.width; ++x) {
-            const uint8_t *p = a.At(x, y), *q = b.At(x, y);
-            if (std::abs(p[0] - q[0]) > kDifferent || std::abs(p[1] - q[1]) > kDifferent ||
-                std::abs(p[2] - q[2]) > kDifferent)
-                ++count, sumX += x;
-        }
+    const Difference drawn = Differing(a, b);
     // Its body, some 60 units away, covers a few hundred pixels.
-    ASSERT_GT(count, 60) << "no computer player drawn";
+    ASSERT_GT(drawn.count, 60) << "no computer player drawn";
     const double expectedX = a.width / 2.0 * (1.0 + std::tan(bearing * kDeg) / kField);
-    EXPECT_NEAR(sumX / count, expectedX, a.width / 12.0) << "drawn elsewhere than it stands";
+    EXPECT_NEAR(drawn.meanX, expectedX, a.width / 12.0) << "drawn elsewhere than it stands";
 }
 
 } // namespace
