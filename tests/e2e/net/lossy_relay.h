@@ -8,6 +8,8 @@
 // back the same way; each is dropped with probability `loss`. Discovery itself is not dropped.
 #pragma once
 
+#include "tests/support/loopback_udp.h"
+
 #include "platform/session/wire.h"
 
 #include <arpa/inet.h>
@@ -33,9 +35,9 @@ public:
     // Relays discovery from 127.0.0.1:`discoveryPort` to the host's 127.0.0.1:`hostDiscovery`.
     LossyRelay(uint16_t discoveryPort, uint16_t hostDiscovery, double loss, uint32_t seed)
         : hostDiscovery_(hostDiscovery), loss_(loss), random_(seed) {
-        discovery_ = Bind(discoveryPort);
-        game_ = Bind(0);
-        toHostDiscovery_ = Bind(0);
+        discovery_ = testsupport::BindLoopbackUdp(discoveryPort);
+        game_ = testsupport::BindLoopbackUdp(0);
+        toHostDiscovery_ = testsupport::BindLoopbackUdp(0);
         thread_ = std::thread([this] { Run(); });
     }
     ~LossyRelay() {
@@ -55,26 +57,6 @@ public:
     uint64_t Dropped() const { return dropped_; }
 
 private:
-    static sockaddr_in Loopback(uint16_t port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        return a;
-    }
-    static int Bind(uint16_t port) {
-        const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = Loopback(port);
-        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("relay: cannot bind port " + std::to_string(port));
-        return s;
-    }
-    static uint16_t PortOf(int s) {
-        sockaddr_in a{};
-        socklen_t n = sizeof a;
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-        return ntohs(a.sin_port);
-    }
     static uint64_t Key(const sockaddr_in& a) {
         return (uint64_t(a.sin_addr.s_addr) << 16) | a.sin_port;
     }
@@ -105,7 +87,7 @@ private:
                                                reinterpret_cast<sockaddr*>(&from), &n);
                 if (got > 0) {
                     asker_ = from;
-                    sockaddr_in to = Loopback(hostDiscovery_);
+                    sockaddr_in to = testsupport::LoopbackAddress(hostDiscovery_);
                     ::sendto(toHostDiscovery_, buf.data(), size_t(got), 0,
                              reinterpret_cast<sockaddr*>(&to), sizeof to);
                 }
@@ -119,7 +101,7 @@ private:
                     if (auto reply = session::wire::DecodeEnumReply(
                             std::span<const uint8_t>(buf.data(), size_t(got)))) {
                         hostSession_ = reply->sessionPort;
-                        reply->sessionPort = PortOf(game_);
+                        reply->sessionPort = testsupport::PortOf(game_);
                         std::vector<uint8_t> out;
                         session::wire::EncodeEnumReply(*reply, out);
                         ::sendto(discovery_, out.data(), out.size(), 0,
@@ -135,10 +117,10 @@ private:
                 if (got > 0) {
                     const uint64_t key = Key(from);
                     if (!upstreams_.count(key)) {
-                        upstreams_[key] = Bind(0);
+                        upstreams_[key] = testsupport::BindLoopbackUdp(0);
                         clientOf_[key] = from;
                     }
-                    sockaddr_in to = Loopback(hostSession_);
+                    sockaddr_in to = testsupport::LoopbackAddress(hostSession_);
                     if (!Lose())
                         ::sendto(upstreams_[key], buf.data(), size_t(got), 0,
                                  reinterpret_cast<sockaddr*>(&to), sizeof to);

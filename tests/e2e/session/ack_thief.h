@@ -5,6 +5,8 @@
 // seconds on end.
 #pragma once
 
+#include "tests/support/loopback_udp.h"
+
 #include <enet/enet.h>
 
 #include <arpa/inet.h>
@@ -27,9 +29,9 @@ namespace sessiontest {
 
 class AckThief {
 public:
-    explicit AckThief(uint16_t hostPort) : host_(Loopback(hostPort)) {
-        listen_ = Bind();
-        upstream_ = Bind();
+    explicit AckThief(uint16_t hostPort) : host_(testsupport::LoopbackAddress(hostPort)) {
+        listen_ = testsupport::BindLoopbackUdp(0);
+        upstream_ = testsupport::BindLoopbackUdp(0);
         thread_ = std::thread([this] { Run(); });
     }
     ~AckThief() {
@@ -42,31 +44,13 @@ public:
     AckThief& operator=(const AckThief&) = delete;
 
     // Where the joiner connects instead of the host.
-    std::string Address() const { return "127.0.0.1:" + std::to_string(PortOf(listen_)); }
+    std::string Address() const {
+        return "127.0.0.1:" + std::to_string(testsupport::PortOf(listen_));
+    }
     void Arm(bool on) { armed_ = on; }
     uint64_t Stolen() const { return stolen_; }
 
 private:
-    static sockaddr_in Loopback(uint16_t port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        return a;
-    }
-    static int Bind() {
-        const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = Loopback(0);
-        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("relay: cannot bind a loopback port");
-        return s;
-    }
-    static uint16_t PortOf(int s) {
-        sockaddr_in a{};
-        socklen_t n = sizeof a;
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-        return ntohs(a.sin_port);
-    }
     static uint16_t Read16(const uint8_t* at) {
         uint16_t v;
         std::memcpy(&v, at, sizeof v);
