@@ -286,11 +286,7 @@ void GameSink::SendKilled(int32_t killer, int32_t power) {
     Chat(Sender(), taunt);
     // A broadcast never comes back to this machine: its own player sees a computer player's
     // taunt as the others do.
-    if (from_ != 0) {
-        std::string name;
-        if (DPlay) DPlay->GetFriendlyName(uint32_t(from_), name);
-        core::ShowMessage(name + " says: " + taunt, 1);
-    }
+    if (from_ != 0) ShowSaid(uint32_t(from_), taunt);
 }
 
 } // namespace net

@@ -256,6 +256,8 @@ int SendStartToAll();
 void SendHostId();
 // CHAT to all, not guaranteed.
 void SendChat(std::string_view text);
+// A chat line of player `from` on the match's message line: "<name> says: <text>".
+void ShowSaid(uint32_t from, std::string_view text);
 
 // The messages of a record simulated here (player::MessageSink), from the local player or, for
 // a computer player this machine hosts, from its session id: STATE to all, not guaranteed; HIT

@@ -250,12 +250,11 @@ void TracePass() {
 
 void OnChat(uint32_t from, session::Message& m) {
     const std::string text = m.ReadString();
-    const std::string name = FriendlyName(from);
     if (RoomShown()) {
-        above::AppendRoomChat(ChatHistoryEntry(TimeOfDay(), name, text));
+        above::AppendRoomChat(ChatHistoryEntry(TimeOfDay(), FriendlyName(from), text));
         return;
     }
-    core::ShowMessage(name + " says: " + text, 1);
+    ShowSaid(from, text);
 }
 
 void OnHit(uint32_t from, uint32_t to, session::Message& m) {
@@ -349,6 +348,10 @@ void OnBecameHost() {
 }
 
 } // namespace
+
+void ShowSaid(uint32_t from, std::string_view text) {
+    core::ShowMessage(FriendlyName(from) + " says: " + std::string(text), 1);
+}
 
 std::string ArrivalText(int32_t team, std::string_view name) {
     return std::string("The ") + (team == 0 ? "TERRORIST " : "GIGN ") + std::string(name) +
